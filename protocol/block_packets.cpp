@@ -1,0 +1,62 @@
+// Block write and block read: the only commands that touch the board's memory.
+#include <cstring>
+
+#include "link/link.h"
+#include "protocol/protocol.h"
+#include "worker/app_state.h"
+
+namespace {
+
+uint8_t additiveChecksum(const uint8_t *bytes, uint32_t count) {
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < count; ++i) sum += bytes[i];
+    return uint8_t(sum);
+}
+
+}  // namespace
+
+void setBlockWriteHeader(BlockWritePacket &packet, uint16_t address) {
+    packet.bytes[0] = 'W';
+    packet.bytes[1] = uint8_t(BLOCK_WRITE_SIZE);
+    packet.bytes[2] = uint8_t(address >> 8);
+    packet.bytes[3] = uint8_t(address);
+    packet.bytes[132] = additiveChecksum(packet.bytes, 132);
+}
+
+BlockReadRequest makeBlockReadRequest(uint16_t address) {
+    BlockReadRequest request = {{'R', 0x00, uint8_t(address >> 8), uint8_t(address), 0}};
+    request.bytes[4] = additiveChecksum(request.bytes, 4);
+    return request;
+}
+
+bool sendBlockWritePacket(const BlockWritePacket &packet) {
+    uint32_t written = 0;
+    if (g_d2xx->write(g_channels.channelA, const_cast<uint8_t *>(packet.bytes),
+                      sizeof packet.bytes, &written) != FT_OK)
+        return false;
+    uint8_t answer = 0;
+    return readLinkByte(&g_channels.channelA, &answer) == LINK_OK && answer == BOARD_ACK;
+}
+
+bool writeBlock(uint16_t address, const uint8_t *data) {
+    BlockWritePacket packet;
+    memcpy(packet.bytes + 4, data, BLOCK_WRITE_SIZE);
+    setBlockWriteHeader(packet, address);
+    return sendBlockWritePacket(packet);
+}
+
+bool readBlock(uint16_t address) {
+    BlockReadRequest request = makeBlockReadRequest(address);
+    uint32_t written = 0;
+    if (g_d2xx->write(g_channels.channelA, request.bytes, sizeof request.bytes, &written) != FT_OK)
+        return false;
+
+    // Each byte has its own deadline: a slow but steady board never times out.
+    BlockReadAnswer answer;
+    for (uint8_t &byte : answer.bytes)
+        if (readLinkByte(&g_channels.channelA, &byte) != LINK_OK) return false;
+
+    if (uint32_t(address) + BLOCK_READ_SIZE > MEMORY_SIZE) return false;
+    memcpy(g_memoryImage + address, answer.bytes, BLOCK_READ_SIZE);
+    return additiveChecksum(answer.bytes, BLOCK_READ_SIZE) == answer.bytes[BLOCK_READ_SIZE];
+}

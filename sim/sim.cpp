@@ -1,0 +1,502 @@
+// The simulated adapter, board and EEPROM behind the D2XX entry points.
+#include "sim/sim.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+SimWorld g_world;
+SimClock g_clock;
+uint32_t g_nextOpenSerial = 1;
+
+constexpr uint8_t ACK = 0x4F;
+constexpr uint8_t REFUSAL = 0x3F;
+constexpr uint32_t MEMORY_BYTES = 32768;
+
+// One byte on the wire: 11 bits at 115200 baud, in microseconds (times 1000 for precision).
+constexpr uint64_t BYTE_NS = 11ull * 1000000000ull / 115200ull;
+
+uint64_t nowUs() { return g_clock.nowUs(); }
+
+void setText(char *field, size_t size, const std::string &text) {
+    memset(field, 0, size);
+    memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+// --- handles ---
+
+FT_HANDLE makeHandle(int adapter, int channel, uint32_t serial) {
+    uintptr_t v = 0x10000000u | (uintptr_t(adapter) << 20) | (uintptr_t(channel) << 19) |
+                  (serial & 0x7FFFFu);
+    return reinterpret_cast<FT_HANDLE>(v);
+}
+
+// Finds the open channel behind a handle; null for a stale or foreign handle.
+SimChannel *channelOf(FT_HANDLE h, int *adapterOut, int *channelOut) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(h);
+    *adapterOut = -1;
+    *channelOut = -1;
+    if ((v & 0xF0000000u) != 0x10000000u) return nullptr;
+    int adapter = int((v >> 20) & 0xFF);
+    int channel = int((v >> 19) & 1);
+    if (adapter >= int(g_world.adapters.size())) return nullptr;
+    *adapterOut = adapter;
+    *channelOut = channel;
+    SimChannel &c = g_world.adapters[adapter].channels[channel];
+    if (!c.open || (c.openSerial & 0x7FFFFu) != (v & 0x7FFFFu)) return nullptr;
+    return &c;
+}
+
+bool adapterVisible(const SimAdapter &a) { return a.plugged && !a.cycling; }
+
+void closeAll(SimAdapter &a) {
+    for (SimChannel &c : a.channels) {
+        if (c.open) --g_world.openHandles;
+        c.open = false;
+        c.rx.clear();
+        c.rxHead = 0;
+    }
+    a.board.pending.clear();
+}
+
+// --- trace ---
+
+SimCall &trace(SimFn fn, int adapter, int channel, FT_STATUS status, uint32_t a0 = 0,
+               uint32_t a1 = 0, uint32_t a2 = 0) {
+    g_world.trace.push_back(SimCall{fn, adapter, channel, status, {a0, a1, a2}, {}, nowUs()});
+    return g_world.trace.back();
+}
+
+FT_STATUS finish(SimCall &call) {
+    if (g_world.onCall) g_world.onCall(call);
+    return call.status;
+}
+
+void beforeCall() {
+    if (g_world.beforeCall) g_world.beforeCall();
+    // An adapter that cycled its port comes back once enumeration is over, as its EEPROM says.
+    for (SimAdapter &a : g_world.adapters) {
+        if (!a.cycling || nowUs() - a.cycleStart < uint64_t(a.reenumerateMs) * 1000) continue;
+        a.cycling = false;
+        SimEepromIdentity id = simDecodeEeprom(a.eeprom);
+        for (int ch = 0; ch < 2; ++ch) {
+            FT_DEVICE_LIST_INFO_NODE &r = a.channels[ch].record;
+            r.ID = uint32_t(id.vendor) << 16 | id.product;
+            setText(r.Description, sizeof r.Description, id.productName + (ch ? " B" : " A"));
+            setText(r.SerialNumber, sizeof r.SerialNumber,
+                    id.serial.empty() ? std::string() : id.serial + (ch ? "B" : "A"));
+        }
+    }
+}
+
+// --- the board ---
+
+void scheduleReply(SimAdapter &a, const std::vector<uint8_t> &reply, uint64_t start) {
+    SimChannel &c = a.channels[0];
+    uint64_t startNs = start * 1000;
+    for (size_t i = 0; i < reply.size(); ++i) {
+        uint64_t at = startNs;
+        if (a.board.wireTiming) at += (i + 1) * BYTE_NS;
+        at += uint64_t(a.board.byteIntervalMs) * 1000000ull * (i + 1);
+        c.rx.push_back({reply[i], (at + 999) / 1000});
+    }
+}
+
+void protocolError(SimBoard &b, const char *what) {
+    ++b.protocolErrors;
+    b.lastProtocolError = what;
+    b.pending.clear();
+}
+
+uint8_t sum8(const uint8_t *p, size_t n) {
+    uint32_t s = 0;
+    for (size_t i = 0; i < n; ++i) s += p[i];
+    return uint8_t(s);
+}
+
+// Takes the whole commands out of the board's input. False when the adapter was unplugged.
+bool runBoard(int adapterIndex, uint64_t arrival) {
+    SimAdapter &a = g_world.adapters[adapterIndex];
+    SimBoard &b = a.board;
+    while (!b.pending.empty()) {
+        std::vector<uint8_t> &p = b.pending;
+        std::vector<uint8_t> reply;
+        if (p[0] == 'V') {
+            if (p.size() < 2) return true;
+            if (p[1] != 'V') return protocolError(b, "V without V"), true;
+            p.erase(p.begin(), p.begin() + 2);
+            uint8_t major = uint8_t(b.version >> 8), minor = uint8_t(b.version);
+            switch (b.versionReply) {
+            case SIM_REPLY_NORMAL: reply = {major, minor, ACK}; break;
+            case SIM_REPLY_SILENT: break;
+            case SIM_REPLY_SHORT: reply = {major, minor}; break;
+            case SIM_REPLY_WRONG_THIRD: reply = {major, minor, 0x4E}; break;
+            case SIM_REPLY_LONG:
+                reply = {major, minor, ACK};
+                for (int i = 0; i < 100; ++i) reply.push_back(uint8_t(i));
+                break;
+            }
+        } else if (p[0] == 'W' || p[0] == 'R') {
+            const bool write = p[0] == 'W';
+            const size_t size = write ? 133 : 5;
+            if (p.size() < size) return true;
+            const uint32_t address = uint32_t(p[2]) << 8 | p[3];
+            const uint32_t blockSize = write ? 128 : 256;
+            if (p[1] != (write ? 0x80 : 0x00)) return protocolError(b, "bad count byte"), true;
+            if (sum8(p.data(), size - 1) != p[size - 1]) return protocolError(b, "bad checksum"), true;
+            if (address % blockSize != 0 || address + blockSize > MEMORY_BYTES)
+                return protocolError(b, "bad block address"), true;
+            if (b.blockCommands++ == b.unplugAtBlockCommand) {
+                simUnplug(adapterIndex);
+                return false;
+            }
+            const int block = int(address / blockSize);
+            if (write) {
+                if (block == b.refuseWriteBlock) {
+                    reply = {REFUSAL};
+                } else {
+                    memcpy(b.memory + address, p.data() + 4, 128);
+                    reply = {ACK};
+                }
+            } else {
+                reply.assign(b.memory + address, b.memory + address + 256);
+                uint8_t sum = sum8(reply.data(), 256);
+                reply.push_back(block == b.badChecksumReadBlock ? uint8_t(sum + 1) : sum);
+                if (block == b.truncateReadBlock) reply.resize(size_t(b.truncateAfterBytes));
+            }
+            p.erase(p.begin(), p.begin() + long(size));
+        } else {
+            return protocolError(b, "unknown command"), true;
+        }
+        if (b.powered) scheduleReply(a, reply, arrival);
+    }
+    return true;
+}
+
+// --- entry points ---
+
+uint32_t visibleCount() {
+    uint32_t n = 0;
+    for (const SimListEntry &e : g_world.list) {
+        if (e.adapter < 0) {
+            ++n;
+            continue;
+        }
+        const SimAdapter &a = g_world.adapters[e.adapter];
+        if (adapterVisible(a) && a.channels[e.channel].listed) ++n;
+    }
+    return n;
+}
+
+FT_STATUS FT_API simCreateDeviceInfoList(uint32_t *count) {
+    beforeCall();
+    *count = visibleCount();
+    return finish(trace(SIM_CREATE_LIST, -1, -1, FT_OK, *count));
+}
+
+FT_STATUS FT_API simGetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) {
+    beforeCall();
+    uint32_t n = 0;
+    for (const SimListEntry &e : g_world.list) {
+        if (n >= *count) break;
+        if (e.adapter < 0) {
+            list[n++] = e.foreign;
+            continue;
+        }
+        const SimAdapter &a = g_world.adapters[e.adapter];
+        const SimChannel &c = a.channels[e.channel];
+        if (!adapterVisible(a) || !c.listed) continue;
+        list[n] = c.record;
+        list[n].Flags = c.open ? 1 : 0;
+        list[n].ftHandle = nullptr;
+        ++n;
+    }
+    *count = n;
+    return finish(trace(SIM_GET_LIST, -1, -1, FT_OK, n));
+}
+
+FT_STATUS FT_API simOpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
+    beforeCall();
+    const uint32_t locId = uint32_t(reinterpret_cast<uintptr_t>(arg));
+    for (size_t ai = 0; ai < g_world.adapters.size(); ++ai) {
+        SimAdapter &a = g_world.adapters[ai];
+        for (int ch = 0; ch < 2; ++ch) {
+            SimChannel &c = a.channels[ch];
+            if (c.record.LocId != locId || !adapterVisible(a)) continue;
+            FT_STATUS st = FT_OK;
+            if (flags != FT_OPEN_BY_LOCATION) st = FT_INVALID_PARAMETER;
+            else if (c.open || c.openFails) st = FT_DEVICE_NOT_OPENED;
+            if (st == FT_OK) {
+                c.open = true;
+                c.openSerial = g_nextOpenSerial++;
+                c.rx.clear();
+                c.rxHead = 0;
+                c.baudRate = c.readTimeout = c.writeTimeout = 0;
+                c.wordLength = c.stopBits = c.parity = 0;
+                ++g_world.openHandles;
+                *handle = makeHandle(int(ai), ch, c.openSerial);
+            }
+            return finish(trace(SIM_OPEN, int(ai), ch, st, locId, flags));
+        }
+    }
+    return finish(trace(SIM_OPEN, -1, -1, FT_DEVICE_NOT_FOUND, locId, flags));
+}
+
+FT_STATUS FT_API simClose(FT_HANDLE h) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    if (!c) return finish(trace(SIM_CLOSE, ai, ch, FT_INVALID_HANDLE));
+    c->open = false;
+    --g_world.openHandles;
+    return finish(trace(SIM_CLOSE, ai, ch, FT_OK));
+}
+
+// The setting calls share one shape: a live handle, an injectable failure, then the store.
+FT_STATUS settingCall(SimFn fn, FT_HANDLE h, int failIndex, uint32_t a0, uint32_t a1,
+                      uint32_t a2) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    FT_STATUS st = !c ? FT_INVALID_HANDLE : c->failSetting == failIndex ? FT_IO_ERROR : FT_OK;
+    if (st == FT_OK) {
+        switch (fn) {
+        case SIM_SET_BAUD: c->baudRate = a0; break;
+        case SIM_SET_DATA:
+            c->wordLength = uint8_t(a0);
+            c->stopBits = uint8_t(a1);
+            c->parity = uint8_t(a2);
+            break;
+        default:
+            c->readTimeout = a0;
+            c->writeTimeout = a1;
+            break;
+        }
+    }
+    return finish(trace(fn, ai, ch, st, a0, a1, a2));
+}
+
+FT_STATUS FT_API simSetBaudRate(FT_HANDLE h, uint32_t baud) {
+    return settingCall(SIM_SET_BAUD, h, 1, baud, 0, 0);
+}
+FT_STATUS FT_API simSetDataCharacteristics(FT_HANDLE h, uint8_t w, uint8_t s, uint8_t p) {
+    return settingCall(SIM_SET_DATA, h, 2, w, s, p);
+}
+FT_STATUS FT_API simSetTimeouts(FT_HANDLE h, uint32_t r, uint32_t w) {
+    return settingCall(SIM_SET_TIMEOUTS, h, 3, r, w, 0);
+}
+
+FT_STATUS FT_API simPurge(FT_HANDLE h, uint32_t mask) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    if (!c) return finish(trace(SIM_PURGE, ai, ch, FT_INVALID_HANDLE, mask));
+    if (mask & FT_PURGE_RX) {
+        c->rx.clear();
+        c->rxHead = 0;
+    }
+    if ((mask & FT_PURGE_TX) && ch == 0) g_world.adapters[ai].board.pending.clear();
+    return finish(trace(SIM_PURGE, ai, ch, FT_OK, mask));
+}
+
+FT_STATUS FT_API simRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    *done = 0;
+    if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
+    // Like the driver: return what is there, else wait for the first byte up to the time-out.
+    auto *out = static_cast<uint8_t *>(buffer);
+    const uint64_t now = nowUs();
+    if (c->rxHead >= c->rx.size() || c->rx[c->rxHead].at > now) {
+        const uint64_t deadline = now + uint64_t(c->readTimeout) * 1000;
+        if (c->rxHead < c->rx.size() && c->rx[c->rxHead].at <= deadline) {
+            g_clock.sleepUs(c->rx[c->rxHead].at - now);
+        } else {
+            g_clock.sleepUs(deadline - now);
+        }
+        // The adapter may have gone while we waited (real-time stand-in).
+        c = channelOf(h, &ai, &ch);
+        if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
+    }
+    const uint64_t ready = nowUs();
+    while (*done < length && c->rxHead < c->rx.size() && c->rx[c->rxHead].at <= ready)
+        out[(*done)++] = c->rx[c->rxHead++].byte;
+    if (c->rxHead == c->rx.size()) {
+        c->rx.clear();
+        c->rxHead = 0;
+    }
+    if (!g_world.traceReads) return FT_OK;
+    SimCall &call = trace(SIM_READ, ai, ch, FT_OK, length);
+    call.data.assign(out, out + *done);
+    return finish(call);
+}
+
+FT_STATUS FT_API simWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    *done = 0;
+    const auto *bytes = static_cast<const uint8_t *>(buffer);
+    if (!c) {
+        SimCall &call = trace(SIM_WRITE, ai, ch, FT_IO_ERROR, length);
+        call.data.assign(bytes, bytes + length);
+        return finish(call);
+    }
+    FT_STATUS st = FT_OK;
+    if (ch == 0) {
+        SimAdapter &a = g_world.adapters[ai];
+        uint64_t arrival = nowUs();
+        if (a.board.wireTiming) {
+            uint64_t startNs = std::max(a.txFreeAt, arrival) * 1000;
+            arrival = (startNs + length * BYTE_NS + 999) / 1000;
+            a.txFreeAt = arrival;
+        }
+        a.board.pending.insert(a.board.pending.end(), bytes, bytes + length);
+        if (!runBoard(ai, arrival)) st = FT_IO_ERROR;
+    }
+    if (st == FT_OK) *done = length;
+    SimCall &call = trace(SIM_WRITE, ai, ch, st, length);
+    call.data.assign(bytes, bytes + length);
+    return finish(call);
+}
+
+FT_STATUS FT_API simGetDeviceInfo(FT_HANDLE h, uint32_t *type, uint32_t *id, char *serial,
+                                  char *description, void *) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    FT_STATUS st = !c ? FT_INVALID_HANDLE : c->deviceInfoStatus;
+    if (st == FT_OK) {
+        if (type) *type = c->record.Type;
+        if (id) *id = c->record.ID;
+        // The library copies the fields as they are: up to 16 and 64 bytes.
+        if (serial) memcpy(serial, c->record.SerialNumber, sizeof c->record.SerialNumber);
+        if (description) memcpy(description, c->record.Description, sizeof c->record.Description);
+    }
+    return finish(trace(SIM_GET_INFO, ai, ch, st));
+}
+
+FT_STATUS FT_API simGetComPortNumber(FT_HANDLE h, int32_t *port) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    FT_STATUS st = !c ? FT_INVALID_HANDLE : c->comPortStatus;
+    if (st == FT_OK && c->comPort != -1) *port = c->comPort;
+    return finish(trace(SIM_GET_COM_PORT, ai, ch, st));
+}
+
+FT_STATUS FT_API simWriteEE(FT_HANDLE h, uint32_t offset, uint16_t value) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    FT_STATUS st = FT_OK;
+    if (!c) {
+        st = FT_INVALID_HANDLE;
+    } else if (offset >= 64) {
+        st = FT_INVALID_PARAMETER;
+    } else {
+        SimAdapter &a = g_world.adapters[ai];
+        if (int(offset) == a.unplugAtEepromWord) {
+            simUnplug(ai);
+            st = FT_IO_ERROR;
+        } else if (int(offset) == a.eepromFailAtWord) {
+            st = FT_OTHER_ERROR;
+        } else {
+            a.eeprom[offset] = value;
+        }
+    }
+    return finish(trace(SIM_WRITE_EE, ai, ch, st, offset, value));
+}
+
+FT_STATUS FT_API simCyclePort(FT_HANDLE h) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    if (!c) return finish(trace(SIM_CYCLE_PORT, ai, ch, FT_INVALID_HANDLE));
+    SimAdapter &a = g_world.adapters[ai];
+    closeAll(a);
+    a.cycling = true;
+    a.cycleStart = nowUs();
+    return finish(trace(SIM_CYCLE_PORT, ai, ch, FT_OK));
+}
+
+const D2xxApi SIM_API = {
+    simCreateDeviceInfoList, simGetDeviceInfoList, simOpenEx,   simClose,
+    simSetBaudRate,          simSetDataCharacteristics, simSetTimeouts, simPurge,
+    simRead,                 simWrite,           simGetDeviceInfo, simGetComPortNumber,
+    simWriteEE,              simCyclePort,
+};
+
+}  // namespace
+
+const char *simFnName(SimFn fn) {
+    static const char *const names[] = {
+        "FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_OpenEx", "FT_Close",
+        "FT_SetBaudRate", "FT_SetDataCharacteristics", "FT_SetTimeouts", "FT_Purge", "FT_Read",
+        "FT_Write", "FT_GetDeviceInfo", "FT_GetComPortNumber", "FT_WriteEE", "FT_CyclePort",
+    };
+    return names[fn];
+}
+
+void simReset(const SimClock &clock) {
+    g_world = SimWorld();
+    g_clock = clock;
+}
+
+SimWorld &simWorld() { return g_world; }
+const SimClock &simClock() { return g_clock; }
+const D2xxApi *simD2xx() { return &SIM_API; }
+SimAdapter &simAdapter(int index) { return g_world.adapters[size_t(index)]; }
+
+int simAddAdapter(const SimAdapterConfig &config) {
+    const int index = int(g_world.adapters.size());
+    g_world.adapters.emplace_back();
+    SimAdapter &a = g_world.adapters.back();
+    simEncodeEeprom(uint16_t(config.usbId >> 16), uint16_t(config.usbId), config.manufacturer,
+                    config.product, config.serial, a.eeprom);
+    for (int ch = 0; ch < 2; ++ch) {
+        SimChannel &c = a.channels[ch];
+        FT_DEVICE_LIST_INFO_NODE &r = c.record;
+        memset(&r, 0, sizeof r);
+        r.Type = FT_DEVICE_2232C;
+        r.ID = config.usbId;
+        r.LocId = uint32_t(0x1000 * (index + 1) + ch + 1);
+        setText(r.Description, sizeof r.Description, config.product + (ch ? " B" : " A"));
+        setText(r.SerialNumber, sizeof r.SerialNumber, config.serial + (ch ? "B" : "A"));
+        c.comPort = ch ? config.comPortB : config.comPortA;
+        g_world.list.push_back({index, ch, {}});
+    }
+    return index;
+}
+
+void simAddForeignDevice(uint32_t type, uint32_t id, const char *description, const char *serial) {
+    SimListEntry e = {-1, -1, {}};
+    e.foreign.Type = type;
+    e.foreign.ID = id;
+    e.foreign.LocId = uint32_t(0x9000 + g_world.list.size());
+    setText(e.foreign.Description, sizeof e.foreign.Description, description);
+    setText(e.foreign.SerialNumber, sizeof e.foreign.SerialNumber, serial);
+    g_world.list.push_back(e);
+}
+
+void simUnplug(int adapter) {
+    SimAdapter &a = simAdapter(adapter);
+    closeAll(a);
+    a.plugged = false;
+}
+
+void simPlug(int adapter) { simAdapter(adapter).plugged = true; }
+
+std::vector<std::vector<uint8_t>> simWrites(int adapter, int channel) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const SimCall &c : g_world.trace)
+        if (c.fn == SIM_WRITE && c.adapter == adapter && c.channel == channel) out.push_back(c.data);
+    return out;
+}
+
+int simCount(SimFn fn) {
+    return int(std::count_if(g_world.trace.begin(), g_world.trace.end(),
+                             [fn](const SimCall &c) { return c.fn == fn; }));
+}

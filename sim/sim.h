@@ -1,0 +1,165 @@
+// The simulated adapter and board: a byte-level model of the dual-channel adapter, the
+// emulator board behind channel A and the adapter's configuration EEPROM, behind the D2XX seam.
+//
+// It is what the program relies on and no more. It refuses what it does not know: a malformed or
+// unknown packet counts as a protocol error (tests assert there are none) and gets no reply.
+// Time comes from the injected clock: virtual in native tests, real in the DLL stand-in.
+// Not thread-safe: one caller at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/d2xx.h"
+
+// Microseconds, so the wire can be modelled byte by byte.
+struct SimClock {
+    uint64_t (*nowUs)();
+    void (*sleepUs)(uint64_t us);
+};
+
+// How the board answers "VV".
+enum SimVersionReply {
+    SIM_REPLY_NORMAL,       // major, minor, 'O'
+    SIM_REPLY_SILENT,       // nothing
+    SIM_REPLY_SHORT,        // major, minor
+    SIM_REPLY_WRONG_THIRD,  // major, minor, 'N'
+    SIM_REPLY_LONG,         // major, minor, 'O' and 100 more bytes
+};
+
+struct SimBoard {
+    bool powered = true;  // false: silent to every command
+    uint16_t version = 0x0102;
+    SimVersionReply versionReply = SIM_REPLY_NORMAL;
+    uint8_t memory[32768] = {};
+
+    // Faults. Block indexes are address / 128 for writes and address / 256 for reads.
+    int refuseWriteBlock = -1;    // answered 0x3F instead of 0x4F
+    int badChecksumReadBlock = -1;
+    int truncateReadBlock = -1;   // this read answer stops after `truncateAfterBytes` bytes
+    int truncateAfterBytes = 0;
+    int unplugAtBlockCommand = -1;  // the adapter is unplugged when the n-th block command
+                                    // (writes and reads together, counted from 0) arrives
+    uint32_t byteIntervalMs = 0;  // each reply byte comes this long after the previous one
+    bool wireTiming = false;      // model the wire: 115200 baud, 11 bits per byte, both ways
+
+    // What happened.
+    int blockCommands = 0;
+    int protocolErrors = 0;
+    std::string lastProtocolError;
+    std::vector<uint8_t> pending;  // bytes received that do not yet make a whole command
+};
+
+struct SimChannel {
+    FT_DEVICE_LIST_INFO_NODE record;  // as the device list reports it; tests may edit it
+    bool listed = true;
+    int32_t comPort = 0;
+    FT_STATUS comPortStatus = FT_OK;
+    FT_STATUS deviceInfoStatus = FT_OK;
+    bool openFails = false;
+    int failSetting = 0;  // 1 baud rate, 2 data characteristics, 3 time-outs
+
+    // State.
+    bool open = false;
+    uint32_t openSerial = 0;  // part of the handle: a handle of an earlier open is stale
+    uint32_t baudRate = 0, readTimeout = 0, writeTimeout = 0;
+    uint8_t wordLength = 0, stopBits = 0, parity = 0;
+    struct Pending {
+        uint8_t byte;
+        uint64_t at;  // clock time (us) from which the byte can be read
+    };
+    std::vector<Pending> rx;
+    size_t rxHead = 0;
+};
+
+struct SimAdapter {
+    SimChannel channels[2];  // A, B
+    SimBoard board;
+    uint16_t eeprom[64] = {};
+    bool plugged = true;
+    int eepromFailAtWord = -1;
+    int unplugAtEepromWord = -1;
+    uint32_t reenumerateMs = 1500;
+    bool cycling = false;
+    uint64_t cycleStart = 0;
+    uint64_t txFreeAt = 0;  // when channel A's transmit line is idle again (wire timing)
+};
+
+// What FT_GetDeviceInfoList reports, in order: a channel of an adapter or a record of a device
+// that is not ours (adapter -1).
+struct SimListEntry {
+    int adapter;
+    int channel;
+    FT_DEVICE_LIST_INFO_NODE foreign;
+};
+
+struct SimAdapterConfig {
+    uint32_t usbId = 0x04036010;
+    std::string manufacturer = "Quorvantide";
+    std::string product = "KESTA OBD1 EMU";  // channels are product + " A" / " B"
+    std::string serial = "KESTA";            // channels are serial + "A" / "B"
+    int32_t comPortA = 5;
+    int32_t comPortB = 6;
+};
+
+enum SimFn {
+    SIM_CREATE_LIST, SIM_GET_LIST, SIM_OPEN, SIM_CLOSE, SIM_SET_BAUD, SIM_SET_DATA,
+    SIM_SET_TIMEOUTS, SIM_PURGE, SIM_READ, SIM_WRITE, SIM_GET_INFO, SIM_GET_COM_PORT,
+    SIM_WRITE_EE, SIM_CYCLE_PORT,
+};
+const char *simFnName(SimFn fn);
+
+struct SimCall {
+    SimFn fn;
+    int adapter;  // -1: no adapter's handle
+    int channel;  // 0 A, 1 B, -1 none
+    FT_STATUS status;
+    uint32_t arg[3];  // the call's numeric arguments (location, baud, mask, word, value...)
+    std::vector<uint8_t> data;  // bytes written, or the byte read
+    uint64_t time;  // us
+};
+
+struct SimWorld {
+    std::vector<SimAdapter> adapters;
+    std::vector<SimListEntry> list;
+    std::vector<SimCall> trace;
+    bool traceReads = true;
+    void (*onCall)(const SimCall &) = nullptr;  // sees every call as it is traced
+    void (*beforeCall)() = nullptr;             // runs at the start of every call
+    int openHandles = 0;
+};
+
+// Starts an empty world (no device attached) on `clock`.
+void simReset(const SimClock &clock);
+SimWorld &simWorld();
+const SimClock &simClock();
+// The table of library entry points that drive this world.
+const D2xxApi *simD2xx();
+
+// Attaches an adapter (its two channel records are appended to the list) and returns its index.
+int simAddAdapter(const SimAdapterConfig &config = SimAdapterConfig());
+SimAdapter &simAdapter(int index);
+// Appends a record of some other device.
+void simAddForeignDevice(uint32_t type, uint32_t id, const char *description, const char *serial);
+
+void simUnplug(int adapter);
+void simPlug(int adapter);
+
+// Bytes written to a channel of an adapter, in call order.
+std::vector<std::vector<uint8_t>> simWrites(int adapter, int channel);
+int simCount(SimFn fn);
+
+// --- EEPROM ---
+
+struct SimEepromIdentity {
+    bool checksumValid;
+    uint16_t vendor, product;
+    std::string manufacturer, productName, serial;
+};
+// Builds a valid EEPROM for the identity (the same layout the adapter's chip reads).
+void simEncodeEeprom(uint16_t vendor, uint16_t product, const std::string &manufacturer,
+                     const std::string &productName, const std::string &serial, uint16_t out[64]);
+// Reads the identity as the chip does at enumeration; with a bad checksum the chip's blank
+// defaults (0403/6010, "Dual RS232-HS", no serial) with checksumValid false.
+SimEepromIdentity simDecodeEeprom(const uint16_t eeprom[64]);

@@ -1,0 +1,66 @@
+// A host for tests: records everything the worker shows, runs on a virtual clock shared with the
+// simulator, answers file dialogs from a script and keeps image files in memory.
+//
+// Scripts react to what the worker does: a trigger fires once, when a log text is appended or
+// when the virtual clock reaches a time. No test sleeps for real.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "worker/host.h"
+
+struct RecordingHost {
+    uint64_t nowUs = 0;
+    uint64_t limitUs = 0;  // a stop is requested here, so a stuck worker cannot hang a test
+    bool hitLimit = false;
+    bool stop = false;
+
+    // What the user sees.
+    std::vector<std::string> logTexts;  // every appended text, in order (empty entry: log emptied)
+    std::string logPane;
+    std::string typeLabel;
+    std::string labels[3];
+    bool buttons[5] = {};  // by Operation
+    bool statusShown = true, progressShown = true;
+    std::string statusText;
+    std::vector<uint32_t> progress;
+    std::vector<std::string> events;  // every window operation, in order, as text
+    int windowOpsAfterStop = 0;
+    std::string fatal;
+
+    // Counters for pacing checks.
+    uint64_t clockReads = 0;
+    uint64_t waits = 0;
+
+    // Files and dialogs.
+    std::map<std::wstring, std::vector<uint8_t>> files;
+    std::vector<std::wstring> lockedFiles;
+    bool failSaves = false;
+    std::function<bool(FileDialogKind, std::wstring &)> answerDialog;  // null: cancel
+    std::vector<std::pair<FileDialogKind, std::wstring>> dialogs;     // kind and initial name
+    std::wstring programPath = L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe";
+
+    // Triggers.
+    std::vector<std::pair<std::string, std::function<void()>>> logTriggers;
+    std::multimap<uint64_t, std::function<void()>> timeTriggers;
+
+    void whenLog(const std::string &text, std::function<void()> action);
+    void atMs(uint64_t ms, std::function<void()> action);
+    // A button press as the window makes it: all four buttons disabled, then the request stored.
+    void press(Operation op);
+    void advanceUs(uint64_t us);  // moves the clock, firing time triggers on the way
+    uint32_t ms() const { return uint32_t(nowUs / 1000); }
+    std::string log() const;  // all appended texts joined
+};
+
+// Installs a fresh recording host as `g_host`, the simulator on its clock as `g_d2xx`, and
+// resets the shared state (AppState, channels, memory image, file name buffer).
+RecordingHost &installRecordingHost(uint64_t limitMs = 600000);
+RecordingHost &recordingHost();
+
+std::string narrow(const wchar_t *text);
+std::wstring widen(const std::string &text);

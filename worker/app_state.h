@@ -1,0 +1,37 @@
+// The process-wide record shared by the GUI thread and the worker, and the shared types of the
+// device conversation. Both threads read and write the record without locks, so every field is
+// a std::atomic written whole.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+enum Operation : int32_t {
+    OP_NONE = 0,
+    OP_ERASE = 1,
+    OP_READ = 2,
+    OP_WRITE = 3,
+    OP_UPDATE = 4,
+};
+
+// `statusHold` value that keeps a status text until another value is stored.
+constexpr uint32_t STATUS_HOLD_FOREVER = 0xFFFFFFFFu;
+
+struct AppState {
+    std::atomic<void *> mainWindow{nullptr};    // HWND of the main window
+    std::atomic<void *> instance{nullptr};      // HINSTANCE of the module
+    std::atomic<void *> workerThread{nullptr};  // HANDLE of the worker thread
+    std::atomic<void *> foreignWindow{nullptr}; // window found by the start-up scan
+    // Set by a button press after the four buttons were disabled; taken (set to 0) by the worker.
+    std::atomic<int32_t> requestedOperation{OP_NONE};
+    // Status-line countdown in 200 ms timer ticks; 0 none. Written only on the GUI thread.
+    std::atomic<uint32_t> statusHold{0};
+    std::atomic<int32_t> updateRequired{0};  // 1: only Update may run
+    std::atomic<int32_t> deviceFound{0};     // 1 once an adapter was identified; starts the banner
+};
+
+extern AppState g_appState;
+
+// Board memory image: byte n is board address n.
+constexpr uint32_t MEMORY_SIZE = 32768;
+extern uint8_t g_memoryImage[MEMORY_SIZE];

@@ -1,0 +1,85 @@
+// The host seam: everything the worker needs from outside the device conversation.
+//
+// The window operations are made by the worker thread only. Each is synchronous: it returns
+// after the GUI thread has carried it out, so a text may live in the caller's temporary storage.
+// Once a stop has been requested the host may drop window operations, and the worker makes none
+// of its own accord (see `workerWindowOpen`).
+//
+// The clock and the waits are the only way the core measures or spends time, so tests can run
+// in virtual time. Every wait ends early when a stop is requested.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "worker/app_state.h"
+
+// The four value labels of the info box.
+enum InfoLabel {
+    LABEL_OSTRICH_VERSION,
+    LABEL_RTP_PORT,
+    LABEL_DATA_PORT,
+};
+
+enum FileDialogKind {
+    FILE_DIALOG_SAVE,  // Read: "Saving binary file..."
+    FILE_DIALOG_OPEN,  // Write: "Select the BIN-file to write..."
+};
+
+enum FileResult {
+    FILE_OK,
+    FILE_OPEN_FAILED,  // cannot be opened (load) or created (save)
+    FILE_BAD_SIZE,     // load only: not exactly MEMORY_SIZE bytes
+    FILE_IO_FAILED,    // not read or written whole
+};
+
+// Capacity of `fileNameBuffer` in characters, the terminating NUL included.
+constexpr size_t FILE_NAME_CAPACITY = 260;
+
+struct Host {
+    // --- window operations (worker thread; carried out on the GUI thread) ---
+    void (*appendLog)(const wchar_t *text);
+    void (*clearLog)();
+    void (*setTypeLabel)(const char *text);  // IDC_TYPE takes the adapter's 8-bit text
+    void (*setInfoLabel)(InfoLabel label, const wchar_t *text);
+    // Shows the status line (hiding the progress bar), sets its text and the hold countdown in
+    // one step on the GUI thread, so the timer's decrement cannot interleave with the store.
+    void (*showStatus)(const wchar_t *text, uint32_t hold);
+    // One block progress step: progress bar shown, status line hidden, hold 0, position set.
+    void (*showProgress)(uint32_t position);
+    // Applies the enable rule of `buttonEnabledByRule` to the four buttons.
+    void (*setButtonStates)(bool ready);
+    void (*enableButton)(Operation button, bool enable);
+    // Asks for an image file. `fileName` holds FILE_NAME_CAPACITY characters: the initial name
+    // on entry, the chosen full path on true. False: no file chosen.
+    bool (*askImageFile)(FileDialogKind kind, wchar_t *fileName);
+    // Shows a fatal error; the program ends after the user has seen it.
+    void (*fatalError)(const wchar_t *text);
+
+    // --- files ---
+    // Reads a whole image file into `image` (MEMORY_SIZE bytes).
+    FileResult (*loadImageFile)(const wchar_t *path, uint8_t *image);
+    // Saves `image` so that a failure never destroys an existing file at `path`.
+    FileResult (*saveImageFile)(const wchar_t *path, const uint8_t *image);
+    // The full path of the running program into `buffer` (`capacity` characters, NUL included);
+    // returns its length, 0 when unknown. A path that does not fit is cut and returns 0.
+    size_t (*programPath)(wchar_t *buffer, size_t capacity);
+
+    // --- time and stop ---
+    uint32_t (*tickCount)();  // milliseconds, wraps after 49.7 days
+    void (*sleep)(uint32_t ms);
+    // Waits until a request is stored, the time is up or a stop is requested.
+    void (*waitForRequest)(uint32_t ms);
+    bool (*stopRequested)();
+};
+
+// The host the core calls through; set once before the worker starts.
+extern const Host *g_host;
+
+// The enable rule of the four operation buttons.
+inline bool buttonEnabledByRule(Operation button, bool ready, bool updateRequired) {
+    if (!ready) return false;
+    return button == OP_UPDATE ? updateRequired : !updateRequired;
+}
+
+inline bool stopRequested() { return g_host->stopRequested(); }

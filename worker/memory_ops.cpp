@@ -1,0 +1,82 @@
+// Erase, Read and Write: the operations on the board's 32 KB memory. Once block traffic has
+// begun every ending re-connects; only Write's file step, before any block, keeps the connection.
+#include "link/link.h"
+#include "worker/window_ops.h"
+#include "worker/worker.h"
+
+namespace {
+
+constexpr uint32_t SETTLE_PAUSE_MS = 1000;
+
+const OperationOutcome DONE = {OUTCOME_DONE, nullptr, nullptr};
+
+OperationOutcome dropped(const wchar_t *logText, const wchar_t *statusText) {
+    return {OUTCOME_FAILED_DROP, logText, statusText};
+}
+
+OperationOutcome kept(const wchar_t *logText, const wchar_t *statusText) {
+    return {OUTCOME_FAILED_STAY, logText, statusText};
+}
+
+const OperationOutcome BLOCK_FAILED = {OUTCOME_FAILED_DROP, L"Fail!", L"Operation failed!"};
+
+// Shown before every block; the position is set before the block is sent.
+void blockProgress(uint32_t address) { showProgressStep(address / 128 + 1); }
+
+// Sends `image` (or all 0xFF when null) block by block.
+bool writeAllBlocks(const uint8_t *image) {
+    BlockWritePacket packet;
+    for (uint8_t &b : packet.bytes) b = 0xFF;
+    for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_WRITE_SIZE) {
+        blockProgress(address);
+        const bool accepted = image ? writeBlock(uint16_t(address), image + address)
+                                    : (setBlockWriteHeader(packet, uint16_t(address)),
+                                       sendBlockWritePacket(packet));
+        if (!accepted) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+OperationOutcome eraseMemory() {
+    logText(" Erase.\r\nClear ECU memory, wait... ");
+    // One packet for every block: only the header and the checksum change.
+    if (!writeAllBlocks(nullptr)) return BLOCK_FAILED;
+    g_host->sleep(SETTLE_PAUSE_MS);
+    return DONE;
+}
+
+OperationOutcome readMemory() {
+    logText(" Read.\r\nRead data from ECU, wait... ");
+    for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_READ_SIZE) {
+        blockProgress(address);
+        if (!readBlock(uint16_t(address))) return BLOCK_FAILED;
+    }
+    logText(" Ok.\r\nSave binary file... ");
+    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_SAVE, g_fileNameBuffer))
+        return dropped(L"Canceled.\r\n", L"Operation canceled!");
+    switch (g_host->saveImageFile(g_fileNameBuffer, g_memoryImage)) {
+    case FILE_OK: return DONE;
+    case FILE_OPEN_FAILED:
+    case FILE_BAD_SIZE: return dropped(L"Can't create file!\r\n", L"Can't create file!");
+    case FILE_IO_FAILED: break;
+    }
+    return dropped(L"Can't write file!\r\n", L"Can't write file!");
+}
+
+OperationOutcome writeMemory() {
+    logText(" Write.\r\nLoad binary file... ");
+    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_OPEN, g_fileNameBuffer))
+        return kept(L"Canceled.\r\n", L"Operation canceled!");
+    switch (g_host->loadImageFile(g_fileNameBuffer, g_memoryImage)) {
+    case FILE_OK: break;
+    case FILE_OPEN_FAILED: return kept(L"Can't open file!\r\n", L"Can't open file!");
+    case FILE_BAD_SIZE: return kept(L"Invalid file size!\r\n", L"Invalid file size!");
+    case FILE_IO_FAILED: return kept(L"Can't read file!\r\n", L"Can't read file!");
+    }
+    logText(" Ok.\r\nWrite data to ECU, wait... ");
+    if (!writeAllBlocks(g_memoryImage)) return BLOCK_FAILED;
+    g_host->sleep(SETTLE_PAUSE_MS);
+    return DONE;
+}
