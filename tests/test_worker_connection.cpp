@@ -1,5 +1,8 @@
-// The connection loop against the simulator and the recording host, in virtual time.
+// The connection loop against the simulator and the recording host, in virtual time: what the
+// user sees from search to choice, the tails after an operation, lost adapters, stopping.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "link/link.h"
 #include "sim/sim.h"
@@ -10,15 +13,39 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
+const char CHOICE[] = "Waiting for your choice...";
+const char NO_STATUS[] = "Unable to determine device status.\r\nIs ECU power connected?";
+const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
+const char READY[] = "buttons ready";  // the buttons came on
+const char OLD_MESSAGE[] = "Kesta OBD1 EMU needs an update.\r\n";
+const char INVALID_MESSAGE[] = "Invalid USBID.\r\nThe problem will be fixed after update.\r\n";
+
 class WorkerConnection : public ::testing::Test {
 protected:
     RecordingHost &host = installRecordingHost();
-    void TearDown() override { EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit"; }
-    // Runs the worker until the script stops it.
+
+    void TearDown() override {
+        EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
+        EXPECT_EQ(host.windowOpsAfterStop, 0) << "the worker drove the window after the stop";
+        EXPECT_EQ(simWorld().openHandles, 0) << "a channel was left open";
+        for (const SimAdapter &a : simWorld().adapters) EXPECT_EQ(a.board.protocolErrors, 0);
+    }
+
     void run() { EXPECT_EQ(workerMain(), 0); }
-    // Stops the worker `afterMs` after a log text appeared, so what follows the text is seen.
+    void stopNow() { host.stop = true; }
+    void stopAt(uint64_t ms) {
+        host.atMs(ms, [this] { stopNow(); });
+    }
+    // Stops the worker `afterMs` after a log text appeared, so what follows it is seen too.
     void stopAfter(const std::string &text, uint64_t afterMs = 100) {
-        host.whenLog(text, [this, afterMs] { host.atMs(host.ms() + afterMs, [this] { host.stop = true; }); });
+        host.whenLog(text, [this, afterMs] { stopAt(host.ms() + afterMs); });
+    }
+    int count(const std::string &text) const {
+        return int(std::count(host.logTexts.begin(), host.logTexts.end(), text));
+    }
+    bool anyButton() const {
+        return host.buttons[OP_ERASE] || host.buttons[OP_READ] || host.buttons[OP_WRITE] ||
+               host.buttons[OP_UPDATE];
     }
 };
 
@@ -31,12 +58,12 @@ const Texts FIRST_CONNECTION = {
     "RTP port:\t\tCOM5.\r\n",
     "Datalog port:\tCOM6.\r\n",
     "---\r\n",
-    "Waiting for your choice...",
+    CHOICE,
 };
 
 TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
     simAddAdapter();
-    stopAfter("Waiting for your choice...");
+    stopAfter(CHOICE);
     run();
     EXPECT_EQ(host.logTexts, FIRST_CONNECTION);
     EXPECT_EQ(host.typeLabel, "KESTA OBD1 EMU");
@@ -46,6 +73,355 @@ TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
     EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
     EXPECT_FALSE(host.buttons[OP_UPDATE]);
     EXPECT_EQ(g_appState.deviceFound.load(), 1);
+    EXPECT_EQ(g_appState.updateRequired.load(), 0);
+    // The start text stays until the adapter is found; then the status line empties at once.
+    EXPECT_EQ(host.events[1], "status Connect the ECU with Kesta OBD1 EMU installed hold 4294967295");
+    EXPECT_NE(std::find(host.events.begin(), host.events.end(), "status  hold 1"), host.events.end());
+}
+
+TEST_F(WorkerConnection, VersionDigitsAreTwoUpperCaseHexDigits) {
+    simAddAdapter();
+    simAdapter(0).board.version = 0x0A0F;
+    stopAfter(CHOICE);
+    run();
+    EXPECT_EQ(count("Ostrich Ver. 0A.0F.\r\n"), 1);
+    EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "Ver. 0A.0F");
+}
+
+TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged) {
+    simAddAdapter();
+    simAdapter(0).board.versionReply = SIM_REPLY_SILENT;
+    host.atMs(20000, [] { simUnplug(0); });
+    stopAfter(DISCONNECTED);
+    run();
+    const Texts expected = {
+        "Searching for device...\r\n",
+        "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
+        "Fail.", "\r\n", "---\r\n", NO_STATUS, DISCONNECTED,
+    };
+    EXPECT_EQ(host.logTexts, expected);
+    EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "");
+    EXPECT_FALSE(anyButton());
+    // Three connect queries, the choice query, then one every 500 ms for about 18 seconds.
+    const size_t queries = std::count_if(simWorld().trace.begin(), simWorld().trace.end(),
+                                         [](const SimCall &c) { return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}; });
+    EXPECT_GE(queries, 30u);
+    EXPECT_LE(queries, 45u);
+}
+
+struct ClassCase {
+    const char *name;
+    uint32_t usbId;
+    SimVersionReply reply;
+    const char *announce;
+    const char *message;  // null: none
+};
+
+class AdapterClasses : public WorkerConnection, public ::testing::WithParamInterface<ClassCase> {};
+
+TEST_P(AdapterClasses, ClassMessageFollowsTheSeparatorAndDecidesTheButtons) {
+    const ClassCase &c = GetParam();
+    SimAdapterConfig config;
+    config.usbId = c.usbId;
+    simAddAdapter(config);
+    simAdapter(0).board.versionReply = c.reply;
+    stopAfter(CHOICE);
+    run();
+    EXPECT_EQ(host.logTexts[1], std::string(c.announce) + ".\r\nConnecting... ");
+    auto sep = std::find(host.logTexts.begin(), host.logTexts.end(), "---\r\n");
+    ASSERT_NE(sep, host.logTexts.end());
+    if (c.message) {
+        EXPECT_EQ(*(sep + 1), c.message);
+        EXPECT_EQ(*(sep + 2), CHOICE);
+        EXPECT_TRUE(host.buttons[OP_UPDATE]);
+        EXPECT_FALSE(host.buttons[OP_ERASE] || host.buttons[OP_READ] || host.buttons[OP_WRITE]);
+    } else {
+        EXPECT_EQ(*(sep + 1), CHOICE);
+        EXPECT_FALSE(host.buttons[OP_UPDATE]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identities, AdapterClasses,
+    ::testing::Values(
+        ClassCase{"Current", 0x04036010, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6010]", nullptr},
+        ClassCase{"Old", 0x04036D20, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6D20]", OLD_MESSAGE},
+        ClassCase{"OldSilentBoard", 0x04036D20, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [0403/6D20]", OLD_MESSAGE},
+        ClassCase{"OtherProduct", 0x04036001, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6001]", INVALID_MESSAGE},
+        ClassCase{"OtherVendorSilent", 0x12340042, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [1234/0042]", INVALID_MESSAGE}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct PortCase {
+    const char *name;
+    int32_t port;
+    FT_STATUS status;
+    const char *label;  // "" when the port is not shown
+};
+
+class PortNumbers : public WorkerConnection, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(PortNumbers, OnlyPortsFrom1To255AreShown) {
+    const PortCase &c = GetParam();
+    simAddAdapter();
+    for (SimChannel &ch : simAdapter(0).channels) {
+        ch.comPort = c.port;
+        ch.comPortStatus = c.status;
+    }
+    // Labels from an earlier connection must be replaced, not kept.
+    host.labels[LABEL_RTP_PORT] = host.labels[LABEL_DATA_PORT] = "COM9";
+    stopAfter(CHOICE);
+    run();
+    EXPECT_EQ(host.labels[LABEL_RTP_PORT], c.label);
+    EXPECT_EQ(host.labels[LABEL_DATA_PORT], c.label);
+    const bool shown = *c.label != '\0';
+    EXPECT_EQ(count(std::string("RTP port:\t\t") + c.label + ".\r\n"), shown ? 1 : 0);
+    EXPECT_EQ(count(std::string("Datalog port:\t") + c.label + ".\r\n"), shown ? 1 : 0);
+    EXPECT_EQ(host.logTexts.size(), FIRST_CONNECTION.size() - (shown ? 0 : 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortNumbers,
+    ::testing::Values(PortCase{"One", 1, FT_OK, "COM1"}, PortCase{"Max", 255, FT_OK, "COM255"},
+                      PortCase{"Zero", 0, FT_OK, ""}, PortCase{"TooLarge", 256, FT_OK, ""},
+                      PortCase{"Unknown", -1, FT_OK, ""}, PortCase{"CallFails", 7, FT_IO_ERROR, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
+    simAddAdapter();
+    host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 1200, [] { simUnplug(0); }); });
+    host.whenLog(DISCONNECTED, [this] { host.atMs(host.ms() + 1000, [] { simPlug(0); }); });
+    host.whenLog(DISCONNECTED, [this] { stopAfter(CHOICE); });
+    run();
+    auto lost = std::find(host.logTexts.begin(), host.logTexts.end(), DISCONNECTED);
+    ASSERT_NE(lost, host.logTexts.end());
+    // The disconnect emptied all four labels and disabled the buttons.
+    auto lostEvent = std::find(host.events.begin(), host.events.end(), std::string("log ") + DISCONNECTED);
+    const Texts beforeLost(lostEvent - 5, lostEvent);
+    EXPECT_EQ(beforeLost, (Texts{"buttons off", "type ", "label 0 ", "label 1 ", "label 2 "}));
+    // A later identification empties the log before anything else is written.
+    auto cleared = std::find(lost, host.logTexts.end(), "");
+    ASSERT_NE(cleared, host.logTexts.end());
+    EXPECT_EQ(*(cleared + 1), "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    EXPECT_EQ(host.logPane.rfind("Found Kesta OBD1 EMU", 0), 0u);
+    EXPECT_EQ(host.typeLabel, "KESTA OBD1 EMU");
+}
+
+TEST_F(WorkerConnection, IncompleteAdaptersAreDroppedSilently) {
+    struct Case {
+        const char *name;
+        void (*setUp)();
+    };
+    const Case cases[] = {
+        {"device info fails", [] { simAdapter(0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
+        {"channel B missing", [] { simAdapter(0).channels[1].listed = false; }},
+        {"channel B will not open", [] { simAdapter(0).channels[1].openFails = true; }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHost &h = installRecordingHost();
+        simAddAdapter();
+        c.setUp();
+        h.atMs(5000, [&h] { h.stop = true; });
+        EXPECT_EQ(workerMain(), 0);
+        EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
+        EXPECT_EQ(h.typeLabel, "");
+        EXPECT_EQ(g_appState.deviceFound.load(), 0);
+        EXPECT_EQ(simWorld().openHandles, 0);
+        // Searches go on, paced rather than back to back.
+        const int searches = simCount(SIM_CREATE_LIST);
+        EXPECT_GE(searches, 20);
+        EXPECT_LE(searches, 101);
+    }
+}
+
+TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
+    // No adapter: at most one search per 50 ms.
+    stopAt(11000);
+    run();
+    const int searches = simCount(SIM_CREATE_LIST);
+    EXPECT_GE(searches, 150);
+    EXPECT_LE(searches, 201);
+    EXPECT_LE(host.clockReads, 10u * 200);
+
+    // Waiting for a choice: two queries a second, and the waits are long ones.
+    RecordingHost &h = installRecordingHost();
+    simAddAdapter();
+    uint64_t readsAtChoice = 0, waitsAtChoice = 0;
+    h.whenLog(CHOICE, [&] {
+        readsAtChoice = h.clockReads;
+        waitsAtChoice = h.waits;
+        h.atMs(h.ms() + 10000, [&h] { h.stop = true; });
+    });
+    EXPECT_EQ(workerMain(), 0);
+    EXPECT_LE(h.waits - waitsAtChoice, 25u);
+    EXPECT_LE(h.clockReads - readsAtChoice, 20u * 20);
+}
+
+TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
+    simAddAdapter();
+    uint64_t pressedAt = 0;
+    host.whenEvent(READY, [&] {
+        host.atMs(host.ms() + 1400, [&] {
+            pressedAt = host.ms();
+            host.press(OP_ERASE);
+        });
+    });
+    uint64_t startedAt = 0;
+    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [&] {
+        startedAt = host.ms();
+        stopNow();
+    });
+    run();
+    ASSERT_NE(startedAt, 0u);
+    // A query in flight (its reply time-out) may finish first; nothing else delays the request.
+    EXPECT_LE(startedAt - pressedAt, 300u + 10);
+}
+
+TEST_F(WorkerConnection, UnknownRequestCodeRunsUpdate) {
+    simAddAdapter();
+    host.whenEvent(READY, [this] { host.press(Operation(7)); });
+    host.whenLog(" Update.\r\nUpdate, wait... ", [this] { stopNow(); });
+    run();
+    EXPECT_EQ(host.logTexts.back(), " Update.\r\nUpdate, wait... ");
+}
+
+TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
+    SimAdapterConfig old;
+    old.usbId = 0x04036D20;
+    simAddAdapter(old);
+    int chooses = 0;
+    host.whenEvent(READY, [&] { ++chooses; host.press(OP_WRITE); });  // dialog: cancelled
+    host.whenLog("Canceled.\r\n", [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
+    run();
+    const Texts tail(host.logTexts.end() - 10, host.logTexts.end());
+    EXPECT_EQ(tail, (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n",
+                           "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+                           "Datalog port:\tCOM6.\r\n", "---\r\n", OLD_MESSAGE, CHOICE}));
+    EXPECT_EQ(chooses, 2);
+    EXPECT_EQ(count("Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... "), 1);
+    EXPECT_EQ(count(OLD_MESSAGE), 2);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(host.statusText, "Operation canceled!");
+    EXPECT_TRUE(host.buttons[OP_UPDATE]);
+}
+
+TEST_F(WorkerConnection, FailedHoldLastsFiveSecondsThenDropsForRead) {
+    simAddAdapter();
+    host.whenEvent(READY, [this] { host.press(OP_READ); });  // save dialog: cancelled
+    uint64_t canceledAt = 0, droppedAt = 0;
+    host.whenLog("Canceled.\r\n", [&] { canceledAt = host.ms(); });
+    host.whenLog(DISCONNECTED, [&] {
+        droppedAt = host.ms();
+        stopNow();
+    });
+    run();
+    EXPECT_EQ(droppedAt - canceledAt, 5000u);
+    EXPECT_EQ(host.statusText, "Operation canceled!");
+    EXPECT_EQ(g_appState.statusHold.load(), 50u);
+    EXPECT_EQ(host.labels[LABEL_RTP_PORT], "");
+}
+
+TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
+    simAddAdapter();
+    host.whenEvent(READY, [this] {
+        host.press(OP_WRITE);  // cancelled: the connection stays
+        // The user presses Erase the moment the buttons are back, before the report runs.
+        host.whenEvent("enable 4 off", [this] { host.press(OP_ERASE); });
+    });
+    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [this] { stopNow(); });
+    run();
+    EXPECT_EQ(host.logTexts.back(), " Erase.\r\nClear ECU memory, wait... ");
+}
+
+TEST_F(WorkerConnection, SuccessTailCyclesThePortAndKeepsTheLabels) {
+    simAddAdapter();
+    host.whenEvent(READY, [this] {
+        host.press(OP_ERASE);
+        host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
+    });
+    run();
+    auto ok = std::find(host.events.begin(), host.events.end(), "log  Ok.\r\nRe-connect...");
+    ASSERT_NE(ok, host.events.end());
+    auto next = std::find(ok, host.events.end(), "clear log");
+    ASSERT_NE(next, host.events.end());
+    // Between the success text and the next identification nothing touches the info box, the
+    // log or the buttons.
+    EXPECT_EQ(next - ok, 1);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+    EXPECT_EQ(count(DISCONNECTED), 0);
+    // The progress bar stayed until the next identification showed the status line.
+    EXPECT_EQ(*(next + 3), "status  hold 1");
+}
+
+struct StopCase {
+    const char *name;
+    Operation op;         // OP_NONE: stop while waiting for a choice
+    const char *trigger;  // log text after which the stop comes
+    uint64_t delayMs;
+};
+
+class StopRequests : public WorkerConnection, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopRequests, EveryWaitEndsWithinOneReadTimeout) {
+    const StopCase &c = GetParam();
+    simAddAdapter();
+    simAdapter(0).board.wireTiming = true;  // block traffic takes its real time
+    host.answerDialog = [](FileDialogKind, std::wstring &name) {
+        name = L"C:\\image.bin";
+        return true;
+    };
+    host.files[L"C:\\image.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    host.whenEvent(READY, [this, c] { if (c.op != OP_NONE) host.press(c.op); });
+    uint64_t stoppedAt = 0;
+    host.whenLog(c.trigger, [&, c] {
+        host.atMs(host.ms() + c.delayMs, [&] {
+            stoppedAt = host.ms();
+            stopNow();
+        });
+    });
+    run();
+    ASSERT_NE(stoppedAt, 0u);
+    EXPECT_LE(host.ms() - stoppedAt, 300u);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, StopRequests,
+    ::testing::Values(
+        StopCase{"Search", OP_NONE, "Searching for device...\r\n", 1},
+        StopCase{"Connect", OP_NONE, "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ", 10},
+        StopCase{"Choice", OP_NONE, CHOICE, 1234},
+        StopCase{"Erase", OP_ERASE, " Erase.\r\nClear ECU memory, wait... ", 700},
+        StopCase{"EraseSettlePause", OP_ERASE, " Erase.\r\nClear ECU memory, wait... ", 3700},
+        StopCase{"Read", OP_READ, " Read.\r\nRead data from ECU, wait... ", 1500},
+        StopCase{"Write", OP_WRITE, " Ok.\r\nWrite data to ECU, wait... ", 100},
+        StopCase{"ReconnectPause", OP_ERASE, " Ok.\r\nRe-connect...", 1000}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct FolderCase {
+    const char *name;
+    std::wstring programPath;
+    std::wstring expected;
+};
+
+TEST_F(WorkerConnection, FileNameBufferStartsInTheProgramFolder) {
+    const FolderCase cases[] = {
+        {"usual", L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe", L"C:\\Tools\\Kesta\\*.bin"},
+        {"no folder", L"KestaOBD1EMU.exe", L"KestaOBD1EMU.exe*.bin"},
+        {"unknown", L"", L"*.bin"},
+        {"folder just fits", L"C:\\" + std::wstring(250, L'd') + L"\\k.exe",
+         L"C:\\" + std::wstring(250, L'd') + L"\\*.bin"},
+        {"folder too long", L"C:\\" + std::wstring(251, L'd') + L"\\k.exe", L"*.bin"},
+        {"path longer than any buffer", L"C:\\" + std::wstring(5000, L'd') + L"\\k.exe", L"*.bin"},
+    };
+    for (const FolderCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHost &h = installRecordingHost();
+        h.programPath = c.programPath;
+        h.stop = true;
+        EXPECT_EQ(workerMain(), 0);
+        EXPECT_EQ(std::wstring(g_fileNameBuffer), c.expected);
+    }
 }
 
 }  // namespace

@@ -22,41 +22,56 @@ bool windowOp(const std::string &what) {
     return true;
 }
 
-void fireLogTriggers(const std::string &text) {
-    auto &triggers = rec().logTriggers;
-    for (size_t i = 0; i < triggers.size(); ++i) {
-        if (triggers[i].first != text) continue;
-        auto action = triggers[i].second;
-        triggers.erase(triggers.begin() + long(i));
-        action();
-        return;
+void fireEventTriggers(const std::string &event) {
+    std::vector<std::function<void()>> due;
+    auto &triggers = rec().eventTriggers;
+    for (size_t i = 0; i < triggers.size();) {
+        if (triggers[i].first == event) {
+            due.push_back(std::move(triggers[i].second));
+            triggers.erase(triggers.begin() + long(i));
+        } else {
+            ++i;
+        }
     }
+    for (auto &action : due) action();
 }
 
+// Runs at the end of every window operation, once its effect is visible.
+struct AfterOp {
+    size_t before = rec().events.size();
+    ~AfterOp() {
+        if (rec().events.size() > before) fireEventTriggers(rec().events.back());
+    }
+};
+
 void appendLog(const wchar_t *text) {
+    AfterOp after;
     const std::string t = narrow(text);
     if (!windowOp("log " + t)) return;
     rec().logTexts.push_back(t);
     rec().logPane += t;
-    fireLogTriggers(t);
 }
 
 void clearLog() {
+    AfterOp after;
     if (!windowOp("clear log")) return;
     rec().logTexts.push_back("");
     rec().logPane.clear();
 }
 
 void setTypeLabel(const char *text) {
+    AfterOp after;
     if (windowOp(std::string("type ") + text)) rec().typeLabel = text;
 }
 
 void setInfoLabel(InfoLabel label, const wchar_t *text) {
+    AfterOp after;
     if (windowOp("label " + std::to_string(int(label)) + " " + narrow(text)))
         rec().labels[label] = narrow(text);
 }
 
 void showStatus(const wchar_t *text, uint32_t hold) {
+    AfterOp after;
     if (!windowOp("status " + narrow(text) + " hold " + std::to_string(hold))) return;
     rec().statusShown = true;
     rec().progressShown = false;
@@ -65,6 +80,7 @@ void showStatus(const wchar_t *text, uint32_t hold) {
 }
 
 void showProgress(uint32_t position) {
+    AfterOp after;
     if (!windowOp("progress " + std::to_string(position))) return;
     rec().statusShown = false;
     rec().progressShown = true;
@@ -73,12 +89,14 @@ void showProgress(uint32_t position) {
 }
 
 void setButtonStates(bool ready) {
+    AfterOp after;
     if (!windowOp(std::string("buttons ") + (ready ? "ready" : "off"))) return;
     for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
         rec().buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
 }
 
 void enableButton(Operation button, bool enable) {
+    AfterOp after;
     if (windowOp("enable " + std::to_string(int(button)) + (enable ? " on" : " off")))
         rec().buttons[button] = enable;
 }
@@ -170,8 +188,8 @@ void simSleepUs(uint64_t us) { rec().advanceUs(us); }
 
 }  // namespace
 
-void RecordingHost::whenLog(const std::string &text, std::function<void()> action) {
-    logTriggers.push_back({text, std::move(action)});
+void RecordingHost::whenEvent(const std::string &event, std::function<void()> action) {
+    eventTriggers.push_back({event, std::move(action)});
 }
 
 void RecordingHost::atMs(uint64_t ms, std::function<void()> action) {

@@ -45,10 +45,14 @@ struct RecordingHost {
     std::wstring programPath = L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe";
 
     // Triggers.
-    std::vector<std::pair<std::string, std::function<void()>>> logTriggers;
+    std::vector<std::pair<std::string, std::function<void()>>> eventTriggers;
     std::multimap<uint64_t, std::function<void()>> timeTriggers;
 
-    void whenLog(const std::string &text, std::function<void()> action);
+    // Fires once after the window operation `event` (as recorded in `events`) was carried out.
+    void whenEvent(const std::string &event, std::function<void()> action);
+    void whenLog(const std::string &text, std::function<void()> action) {
+        whenEvent("log " + text, std::move(action));
+    }
     void atMs(uint64_t ms, std::function<void()> action);
     // A button press as the window makes it: all four buttons disabled, then the request stored.
     void press(Operation op);

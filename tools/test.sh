@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds all three presets with warnings as errors,
+# runs the native unit tests (AddressSanitizer/UBSan and ThreadSanitizer suites), checks the
+# Windows binaries' imports, and runs the end-to-end scenarios of the real program under Wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/ensure-deps.sh || exit 1
+bash tools/build-all.sh || { echo "0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+
+echo "== native unit tests"
+ctest_log=$(mktemp)
+ctest --preset native -j2 2>&1 | tee "$ctest_log" | grep -v -E '^ +(Start|[0-9]+/[0-9]+ Test) ' || true
+if summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$ctest_log"); then
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+else
+  failed=$((failed + 1))
+fi
+rm -f "$ctest_log"
+
+echo "== imports of the Windows binaries"
+if bash tools/check-imports.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+if [ -f tools/e2e.sh ]; then
+  echo "== end-to-end scenarios (win64 program under Wine)"
+  e2e_log=$(mktemp)
+  bash tools/e2e.sh 2>&1 | tee "$e2e_log"
+  if line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$e2e_log" | tail -n 1); then
+    passed=$((passed + $(sed -E 's/^([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
+  else
+    failed=$((failed + 1))
+  fi
+  rm -f "$e2e_log"
+fi
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
