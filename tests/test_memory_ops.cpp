@@ -1,0 +1,329 @@
+// Erase, Read and Write from a button press to their tail, against the simulated board: what
+// crosses the wire, what lands in the board's memory and in files, and what the user sees.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/link.h"
+#include "sim/sim.h"
+#include "tests/support/recording_host.h"
+#include "worker/worker.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Texts = std::vector<std::string>;
+
+const char CHOICE[] = "Waiting for your choice...";
+const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
+const char RECONNECT[] = " Ok.\r\nRe-connect...";
+const std::wstring IMAGE = L"C:\\Images\\ecu.bin";
+
+Bytes pseudoRandom(uint32_t seed) {
+    Bytes out(MEMORY_SIZE);
+    for (uint8_t &b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = uint8_t(seed >> 16);
+    }
+    return out;
+}
+
+Bytes boardMemory() {
+    const SimBoard &b = simAdapter(0).board;
+    return Bytes(b.memory, b.memory + MEMORY_SIZE);
+}
+
+class MemoryOperations : public ::testing::Test {
+protected:
+    RecordingHost &host = installRecordingHost();
+    uint64_t opTextAt = 0;
+
+    void SetUp() override {
+        simAddAdapter();
+        const Bytes start = pseudoRandom(7);
+        memcpy(simAdapter(0).board.memory, start.data(), MEMORY_SIZE);
+        host.answerDialog = [](FileDialogKind, std::wstring &name) {
+            name = IMAGE;
+            return true;
+        };
+    }
+    void TearDown() override {
+        EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
+        EXPECT_EQ(simWorld().openHandles, 0);
+        EXPECT_EQ(simAdapter(0).board.protocolErrors, 0) << simAdapter(0).board.lastProtocolError;
+    }
+
+    // Presses `op` once the buttons come on, and stops at the first of: the next choice after
+    // the operation, the disconnect line, or just after the port cycle of the re-connect.
+    void runOperation(Operation op) {
+        host.whenEvent("buttons ready", [this, op] {
+            host.press(op);
+            host.whenLog(CHOICE, [this] { stop(); });
+            host.whenLog(DISCONNECTED, [this] { stop(); });
+            host.whenLog(RECONNECT, [this] { host.atMs(host.ms() + 2500, [this] { stop(); }); });
+        });
+        EXPECT_EQ(workerMain(), 0);
+    }
+    void stop() { host.stop = true; }
+
+    // The log from the choice line on.
+    Texts fromChoice() const {
+        auto it = std::find(host.logTexts.begin(), host.logTexts.end(), CHOICE);
+        return Texts(it, host.logTexts.end());
+    }
+    std::vector<uint32_t> expectedProgress(uint32_t first, uint32_t step, uint32_t count) {
+        std::vector<uint32_t> p;
+        for (uint32_t i = 0; i < count; ++i) p.push_back(first + i * step);
+        return p;
+    }
+    std::vector<Bytes> blockPackets() const {
+        std::vector<Bytes> packets;
+        for (const Bytes &w : simWrites(0, 0))
+            if (w[0] == 'W' || w[0] == 'R') packets.push_back(w);
+        return packets;
+    }
+};
+
+TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
+    runOperation(OP_ERASE);
+    EXPECT_EQ(boardMemory(), Bytes(MEMORY_SIZE, 0xFF));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", RECONNECT}));
+    EXPECT_EQ(host.progress, expectedProgress(1, 1, 256));
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+
+    // Every packet is a whole Erase packet, its data still all FF after the answers came back.
+    const std::vector<Bytes> packets = blockPackets();
+    ASSERT_EQ(packets.size(), 256u);
+    for (uint32_t i = 0; i < packets.size(); ++i) {
+        const Bytes &p = packets[i];
+        const uint32_t address = i * 128;
+        ASSERT_EQ(p.size(), 133u);
+        EXPECT_EQ(Bytes(p.begin(), p.begin() + 4), (Bytes{0x57, 0x80, uint8_t(address >> 8), uint8_t(address)}));
+        EXPECT_EQ(std::count(p.begin() + 4, p.begin() + 132, 0xFF), 128) << "block " << i;
+        EXPECT_EQ(p[132], uint8_t(0x57 + (address >> 8) + (address & 0xFF)));
+    }
+    EXPECT_EQ(packets[0][132], 0x57);
+    EXPECT_EQ(packets[1][132], 0xD7);
+    EXPECT_EQ(packets[0x1200 / 128][132], 0x69);
+    EXPECT_EQ(packets[255][132], 0x56);
+}
+
+TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReconnect) {
+    uint64_t lastBlock = 0, reconnect = 0;
+    host.whenEvent("progress 256", [&] { lastBlock = host.ms(); });
+    host.whenLog(RECONNECT, [&] { reconnect = host.ms(); });
+    runOperation(OP_ERASE);
+    EXPECT_EQ(reconnect - lastBlock, 1000u);
+}
+
+TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
+    uint64_t saved = 0, reconnect = 0;
+    host.whenLog(" Ok.\r\nSave binary file... ", [&] { saved = host.ms(); });
+    host.whenLog(RECONNECT, [&] { reconnect = host.ms(); });
+    runOperation(OP_READ);
+    ASSERT_EQ(host.files.count(IMAGE), 1u);
+    EXPECT_EQ(host.files[IMAGE], boardMemory());
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
+                                   " Ok.\r\nSave binary file... ", RECONNECT}));
+    EXPECT_EQ(host.progress, expectedProgress(1, 2, 128));
+    EXPECT_EQ(reconnect, saved) << "Read gives its result without a pause";
+    // The save dialog started from the program's folder and kept the chosen path.
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_SAVE);
+    EXPECT_EQ(host.dialogs[0].second, L"C:\\Tools\\Kesta\\*.bin");
+    EXPECT_EQ(std::wstring(g_fileNameBuffer), IMAGE);
+    const std::vector<Bytes> requests = blockPackets();
+    ASSERT_EQ(requests.size(), 128u);
+    EXPECT_EQ(requests[0], (Bytes{0x52, 0x00, 0x00, 0x00, 0x52}));
+    EXPECT_EQ(requests[1], (Bytes{0x52, 0x00, 0x01, 0x00, 0x53}));
+    EXPECT_EQ(requests[0x12], (Bytes{0x52, 0x00, 0x12, 0x00, 0x64}));
+    EXPECT_EQ(requests[0x7F], (Bytes{0x52, 0x00, 0x7F, 0x00, 0xD1}));
+}
+
+TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
+    const Bytes image = pseudoRandom(42);
+    host.files[IMAGE] = image;
+    runOperation(OP_WRITE);
+    EXPECT_EQ(boardMemory(), image);
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
+                                   " Ok.\r\nWrite data to ECU, wait... ", RECONNECT}));
+    EXPECT_EQ(host.progress, expectedProgress(1, 1, 256));
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_OPEN);
+}
+
+TEST_F(MemoryOperations, LastChosenPathIsOfferedByTheNextDialog) {
+    host.files[IMAGE] = pseudoRandom(1);
+    int operations = 0;
+    host.whenEvent("buttons ready", [&] { ++operations; host.press(OP_READ); });
+    host.whenLog(RECONNECT, [&] {
+        host.whenEvent("buttons ready", [&] { host.press(OP_WRITE); });
+        host.whenLog(" Ok.\r\nWrite data to ECU, wait... ", [&] { stop(); });
+    });
+    EXPECT_EQ(workerMain(), 0);
+    ASSERT_EQ(host.dialogs.size(), 2u);
+    EXPECT_EQ(host.dialogs[1].first, FILE_DIALOG_OPEN);
+    EXPECT_EQ(host.dialogs[1].second, IMAGE);
+}
+
+struct FileCase {
+    const char *name;
+    size_t size;      // SIZE_MAX: no such file
+    bool locked;
+    const char *logText;
+    const char *statusText;
+};
+
+class WriteFileStep : public MemoryOperations, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(WriteFileStep, BadFileIsReportedAndTheConnectionStays) {
+    const FileCase &c = GetParam();
+    if (c.size != SIZE_MAX) host.files[IMAGE] = Bytes(c.size, 0x5A);
+    if (c.locked) host.lockedFiles.push_back(IMAGE);
+    const Bytes before = boardMemory();
+    runOperation(OP_WRITE);
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ", c.logText, "\r\n",
+                                   "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+                                   "Datalog port:\tCOM6.\r\n", "---\r\n", CHOICE}));
+    EXPECT_EQ(host.statusText, c.statusText);
+    EXPECT_EQ(boardMemory(), before);
+    EXPECT_TRUE(blockPackets().empty());
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, WriteFileStep,
+    ::testing::Values(FileCase{"Empty", 0, false, "Invalid file size!\r\n", "Invalid file size!"},
+                      FileCase{"OneShort", 32767, false, "Invalid file size!\r\n", "Invalid file size!"},
+                      FileCase{"OneOver", 32769, false, "Invalid file size!\r\n", "Invalid file size!"},
+                      FileCase{"Missing", SIZE_MAX, false, "Can't open file!\r\n", "Can't open file!"},
+                      FileCase{"Locked", 32768, true, "Can't open file!\r\n", "Can't open file!"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
+    host.answerDialog = nullptr;
+    runOperation(OP_WRITE);
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(log.begin(), log.begin() + 4),
+              (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n"}));
+    EXPECT_EQ(log.back(), CHOICE);
+    EXPECT_EQ(host.statusText, "Operation canceled!");
+}
+
+TEST_F(MemoryOperations, CancelledSaveDialogDropsTheConnectionAfterTheHold) {
+    host.answerDialog = nullptr;
+    runOperation(OP_READ);
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
+                                   " Ok.\r\nSave binary file... ", "Canceled.\r\n", DISCONNECTED}));
+    EXPECT_TRUE(host.files.empty());
+    EXPECT_EQ(host.statusText, "Operation canceled!");
+}
+
+TEST_F(MemoryOperations, SaveFailuresDropTheConnection) {
+    struct Case {
+        const char *name;
+        bool locked, failSaves;
+        const char *logText, *statusText;
+    };
+    const Case cases[] = {
+        {"cannot create", true, false, "Can't create file!\r\n", "Can't create file!"},
+        {"cannot write", false, true, "Can't write file!\r\n", "Can't write file!"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHost &h = installRecordingHost();
+        SetUp();
+        if (c.locked) h.lockedFiles.push_back(IMAGE);
+        h.failSaves = c.failSaves;
+        runOperation(OP_READ);
+        const Texts log = fromChoice();
+        EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{c.logText, DISCONNECTED}));
+        EXPECT_EQ(h.statusText, c.statusText);
+        EXPECT_TRUE(h.files.empty());
+    }
+}
+
+TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
+    const Bytes image = pseudoRandom(3);
+    const Bytes before = boardMemory();
+    host.files[IMAGE] = image;
+    simAdapter(0).board.refuseWriteBlock = 99;  // the 100th block
+    runOperation(OP_WRITE);
+    const Bytes after = boardMemory();
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + 99 * 128, image.begin()));
+    EXPECT_TRUE(std::equal(after.begin() + 99 * 128, after.end(), before.begin() + 99 * 128));
+    EXPECT_EQ(blockPackets().size(), 100u);
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
+                                   " Ok.\r\nWrite data to ECU, wait... ", "Fail!", DISCONNECTED}));
+    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(host.progress.back(), 100u);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+}
+
+TEST_F(MemoryOperations, BadReadChecksumSavesNothing) {
+    for (int block : {0, 57, 127}) {
+        SCOPED_TRACE(block);
+        RecordingHost &h = installRecordingHost();
+        SetUp();
+        simAdapter(0).board.badChecksumReadBlock = block;
+        runOperation(OP_READ);
+        EXPECT_TRUE(h.files.empty());
+        EXPECT_TRUE(h.dialogs.empty());
+        const Texts log = fromChoice();
+        EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+        EXPECT_EQ(h.progress.size(), size_t(block + 1));
+    }
+}
+
+TEST_F(MemoryOperations, AnswerThatStopsLeavesThatBlockOfTheImageAlone) {
+    memset(g_memoryImage, 0xA5, MEMORY_SIZE);
+    simAdapter(0).board.truncateReadBlock = 10;
+    simAdapter(0).board.truncateAfterBytes = 200;
+    uint64_t blockStart = 0, failed = 0;
+    host.whenEvent("progress 21", [&] { blockStart = host.ms(); });
+    host.whenLog("Fail!", [&] { failed = host.ms(); });
+    runOperation(OP_READ);
+    EXPECT_TRUE(std::equal(g_memoryImage, g_memoryImage + 10 * 256, boardMemory().begin()));
+    EXPECT_TRUE(std::all_of(g_memoryImage + 10 * 256, g_memoryImage + MEMORY_SIZE,
+                            [](uint8_t b) { return b == 0xA5; }));
+    EXPECT_GE(failed - blockStart, 300u);
+    EXPECT_LE(failed - blockStart, 310u);
+}
+
+TEST_F(MemoryOperations, SlowButSteadyBoardStillReads) {
+    simAdapter(0).board.byteIntervalMs = 250;
+    host.limitUs = uint64_t(128) * 258 * 250 * 1000 + 60000000;
+    runOperation(OP_READ);
+    ASSERT_EQ(host.files.count(IMAGE), 1u);
+    EXPECT_EQ(host.files[IMAGE], boardMemory());
+}
+
+struct UnplugCase {
+    const char *name;
+    Operation op;
+    int blockCommand;
+};
+
+class UnplugMidOperation : public MemoryOperations, public ::testing::WithParamInterface<UnplugCase> {};
+
+TEST_P(UnplugMidOperation, FailsAndDropsTheConnection) {
+    const UnplugCase &c = GetParam();
+    host.files[IMAGE] = pseudoRandom(9);
+    simAdapter(0).board.unplugAtBlockCommand = c.blockCommand;
+    runOperation(c.op);
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(host.typeLabel, "");
+    EXPECT_TRUE(host.files.size() <= 1 && (c.op != OP_READ || host.dialogs.empty()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, UnplugMidOperation,
+                         ::testing::Values(UnplugCase{"Erase", OP_ERASE, 0},
+                                           UnplugCase{"Read", OP_READ, 64},
+                                           UnplugCase{"Write", OP_WRITE, 255}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
