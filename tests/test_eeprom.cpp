@@ -1,0 +1,212 @@
+// The adapter's configuration image and the Update that writes it: the image word by word as the
+// chip expects it, and the whole path from an old adapter to one that enumerates as current.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "link/link.h"
+#include "sim/sim.h"
+#include "tests/support/recording_host.h"
+#include "worker/worker.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const char CHOICE[] = "Waiting for your choice...";
+const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
+const char OLD_MESSAGE[] = "Kesta OBD1 EMU needs an update.\r\n";
+
+// The chip's checksum, written out here on its own: start 0xAAAA; XOR each word, rotate left.
+uint16_t referenceChecksum(const uint16_t *words) {
+    uint32_t v = 0xAAAA;
+    for (int i = 0; i < 63; ++i) {
+        v ^= words[i];
+        v = ((v << 1) | (v >> 15)) & 0xFFFF;
+    }
+    return uint16_t(v);
+}
+
+TEST(AdapterEepromImage, MatchesTheChipLayoutWordByWord) {
+    // Words 0 to 62, typed in from the layout the chip reads (not from the builder).
+    const uint16_t expected[63] = {
+        0x0909, 0x0403, 0x6010, 0x0500, 0x7D80, 0x0008, 0x0200, 0x1896, 0x1EAE, 0x0CCC, 0x0046,
+        // manufacturer descriptor at byte 0x16: length 24, "Quorvantide"
+        0x0318, 0x0051, 0x0075, 0x006F, 0x0072, 0x0076, 0x0061, 0x006E, 0x0074, 0x0069, 0x0064, 0x0065,
+        // product descriptor at byte 0x2E: length 30, "KESTA OBD1 EMU"
+        0x031E, 0x004B, 0x0045, 0x0053, 0x0054, 0x0041, 0x0020, 0x004F, 0x0042, 0x0044, 0x0031,
+        0x0020, 0x0045, 0x004D, 0x0055,
+        // serial number descriptor at byte 0x4C: length 12, "KESTA"
+        0x030C, 0x004B, 0x0045, 0x0053, 0x0054, 0x0041,
+        // word 44 and 45, then 17 zero words
+        0x0000, 0x0001, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    for (int i = 0; i < 63; ++i) EXPECT_EQ(AdapterEepromImage[i], expected[i]) << "word " << i;
+    EXPECT_EQ(AdapterEepromImage[63], referenceChecksum(expected));
+    EXPECT_EQ(eepromChecksum(AdapterEepromImage, 63), AdapterEepromImage[63]);
+}
+
+TEST(AdapterEepromImage, ChecksumFollowsEveryCharacterOfEveryString) {
+    const std::string strings[3] = {"Quorvantide", "KESTA OBD1 EMU", "KESTA"};
+    uint16_t image[EEPROM_WORDS];
+    ASSERT_TRUE(buildEepromImage(strings[0].c_str(), strings[1].c_str(), strings[2].c_str(), image));
+    EXPECT_TRUE(std::equal(image, image + EEPROM_WORDS, AdapterEepromImage));
+    for (int s = 0; s < 3; ++s) {
+        for (size_t i = 0; i < strings[s].size(); ++i) {
+            std::string changed[3] = {strings[0], strings[1], strings[2]};
+            changed[s][i] = char(changed[s][i] ^ 0x01);
+            ASSERT_TRUE(buildEepromImage(changed[0].c_str(), changed[1].c_str(), changed[2].c_str(), image));
+            EXPECT_NE(image[63], AdapterEepromImage[63]) << "string " << s << " character " << i;
+            EXPECT_EQ(image[63], referenceChecksum(image));
+        }
+    }
+}
+
+TEST(AdapterEepromImage, StringsThatDoNotFitAreRefused) {
+    uint16_t image[EEPROM_WORDS];
+    EXPECT_FALSE(buildEepromImage("Quorvantide", "KESTA OBD1 EMU, a much longer product name", "KESTA", image));
+}
+
+TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
+    const SimEepromIdentity id = simDecodeEeprom(AdapterEepromImage);
+    EXPECT_TRUE(id.checksumValid);
+    EXPECT_EQ(id.vendor, 0x0403);
+    EXPECT_EQ(id.product, 0x6010);
+    EXPECT_EQ(id.manufacturer, "Quorvantide");
+    EXPECT_EQ(id.productName, "KESTA OBD1 EMU");
+    EXPECT_EQ(id.serial, "KESTA");
+
+    uint16_t corrupted[EEPROM_WORDS];
+    std::copy(AdapterEepromImage, AdapterEepromImage + EEPROM_WORDS, corrupted);
+    corrupted[30] ^= 0x0100;
+    const SimEepromIdentity blank = simDecodeEeprom(corrupted);
+    EXPECT_FALSE(blank.checksumValid);
+    EXPECT_EQ(blank.productName, "Dual RS232-HS");
+    EXPECT_EQ(blank.serial, "");
+}
+
+class UpdateOperation : public ::testing::Test {
+protected:
+    RecordingHost &host = installRecordingHost();
+
+    void SetUp() override {
+        SimAdapterConfig old;
+        old.usbId = 0x04036D20;
+        simAddAdapter(old);
+    }
+    void TearDown() override {
+        EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
+        EXPECT_EQ(simWorld().openHandles, 0);
+    }
+    std::vector<const SimCall *> eepromWrites() const {
+        std::vector<const SimCall *> calls;
+        for (const SimCall &c : simWorld().trace)
+            if (c.fn == SIM_WRITE_EE) calls.push_back(&c);
+        return calls;
+    }
+    Texts fromChoice() const {
+        auto it = std::find(host.logTexts.begin(), host.logTexts.end(), CHOICE);
+        return Texts(it, host.logTexts.end());
+    }
+};
+
+TEST_F(UpdateOperation, OldAdapterComesBackAsCurrent) {
+    bool onlyUpdate = false;
+    host.whenEvent("buttons ready", [&] {
+        onlyUpdate = host.buttons[OP_UPDATE] && !host.buttons[OP_ERASE] && !host.buttons[OP_READ] &&
+                     !host.buttons[OP_WRITE];
+        host.press(OP_UPDATE);
+        // After the re-connect: the next identification, then the choice.
+        host.whenLog(" Ok.\r\nRe-connect...", [this] {
+            host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 100, [this] { host.stop = true; }); });
+        });
+    });
+    EXPECT_EQ(workerMain(), 0);
+
+    EXPECT_TRUE(onlyUpdate);
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), OLD_MESSAGE), host.logTexts.end());
+    const auto writes = eepromWrites();
+    ASSERT_EQ(writes.size(), 64u);
+    for (uint32_t i = 0; i < 64; ++i) {
+        EXPECT_EQ(writes[i]->arg[0], i);
+        EXPECT_EQ(writes[i]->arg[1], AdapterEepromImage[i]) << "word " << i;
+        EXPECT_EQ(writes[i]->channel, 0);
+    }
+    std::vector<uint32_t> progress;
+    for (uint32_t i = 0; i < 64; ++i) progress.push_back(4 * i + 3);
+    EXPECT_EQ(host.progress, progress);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+
+    // It enumerated from its EEPROM, and the new connection began with an empty log.
+    const FT_DEVICE_LIST_INFO_NODE &a = simAdapter(0).channels[0].record;
+    EXPECT_EQ(a.ID, 0x04036010u);
+    EXPECT_STREQ(a.Description, "KESTA OBD1 EMU A");
+    EXPECT_STREQ(simAdapter(0).channels[1].record.Description, "KESTA OBD1 EMU B");
+    EXPECT_STREQ(a.SerialNumber, "KESTAA");
+    EXPECT_EQ(host.logPane,
+              "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\n"
+              "RTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\nWaiting for your choice...");
+    EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
+    EXPECT_FALSE(host.buttons[OP_UPDATE]);
+}
+
+struct FailureCase {
+    const char *name;
+    int failAtWord;
+    int unplugAtWord;
+    size_t calls;
+};
+
+class UpdateFailures : public UpdateOperation, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
+    const FailureCase &c = GetParam();
+    simAdapter(0).eepromFailAtWord = c.failAtWord;
+    simAdapter(0).unplugAtEepromWord = c.unplugAtWord;
+    host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
+    host.whenLog(DISCONNECTED, [this] { host.stop = true; });
+    EXPECT_EQ(workerMain(), 0);
+
+    EXPECT_EQ(eepromWrites().size(), c.calls);
+    const Texts log = fromChoice();
+    EXPECT_EQ(log, (Texts{CHOICE, " Update.\r\nUpdate, wait... ", "Fail! Can't program FTDI chip!",
+                          "\r\n", DISCONNECTED}));
+    EXPECT_EQ(host.progress.size(), c.calls);
+    EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.calls - 1) + 3));
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
+                         ::testing::Values(FailureCase{"FirstWord", 0, -1, 1},
+                                           FailureCase{"LastWord", 63, -1, 64},
+                                           FailureCase{"Unplugged", -1, 20, 21}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
+    simAdapter(0).eepromFailAtWord = 5;
+    uint64_t failedAt = 0, lostAt = 0;
+    host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
+    host.whenLog("Fail! Can't program FTDI chip!", [&] { failedAt = host.ms(); });
+    host.whenLog(DISCONNECTED, [&] {
+        lostAt = host.ms();
+        host.stop = true;
+    });
+    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(lostAt - failedAt, 5000u);
+}
+
+TEST_F(UpdateOperation, AdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
+    simAdapter(0).eeprom[63] ^= 1;
+    FT_HANDLE slot = NO_CHANNEL;
+    ASSERT_EQ(openChannel(simAdapter(0).channels[0].record.LocId, slot), LINK_OK);
+    ASSERT_EQ(g_d2xx->cyclePort(slot), FT_OK);
+    closeChannel(slot);
+    host.advanceUs(uint64_t(simAdapter(0).reenumerateMs) * 1000);
+    ASSERT_TRUE(findAdapter());
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232-HS A");
+    EXPECT_STREQ(simAdapter(0).channels[0].record.SerialNumber, "");
+}
+
+}  // namespace
