@@ -1,0 +1,224 @@
+// Program entry, the main window's life and its message dispatch.
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+
+#include "link/d2xx_loader.h"
+#include "link/link.h"
+#include "worker/worker.h"
+
+namespace {
+
+constexpr wchar_t FOREIGN_TITLE_PREFIX[] = L"QXV";
+constexpr int FOREIGN_TITLE_PREFIX_LENGTH = 3;
+constexpr int FOREIGN_TITLE_CAPACITY = 256;
+// A foreign window that does not answer within this time is left alone.
+constexpr UINT FOREIGN_SEND_TIMEOUT_MS = 3000;
+// How long closing the window waits for the worker to notice its stop request. The worker's
+// longest uninterruptible step is one vendor library read (300 ms).
+constexpr DWORD WORKER_STOP_TIMEOUT_MS = 2000;
+
+DWORD WINAPI workerThreadProc(LPVOID) { return static_cast<DWORD>(workerMain()); }
+
+bool registerMainClass(HINSTANCE instance) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = mainWindowProc;
+    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    wc.lpszClassName = MAIN_CLASS_NAME;
+    wc.hIconSm = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    return RegisterClassExW(&wc) != 0;
+}
+
+// Another application's window that must not hold the adapter while we run; asked to close
+// once at start.
+void closeForeignWindow() {
+    g_appState.foreignWindow = nullptr;
+    EnumWindows(findForeignWindow, 0);
+    HWND foreign = static_cast<HWND>(g_appState.foreignWindow.load());
+    if (!foreign) return;
+    // Timed sends: a hung foreign window must not hang our start-up.
+    SendMessageTimeoutW(foreign, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
+    SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
+}
+
+void initialiseOnFirstShow(HWND window) {
+    g_appState.mainWindow = window;
+    centreWindow(GetDesktopWindow());
+    initMainWindowControls();
+    if (const wchar_t *failure = loadD2xxLibrary()) {
+        showFatalError(failure);
+        return;
+    }
+    startWorker();
+    closeForeignWindow();
+    SetTimer(window, TIMER_ID, TIMER_TICK_MS, nullptr);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    InitCommonControls();
+    g_appState.instance = instance;
+
+    // The mutex is held, never released, until the process ends.
+    HANDLE guard = CreateMutexW(nullptr, TRUE, MAIN_CLASS_NAME);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (guard) CloseHandle(guard);
+        return 0;
+    }
+
+    g_appState.deviceFound = 0;
+    g_appState.updateRequired = 0;
+    if (!registerMainClass(instance)) return 0;
+
+    // No dialog procedure: template 100 names our class, so mainWindowProc gets every message.
+    HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, nullptr, 0);
+    if (!window) return 0;
+    g_appState.mainWindow = window;
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(window, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+    case WM_QUIT:  // only when sent straight to the window
+        shutdownWorker();
+        PostQuitMessage(0);
+        return 0;
+    case WM_SHOWWINDOW:
+        if (!mainWindow()) initialiseOnFirstShow(window);
+        return 0;
+    case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR *>(lParam)->code == TTN_GETDISPINFOW)
+            onButtonHover(lParam);
+        return 0;
+    case WM_COMMAND:
+        onButtonCommand(wParam);
+        return 1;
+    case WM_TIMER:
+        if (wParam != TIMER_ID) return 1;
+        bannerAndStatusTick();
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH brush = statusColours(reinterpret_cast<HDC>(wParam),
+                                         reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(brush);
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_LOG_APPEND:
+        appendLog(reinterpret_cast<const wchar_t *>(wParam));
+        return 1;
+    case WM_FATAL_ERROR:
+        // A worker's last word while the window closes is not worth a box.
+        if (!workerStopRequested()) showFatalError(reinterpret_cast<const wchar_t *>(wParam));
+        return 1;
+    default: {
+        LRESULT result = 0;
+        if (handleHostMessage(message, wParam, lParam, result)) return result;
+        return DefDlgProcW(window, message, wParam, lParam);
+    }
+    }
+}
+
+// Centres the main window over `reference`, keeping it on the screen.
+void centreWindow(HWND reference) {
+    HWND window = mainWindow();
+    RECT own, ref;
+    GetWindowRect(window, &own);
+    GetWindowRect(reference, &ref);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+
+    HDC dc = GetDC(window);
+    const int screenWidth = GetDeviceCaps(dc, HORZRES);
+    const int screenHeight = GetDeviceCaps(dc, VERTRES);
+    ReleaseDC(window, dc);
+
+    int x = ref.left + ((ref.right - ref.left) - width) / 2;
+    if (x < 0)
+        x = 0;
+    else if (x + width > screenWidth)
+        x = screenWidth - width;
+    int y = ref.top + ((ref.bottom - ref.top) - height) / 2;
+    if (y < 0)
+        y = 0;
+    else if (y + height > screenHeight)
+        y = screenHeight - height;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+BOOL CALLBACK findForeignWindow(HWND window, LPARAM) {
+    wchar_t title[FOREIGN_TITLE_CAPACITY];
+    if (GetWindowTextW(window, title, FOREIGN_TITLE_CAPACITY) <= 0) return TRUE;
+    if (wcsncmp(title, FOREIGN_TITLE_PREFIX, FOREIGN_TITLE_PREFIX_LENGTH) != 0) return TRUE;
+    g_appState.foreignWindow = window;
+    return FALSE;
+}
+
+int startWorker() {
+    HANDLE thread = nullptr;
+    if (initWin32Host()) thread = CreateThread(nullptr, 0, workerThreadProc, nullptr, 0, nullptr);
+    g_appState.workerThread = thread;
+    if (!thread) {
+        SendMessageW(mainWindow(), WM_LOG_APPEND,
+                     reinterpret_cast<WPARAM>(L"\r\nERROR: can't launch thread!"), 0);
+        return 0;
+    }
+    SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
+    return 1;
+}
+
+// Stops the worker and closes both adapter channels. The worker may be blocked in a window
+// operation sent to this thread, so sent messages keep being handled while we wait for it.
+void shutdownWorker() {
+    requestWorkerStop();
+    if (HANDLE thread = static_cast<HANDLE>(g_appState.workerThread.load())) {
+        const DWORD start = GetTickCount();
+        bool stopped = false;
+        for (;;) {
+            const DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= WORKER_STOP_TIMEOUT_MS) break;
+            const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE,
+                                                         WORKER_STOP_TIMEOUT_MS - elapsed,
+                                                         QS_SENDMESSAGE);
+            if (woke == WAIT_OBJECT_0) {
+                stopped = true;
+                break;
+            }
+            if (woke != WAIT_OBJECT_0 + 1) break;
+            MSG pending;
+            PeekMessageW(&pending, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+        // Last resort: a worker stuck inside the vendor library must not keep the program alive.
+        if (!stopped) {
+            TerminateThread(thread, 0);
+            WaitForSingleObject(thread, WORKER_STOP_TIMEOUT_MS);
+        }
+        CloseHandle(thread);
+        g_appState.workerThread = nullptr;
+    }
+    closeChannel(g_channels.channelA);
+    closeChannel(g_channels.channelB);
+}
+
+void showFatalError(const wchar_t *text) {
+    MessageBoxW(mainWindow(), text, FATAL_ERROR_CAPTION, MB_ICONERROR | MB_OK);
+    PostQuitMessage(0);
+}

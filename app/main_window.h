@@ -1,0 +1,80 @@
+// The Win32 shell's shared declarations: the main window, its private messages and the
+// GUI-thread routines behind them. Everything declared here runs on the GUI thread unless its
+// comment says otherwise.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "res/resource.h"
+#include "worker/app_state.h"
+
+// Sent, never posted; both return 1. wParam: a NUL-terminated UTF-16 text.
+constexpr UINT WM_LOG_APPEND = WM_USER + 1;
+constexpr UINT WM_FATAL_ERROR = WM_USER + 2;
+
+// The GUI-thread halves of the worker's window operations (win32_host.cpp). Each is sent by the
+// worker so that the controls it touches change in one step on the GUI thread.
+enum : UINT {
+    WM_HOST_CLEAR_LOG = WM_APP + 1,
+    WM_HOST_SET_TYPE_LABEL,   // wParam: 8-bit text
+    WM_HOST_SET_INFO_LABEL,   // wParam: InfoLabel, lParam: UTF-16 text
+    WM_HOST_SHOW_STATUS,      // wParam: UTF-16 text, lParam: hold
+    WM_HOST_SHOW_PROGRESS,    // wParam: position
+    WM_HOST_SET_BUTTONS,      // wParam: ready
+    WM_HOST_ENABLE_BUTTON,    // wParam: Operation, lParam: enable
+    WM_HOST_ASK_IMAGE_FILE,   // wParam: FileDialogKind, lParam: file name buffer; result 1: chosen
+};
+
+constexpr UINT_PTR TIMER_ID = 0;
+constexpr UINT TIMER_TICK_MS = 200;
+
+// The status line's text and the progress bar share this green.
+constexpr COLORREF STATUS_GREEN = RGB(53, 132, 47);
+constexpr COLORREF BANNER_RED = RGB(255, 0, 0);
+
+constexpr wchar_t MAIN_CLASS_NAME[] = L"KESTA_Class1";
+constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
+
+inline HWND mainWindow() { return static_cast<HWND>(g_appState.mainWindow.load()); }
+inline HINSTANCE appInstance() { return static_cast<HINSTANCE>(g_appState.instance.load()); }
+
+// main_window.cpp
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void centreWindow(HWND reference);
+BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
+int startWorker();
+void shutdownWorker();
+// Shows `text` in the fatal error box and ends the message loop.
+void showFatalError(const wchar_t *text);
+
+// controls.cpp
+void initMainWindowControls();
+HBITMAP recolourBitmapBackground(HBITMAP bitmap, COLORREF colour);
+HWND addButtonTooltip(int controlId);
+
+// log_pane.cpp
+void appendLog(const wchar_t *text);
+
+// status_line.cpp
+void showStatusText(const wchar_t *text, uint32_t hold);
+void bannerAndStatusTick();
+// Answers a tooltip's text request with nothing and reports the hovered button instead.
+void onButtonHover(LPARAM notification);
+void onButtonCommand(WPARAM wParam);
+// Returns the brush for a static control's colour request, or 0 when the control is not ours.
+HBRUSH statusColours(HDC dc, HWND control);
+void requestOperation(Operation operation);
+void setButtonStates(bool ready);
+
+// win32_host.cpp
+// Creates the stop and request events and installs the Win32 host; false when it cannot.
+bool initWin32Host();
+// Asks the worker to stop; from then on every window operation of the host does nothing.
+void requestWorkerStop();
+bool workerStopRequested();
+// Wakes a worker waiting for the user's choice.
+void signalOperationRequest();
+// Carries out one WM_HOST_* message; false when `message` is not one of them.
+bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result);

@@ -1,0 +1,110 @@
+// What keeps the window alive between the worker's messages: the warning banner, the status
+// line's countdown and hover descriptions, the colours of both, and the operation buttons.
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include "app/ui_rules.h"
+#include "worker/host.h"
+
+namespace {
+
+// How long a hover description stays, in timer ticks.
+constexpr uint32_t HOVER_STATUS_HOLD = 5;
+
+struct OperationButton {
+    int controlId;
+    Operation operation;
+    const wchar_t *description;
+};
+
+constexpr OperationButton OPERATION_BUTTONS[] = {
+    {IDC_ERASE, OP_ERASE, L"Erase memory"},
+    {IDC_READ, OP_READ, L"Read memory"},
+    {IDC_WRITE, OP_WRITE, L"Write memory"},
+    {IDC_UPDATE, OP_UPDATE, L"Update memory"},
+};
+
+uint32_t bannerTick = BANNER_TICK_START;
+
+const OperationButton *findButton(int controlId) {
+    for (const OperationButton &button : OPERATION_BUTTONS)
+        if (button.controlId == controlId) return &button;
+    return nullptr;
+}
+
+}  // namespace
+
+void showStatusText(const wchar_t *text, uint32_t hold) {
+    HWND window = mainWindow();
+    if (hold != 0) {
+        ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_HIDE);
+        ShowWindow(GetDlgItem(window, IDC_STATUS), SW_SHOW);
+    }
+    SetDlgItemTextW(window, IDC_STATUS, text);
+    g_appState.statusHold = hold;
+}
+
+void bannerAndStatusTick() {
+    HWND window = mainWindow();
+    const BannerStep banner = nextBannerStep(bannerTick, g_appState.deviceFound != 0);
+    bannerTick = banner.tick;
+    if (const wchar_t *text = bannerText(banner.text)) SetDlgItemTextW(window, IDC_BANNER, text);
+
+    const StatusCountdownStep countdown = nextStatusCountdown(g_appState.statusHold);
+    g_appState.statusHold = countdown.hold;
+    if (countdown.clearText) SetDlgItemTextW(window, IDC_STATUS, L"");
+}
+
+void onButtonHover(LPARAM notification) {
+    auto *request = reinterpret_cast<NMTTDISPINFOW *>(notification);
+    // No tip is ever drawn: the request is answered with an empty text.
+    request->szText[0] = L'\0';
+    request->lpszText = request->szText;
+    const OperationButton *button = findButton(static_cast<int>(request->lParam));
+    if (!button) return;
+    if (IsWindowEnabled(GetDlgItem(mainWindow(), button->controlId)))
+        showStatusText(button->description, HOVER_STATUS_HOLD);
+}
+
+void onButtonCommand(WPARAM wParam) {
+    const WORD code = HIWORD(wParam);
+    if (code != BN_CLICKED && code != 1) return;
+    const int controlId = LOWORD(wParam);
+    // Keeps the pressed button flat instead of drawn as the default button. Enter and Esc come
+    // with ids 1 and 2, which name no control.
+    HWND control = GetDlgItem(mainWindow(), controlId);
+    if (!control) return;
+    SendMessageW(control, BM_SETSTYLE, BS_FLAT, TRUE);
+    if (const OperationButton *button = findButton(controlId)) requestOperation(button->operation);
+}
+
+HBRUSH statusColours(HDC dc, HWND control) {
+    COLORREF colour;
+    const int controlId = GetDlgCtrlID(control);
+    if (controlId == IDC_BANNER)
+        colour = BANNER_RED;
+    else if (controlId == IDC_STATUS)
+        colour = STATUS_GREEN;
+    else
+        return nullptr;
+    SetTextColor(dc, colour);
+    SetBkMode(dc, TRANSPARENT);
+    return GetSysColorBrush(COLOR_BTNFACE);
+}
+
+// The buttons go off before the worker can see the request, so a second press cannot arrive
+// until the worker enables them again.
+void requestOperation(Operation operation) {
+    for (const OperationButton &button : OPERATION_BUTTONS)
+        EnableWindow(GetDlgItem(mainWindow(), button.controlId), FALSE);
+    g_appState.requestedOperation = operation;
+    signalOperationRequest();
+}
+
+void setButtonStates(bool ready) {
+    const bool updateRequired = g_appState.updateRequired != 0;
+    for (const OperationButton &button : OPERATION_BUTTONS)
+        EnableWindow(GetDlgItem(mainWindow(), button.controlId),
+                     buttonEnabledByRule(button.operation, ready, updateRequired));
+}

@@ -1,0 +1,280 @@
+// The host seam on Win32. The worker's window operations are sent to the main window and carried
+// out there, on the GUI thread, each in one step; its waits end early on the stop request.
+#include "app/main_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <atomic>
+
+#include "worker/host.h"
+
+namespace {
+
+constexpr DWORD SAVE_DIALOG_FLAGS = OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_HIDEREADONLY;
+constexpr DWORD OPEN_DIALOG_FLAGS = OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_FILEMUSTEXIST |
+                                    OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+static_assert(SAVE_DIALOG_FLAGS == 0xA0004 && OPEN_DIALOG_FLAGS == 0xA1804, "dialog flags");
+
+constexpr DWORD INITIAL_DIR_CAPACITY = 260;
+constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(*.*)\0*.*\0\0";
+
+HANDLE stopEvent = nullptr;     // manual reset: once set, every wait of the worker ends at once
+HANDLE requestEvent = nullptr;  // auto reset: a button press for a worker waiting for the user
+std::atomic<bool> stopFlag{false};
+
+// Sends one window operation to the GUI thread and waits for it to be carried out. After a
+// stop request nothing is sent: the window is going away.
+LRESULT sendToWindow(UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND window = mainWindow();
+    if (stopFlag || !window) return 0;
+    return SendMessageW(window, message, wParam, lParam);
+}
+
+int buttonControl(Operation button) {
+    switch (button) {
+    case OP_ERASE: return IDC_ERASE;
+    case OP_READ: return IDC_READ;
+    case OP_WRITE: return IDC_WRITE;
+    case OP_UPDATE: return IDC_UPDATE;
+    case OP_NONE: break;
+    }
+    return 0;
+}
+
+int infoLabelControl(InfoLabel label) {
+    switch (label) {
+    case LABEL_OSTRICH_VERSION: return IDC_OSTRICH_VERSION;
+    case LABEL_RTP_PORT: return IDC_RTP_PORT;
+    case LABEL_DATA_PORT: return IDC_DATA_PORT;
+    }
+    return 0;
+}
+
+// --- worker side ---
+
+void hostAppendLog(const wchar_t *text) {
+    sendToWindow(WM_LOG_APPEND, reinterpret_cast<WPARAM>(text), 0);
+}
+
+void hostClearLog() { sendToWindow(WM_HOST_CLEAR_LOG, 0, 0); }
+
+void hostSetTypeLabel(const char *text) {
+    sendToWindow(WM_HOST_SET_TYPE_LABEL, reinterpret_cast<WPARAM>(text), 0);
+}
+
+void hostSetInfoLabel(InfoLabel label, const wchar_t *text) {
+    sendToWindow(WM_HOST_SET_INFO_LABEL, label, reinterpret_cast<LPARAM>(text));
+}
+
+void hostShowStatus(const wchar_t *text, uint32_t hold) {
+    sendToWindow(WM_HOST_SHOW_STATUS, reinterpret_cast<WPARAM>(text), static_cast<LPARAM>(hold));
+}
+
+void hostShowProgress(uint32_t position) { sendToWindow(WM_HOST_SHOW_PROGRESS, position, 0); }
+
+void hostSetButtonStates(bool ready) { sendToWindow(WM_HOST_SET_BUTTONS, ready, 0); }
+
+void hostEnableButton(Operation button, bool enable) {
+    sendToWindow(WM_HOST_ENABLE_BUTTON, button, enable);
+}
+
+bool hostAskImageFile(FileDialogKind kind, wchar_t *fileName) {
+    return sendToWindow(WM_HOST_ASK_IMAGE_FILE, kind, reinterpret_cast<LPARAM>(fileName)) == 1;
+}
+
+void hostFatalError(const wchar_t *text) {
+    sendToWindow(WM_FATAL_ERROR, reinterpret_cast<WPARAM>(text), 0);
+}
+
+FileResult hostLoadImageFile(const wchar_t *path, uint8_t *image) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
+    FileResult result = FILE_OK;
+    // The whole 64-bit size: a file of 4 GiB plus one image is not an image.
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart != MEMORY_SIZE) {
+        result = FILE_BAD_SIZE;
+    } else {
+        DWORD read = 0;
+        if (!ReadFile(file, image, MEMORY_SIZE, &read, nullptr) || read != MEMORY_SIZE)
+            result = FILE_IO_FAILED;
+    }
+    CloseHandle(file);
+    return result;
+}
+
+// The folder part of `path`, with its trailing separator, for a temporary file beside it.
+bool folderOf(const wchar_t *path, wchar_t *folder, size_t capacity) {
+    size_t end = 0;  // one past the last separator
+    size_t length = 0;
+    for (; path[length]; ++length)
+        if (path[length] == L'\\' || path[length] == L'/') end = length + 1;
+    if (end == 0 && length >= 2 && path[1] == L':') end = 2;  // "C:name" is relative to drive C
+    if (end == 0) {
+        lstrcpyW(folder, L".");
+        return true;
+    }
+    if (end >= capacity) return false;
+    for (size_t i = 0; i < end; ++i) folder[i] = path[i];
+    folder[end] = L'\0';
+    return true;
+}
+
+// Writes a temporary file beside the target and moves it over the target only when it is
+// complete, so a failed save leaves an existing file as it was.
+FileResult hostSaveImageFile(const wchar_t *path, const uint8_t *image) {
+    wchar_t folder[MAX_PATH];
+    wchar_t temporary[MAX_PATH];
+    // GetTempFileNameW creates the file under a name no other file has.
+    if (!folderOf(path, folder, MAX_PATH) || !GetTempFileNameW(folder, L"kst", 0, temporary))
+        return FILE_OPEN_FAILED;
+    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileW(temporary);
+        return FILE_OPEN_FAILED;
+    }
+    DWORD written = 0;
+    const bool complete = WriteFile(file, image, MEMORY_SIZE, &written, nullptr) &&
+                          written == MEMORY_SIZE && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!complete ||
+        !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary);
+        return FILE_IO_FAILED;
+    }
+    return FILE_OK;
+}
+
+size_t hostProgramPath(wchar_t *buffer, size_t capacity) {
+    if (!buffer || capacity == 0) return 0;
+    const DWORD limit = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, limit);
+    if (length == 0) {
+        buffer[0] = L'\0';
+        return 0;
+    }
+    // A path that fills the buffer was cut (and older systems leave it unterminated).
+    if (length >= limit) {
+        buffer[limit - 1] = L'\0';
+        return 0;
+    }
+    return length;
+}
+
+uint32_t hostTickCount() { return GetTickCount(); }
+
+void hostSleep(uint32_t ms) { WaitForSingleObject(stopEvent, ms); }
+
+void hostWaitForRequest(uint32_t ms) {
+    const HANDLE events[] = {requestEvent, stopEvent};
+    WaitForMultipleObjects(2, events, FALSE, ms);
+}
+
+bool hostStopRequested() { return stopFlag; }
+
+const Host WIN32_HOST = {
+    hostAppendLog,      hostClearLog,     hostSetTypeLabel,    hostSetInfoLabel,
+    hostShowStatus,     hostShowProgress, hostSetButtonStates, hostEnableButton,
+    hostAskImageFile,   hostFatalError,   hostLoadImageFile,   hostSaveImageFile,
+    hostProgramPath,    hostTickCount,    hostSleep,           hostWaitForRequest,
+    hostStopRequested,
+};
+
+// --- GUI side ---
+
+bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
+    wchar_t initialDir[INITIAL_DIR_CAPACITY] = {};
+    const DWORD dirLength = GetCurrentDirectoryW(INITIAL_DIR_CAPACITY, initialDir);
+    if (dirLength == 0 || dirLength >= INITIAL_DIR_CAPACITY) initialDir[0] = L'\0';
+
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = mainWindow();
+    dialog.lpstrFilter = IMAGE_FILE_FILTER;
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = FILE_NAME_CAPACITY;
+    dialog.lpstrInitialDir = initialDir;
+    if (kind == FILE_DIALOG_SAVE) {
+        dialog.lpstrTitle = L"Saving binary file...";
+        dialog.Flags = SAVE_DIALOG_FLAGS;
+        return GetSaveFileNameW(&dialog) != FALSE;
+    }
+    dialog.lpstrTitle = L"Select the BIN-file to write...";
+    dialog.Flags = OPEN_DIALOG_FLAGS;
+    return GetOpenFileNameW(&dialog) != FALSE;
+}
+
+}  // namespace
+
+bool initWin32Host() {
+    if (!stopEvent) stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!requestEvent) requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!stopEvent || !requestEvent) return false;
+    g_host = &WIN32_HOST;
+    return true;
+}
+
+void requestWorkerStop() {
+    stopFlag = true;
+    if (stopEvent) SetEvent(stopEvent);
+}
+
+bool workerStopRequested() { return stopFlag; }
+
+void signalOperationRequest() {
+    if (requestEvent) SetEvent(requestEvent);
+}
+
+bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) {
+    if (message < WM_HOST_CLEAR_LOG || message > WM_HOST_ASK_IMAGE_FILE) return false;
+    result = 0;
+    // Sent before the stop request but handled while the window closes: dropped, so that no
+    // dialog opens and no control changes on the way out.
+    if (stopFlag) return true;
+    HWND window = mainWindow();
+    switch (message) {
+    case WM_HOST_CLEAR_LOG: {
+        HWND log = GetDlgItem(window, IDC_LOG);
+        SendMessageW(log, EM_LIMITTEXT, static_cast<WPARAM>(-1), 0);
+        SetWindowTextW(log, L"");
+        break;
+    }
+    case WM_HOST_SET_TYPE_LABEL:
+        SetDlgItemTextA(window, IDC_TYPE, reinterpret_cast<const char *>(wParam));
+        break;
+    case WM_HOST_SET_INFO_LABEL:
+        if (int control = infoLabelControl(static_cast<InfoLabel>(wParam)))
+            SetDlgItemTextW(window, control, reinterpret_cast<const wchar_t *>(lParam));
+        break;
+    case WM_HOST_SHOW_STATUS:
+        ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_HIDE);
+        ShowWindow(GetDlgItem(window, IDC_STATUS), SW_SHOW);
+        SetDlgItemTextW(window, IDC_STATUS, reinterpret_cast<const wchar_t *>(wParam));
+        g_appState.statusHold = static_cast<uint32_t>(lParam);
+        break;
+    case WM_HOST_SHOW_PROGRESS:
+        ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_SHOW);
+        ShowWindow(GetDlgItem(window, IDC_STATUS), SW_HIDE);
+        g_appState.statusHold = 0;
+        SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, wParam, 0);
+        break;
+    case WM_HOST_SET_BUTTONS:
+        setButtonStates(wParam != 0);
+        break;
+    case WM_HOST_ENABLE_BUTTON:
+        if (int control = buttonControl(static_cast<Operation>(wParam)))
+            EnableWindow(GetDlgItem(window, control), lParam != 0);
+        break;
+    case WM_HOST_ASK_IMAGE_FILE:
+        result = askImageFile(static_cast<FileDialogKind>(wParam),
+                              reinterpret_cast<wchar_t *>(lParam))
+                     ? 1
+                     : 0;
+        break;
+    }
+    return true;
+}
