@@ -1,0 +1,364 @@
+// The stand-in's set-up and its files: the simulator on a real-time clock, configured from the
+// scenario file named by KESTA_SIM_SCENARIO, with a trace and memory dumps for tests to read and
+// a control file through which they unplug and plug adapters while the program runs.
+//
+// The program calls the library from its worker thread only, and closes the channels at shutdown
+// after the worker has stopped, so nothing here is locked.
+#include "sim/dll/standin.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "sim/sim.h"
+
+namespace {
+
+// How often the control file is looked at, at most.
+constexpr uint64_t CONTROL_POLL_US = 20000;
+// Sleep is coarse; the last stretch of a wait is spun so a wire-timed transfer keeps its pace.
+constexpr uint64_t SPIN_US = 1500;
+// Bytes of a group of reads shown in the trace; the count of calls and bytes is always exact.
+constexpr size_t TRACED_READ_BYTES = 300;
+
+LARGE_INTEGER g_frequency;
+LARGE_INTEGER g_origin;  // when the library was loaded: the time origin of trace and events
+bool g_started = false;
+
+Scenario g_scenario;
+size_t g_nextEvent = 0;
+std::wstring g_outputDir;  // with a trailing separator; empty: nothing is written
+HANDLE g_trace = INVALID_HANDLE_VALUE;
+std::wstring g_controlPath;
+uint64_t g_controlSize = 0;  // bytes of the control file already taken
+std::string g_controlPartial;
+uint64_t g_nextControlPoll = 0;
+std::vector<int> g_protocolErrors;  // per adapter, as last reported
+
+// Consecutive reads on one channel with one status become one trace line.
+struct ReadGroup {
+    bool open = false;
+    int adapter = -1, channel = -1;
+    FT_STATUS status = FT_OK;
+    uint64_t time = 0;
+    uint32_t calls = 0, bytes = 0;
+    std::string hex;
+} g_reads;
+
+uint64_t realNowUs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const uint64_t ticks = uint64_t(now.QuadPart - g_origin.QuadPart);
+    const uint64_t f = uint64_t(g_frequency.QuadPart);
+    return ticks / f * 1000000u + ticks % f * 1000000u / f;
+}
+
+void realSleepUs(uint64_t us) {
+    const uint64_t until = realNowUs() + us;
+    for (uint64_t now = realNowUs(); now < until; now = realNowUs()) {
+        const uint64_t left = until - now;
+        if (left > SPIN_US + 1000)
+            Sleep(DWORD((left - SPIN_US) / 1000));
+        else
+            YieldProcessor();
+    }
+}
+
+const SimClock REAL_CLOCK = {realNowUs, realSleepUs};
+
+std::wstring widen(const std::string &text) {
+    if (text.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
+    return out;
+}
+
+std::string narrow(const std::wstring &text) {
+    if (text.empty()) return std::string();
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+bool readWholeFile(const std::wstring &path, std::vector<uint8_t> &bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20);
+    if (ok) {
+        bytes.resize(size_t(size.QuadPart));
+        DWORD got = 0;
+        ok = bytes.empty() ||
+             (ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr) && got == bytes.size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+bool readScenarioFile(const std::string &path, std::vector<uint8_t> &bytes) {
+    return readWholeFile(widen(path), bytes);
+}
+
+// Written whole each time and shared for reading, so a test may read it at any moment and
+// retries when it catches a write in progress.
+void writeWholeFile(const std::wstring &path, const void *data, DWORD size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, data, size, &written, nullptr);
+    CloseHandle(file);
+}
+
+// --- trace ---
+
+void writeTraceLine(uint64_t timeUs, const std::string &text) {
+    if (g_trace == INVALID_HANDLE_VALUE) return;
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "%llu.%03u ", (unsigned long long)(timeUs / 1000),
+             unsigned(timeUs % 1000));
+    const std::string line = stamp + text + "\r\n";
+    DWORD written = 0;
+    WriteFile(g_trace, line.data(), DWORD(line.size()), &written, nullptr);
+}
+
+void note(const std::string &text) { writeTraceLine(realNowUs(), "# " + text); }
+
+std::string who(int adapter, int channel) {
+    std::string s = adapter < 0 ? std::string("-") : "a" + std::to_string(adapter);
+    s += '/';
+    s += channel < 0 ? '-' : channel == 0 ? 'A' : 'B';
+    return s;
+}
+
+void appendHex(std::string &out, const uint8_t *bytes, size_t n) {
+    static const char digits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+}
+
+void flushReads() {
+    if (!g_reads.open) return;
+    g_reads.open = false;
+    char head[160];
+    snprintf(head, sizeof head, "FT_Read %s st=%u calls=%u bytes=%u", who(g_reads.adapter, g_reads.channel).c_str(),
+             unsigned(g_reads.status), unsigned(g_reads.calls), unsigned(g_reads.bytes));
+    std::string line = head;
+    if (g_reads.bytes) line += " data=" + g_reads.hex + (g_reads.bytes > TRACED_READ_BYTES ? "..." : "");
+    writeTraceLine(g_reads.time, line);
+}
+
+void traceRead(const SimCall &c) {
+    if (g_reads.open && (g_reads.adapter != c.adapter || g_reads.channel != c.channel ||
+                         g_reads.status != c.status))
+        flushReads();
+    if (!g_reads.open) {
+        g_reads = ReadGroup();
+        g_reads.open = true;
+        g_reads.adapter = c.adapter;
+        g_reads.channel = c.channel;
+        g_reads.status = c.status;
+        g_reads.time = c.time;
+    }
+    ++g_reads.calls;
+    const size_t room = g_reads.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - g_reads.bytes : 0;
+    appendHex(g_reads.hex, c.data.data(), std::min(room, c.data.size()));
+    g_reads.bytes += uint32_t(c.data.size());
+}
+
+// The call's arguments by name, as the program passed them.
+std::string arguments(const SimCall &c) {
+    char s[96] = "";
+    switch (c.fn) {
+    case SIM_CREATE_LIST:
+    case SIM_GET_LIST: snprintf(s, sizeof s, "count=%u", unsigned(c.arg[0])); break;
+    case SIM_OPEN: snprintf(s, sizeof s, "loc=%X flags=%u", unsigned(c.arg[0]), unsigned(c.arg[1])); break;
+    case SIM_SET_BAUD: snprintf(s, sizeof s, "baud=%u", unsigned(c.arg[0])); break;
+    case SIM_SET_DATA:
+        snprintf(s, sizeof s, "bits=%u stop=%u parity=%u", unsigned(c.arg[0]), unsigned(c.arg[1]),
+                 unsigned(c.arg[2]));
+        break;
+    case SIM_SET_TIMEOUTS: snprintf(s, sizeof s, "read=%u write=%u", unsigned(c.arg[0]), unsigned(c.arg[1])); break;
+    case SIM_PURGE: snprintf(s, sizeof s, "mask=%u", unsigned(c.arg[0])); break;
+    case SIM_WRITE: snprintf(s, sizeof s, "length=%u", unsigned(c.arg[0])); break;
+    case SIM_WRITE_EE: snprintf(s, sizeof s, "word=%u value=%04X", unsigned(c.arg[0]), unsigned(c.arg[1])); break;
+    default: break;
+    }
+    return s;
+}
+
+// --- memory dumps ---
+
+void dumpAdapter(int adapter) {
+    if (g_outputDir.empty() || adapter < 0 || size_t(adapter) >= simWorld().adapters.size()) return;
+    const SimAdapter &a = simAdapter(adapter);
+    const std::wstring n = std::to_wstring(adapter);
+    writeWholeFile(g_outputDir + L"memory-" + n + L".bin", a.board.memory, sizeof a.board.memory);
+    uint8_t eeprom[128];
+    for (int i = 0; i < 64; ++i) {
+        eeprom[2 * i] = uint8_t(a.eeprom[i]);
+        eeprom[2 * i + 1] = uint8_t(a.eeprom[i] >> 8);
+    }
+    writeWholeFile(g_outputDir + L"eeprom-" + n + L".bin", eeprom, sizeof eeprom);
+}
+
+void dumpAll() {
+    for (size_t i = 0; i < simWorld().adapters.size(); ++i) dumpAdapter(int(i));
+}
+
+void onCall(const SimCall &c) {
+    if (c.fn == SIM_READ) {
+        traceRead(c);
+    } else {
+        flushReads();
+        std::string line = std::string(simFnName(c.fn)) + " " + who(c.adapter, c.channel) +
+                           " st=" + std::to_string(c.status);
+        const std::string args = arguments(c);
+        if (!args.empty()) line += " " + args;
+        if (c.fn == SIM_WRITE) {
+            line += " data=";
+            appendHex(line, c.data.data(), c.data.size());
+        }
+        writeTraceLine(c.time, line);
+    }
+    // A malformed packet is a fault of the program; it must stand out in the trace.
+    for (size_t i = 0; i < simWorld().adapters.size(); ++i) {
+        const SimBoard &b = simAdapter(int(i)).board;
+        if (i >= g_protocolErrors.size()) g_protocolErrors.resize(i + 1, 0);
+        if (b.protocolErrors != g_protocolErrors[i]) {
+            g_protocolErrors[i] = b.protocolErrors;
+            note("protocol-error a" + std::to_string(i) + " " + b.lastProtocolError);
+        }
+    }
+    const bool blockWrite = c.fn == SIM_WRITE && c.channel == 0 && !c.data.empty() && c.data[0] == 'W';
+    if (blockWrite || c.fn == SIM_WRITE_EE || c.fn == SIM_CLOSE || c.fn == SIM_CYCLE_PORT)
+        dumpAdapter(c.adapter);
+}
+
+// --- run-time commands ---
+
+void runCommand(const char *source, const std::string &command) {
+    std::string error;
+    flushReads();
+    if (runScenarioCommand(command, error)) {
+        note(std::string(source) + " " + command);
+        dumpAll();
+    } else {
+        note(std::string(source) + "-error \"" + command + "\": " + error);
+    }
+}
+
+void pollControlFile() {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(g_controlPath.c_str(), GetFileExInfoStandard, &info)) return;
+    const uint64_t size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    if (size <= g_controlSize) return;
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(g_controlPath, bytes) || bytes.size() <= g_controlSize) return;
+    g_controlPartial.append(bytes.begin() + long(g_controlSize), bytes.end());
+    g_controlSize = bytes.size();
+    // Only whole lines: the writer may be half-way through the last one.
+    size_t start = 0;
+    for (size_t end; (end = g_controlPartial.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = g_controlPartial.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") != std::string::npos) runCommand("control", line);
+    }
+    g_controlPartial.erase(0, start);
+}
+
+void beforeCall() {
+    // The simulator's own record of calls is not needed here: the trace file has them.
+    simWorld().trace.clear();
+    const uint64_t now = realNowUs();
+    while (g_nextEvent < g_scenario.events.size() &&
+           uint64_t(g_scenario.events[g_nextEvent].atMs) * 1000 <= now)
+        runCommand("event", g_scenario.events[g_nextEvent++].command);
+    if (!g_controlPath.empty() && now >= g_nextControlPoll) {
+        g_nextControlPoll = now + CONTROL_POLL_US;
+        pollControlFile();
+    }
+}
+
+std::wstring folderOf(const std::wstring &path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool isAbsolute(const std::wstring &path) {
+    return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) ||
+           (path.size() > 1 && path[1] == L':');
+}
+
+}  // namespace
+
+void standinEnter() {
+    if (g_started) return;
+    g_started = true;
+
+    wchar_t name[32768];
+    const DWORD length = GetEnvironmentVariableW(L"KESTA_SIM_SCENARIO", name, 32768);
+    std::string error;
+    if (length == 0 || length >= 32768) {
+        g_scenario = defaultScenario();
+        buildScenarioWorld(g_scenario, REAL_CLOCK, std::string(), nullptr, error);
+    } else {
+        const std::wstring path(name, length);
+        const std::wstring base = folderOf(path);
+        std::vector<uint8_t> bytes;
+        const bool read = readWholeFile(path, bytes);
+        const std::string text(bytes.begin(), bytes.end());
+        bool ok = read && parseScenario(text, g_scenario, error);
+        if (!read) error = "cannot read the scenario file";
+        g_outputDir = base;
+        if (ok && !g_scenario.outputDir.empty()) {
+            const std::wstring out = widen(g_scenario.outputDir);
+            g_outputDir = isAbsolute(out) ? out : base + out;
+            if (g_outputDir.back() != L'\\' && g_outputDir.back() != L'/') g_outputDir += L'\\';
+            CreateDirectoryW(g_outputDir.c_str(), nullptr);
+        }
+        if (g_outputDir.empty()) g_outputDir = L".\\";
+        g_trace = CreateFileW((g_outputDir + L"trace.txt").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        g_controlPath = g_outputDir + L"control.txt";
+        note("scenario " + narrow(path));
+        // A scenario that cannot be used leaves nothing attached, so the run shows the error
+        // instead of passing against some other world.
+        if (ok) ok = buildScenarioWorld(g_scenario, REAL_CLOCK, narrow(base), readScenarioFile, error);
+        if (!ok) {
+            note("scenario-error " + error);
+            g_scenario = Scenario();
+            buildScenarioWorld(g_scenario, REAL_CLOCK, std::string(), nullptr, error);
+        }
+    }
+    simWorld().beforeCall = beforeCall;
+    simWorld().onCall = onCall;
+    dumpAll();
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        QueryPerformanceFrequency(&g_frequency);
+        QueryPerformanceCounter(&g_origin);
+    } else if (reason == DLL_PROCESS_DETACH && g_started) {
+        // The last word of the run: whatever is still open was never closed by the program.
+        flushReads();
+        dumpAll();
+        note("exit open-handles=" + std::to_string(simWorld().openHandles));
+        if (g_trace != INVALID_HANDLE_VALUE) CloseHandle(g_trace);
+        g_trace = INVALID_HANDLE_VALUE;
+    }
+    return TRUE;
+}

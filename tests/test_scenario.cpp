@@ -1,0 +1,295 @@
+// Scenario files of the FTD2XX.dll stand-in: what a file describes, the lines it refuses, the
+// world built from it and the commands that change that world while the program runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "sim/scenario.h"
+
+namespace {
+
+uint64_t g_now = 0;
+const SimClock CLOCK = {[] { return g_now; }, [](uint64_t us) { g_now += us; }};
+
+std::map<std::string, std::vector<uint8_t>> g_files;
+
+bool readFakeFile(const std::string &path, std::vector<uint8_t> &bytes) {
+    auto it = g_files.find(path);
+    if (it == g_files.end()) return false;
+    bytes = it->second;
+    return true;
+}
+
+Scenario parsed(const std::string &text) {
+    Scenario s;
+    std::string error;
+    EXPECT_TRUE(parseScenario(text, s, error)) << error;
+    return s;
+}
+
+void build(const std::string &text) {
+    std::string error;
+    ASSERT_TRUE(buildScenarioWorld(parsed(text), CLOCK, "run/", readFakeFile, error)) << error;
+}
+
+std::vector<std::string> listedDescriptions() {
+    uint32_t n = 0;
+    simD2xx()->createDeviceInfoList(&n);
+    std::vector<FT_DEVICE_LIST_INFO_NODE> list(n);
+    simD2xx()->getDeviceInfoList(list.data(), &n);
+    std::vector<std::string> out;
+    for (uint32_t i = 0; i < n; ++i)
+        out.push_back(std::string(list[i].Description, strnlen(list[i].Description, 64)));
+    return out;
+}
+
+TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
+    const Scenario s = parsed(
+        "# two devices ahead of an old adapter\n"
+        "output \"out dir\"\n"
+        "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
+        "adapter\n"
+        "  usb-id 0403/6D20\n"
+        "  product \"KESTA OBD1 EMU\"   # the channels add A and B\n"
+        "  serial KESTA\n"
+        "  manufacturer Quorvantide\n"
+        "  com 7 none\n"
+        "  channel-b unlisted\n"
+        "  open-fails A on\n"
+        "  version 0A.1F\n"
+        "  reply wrong-third\n"
+        "  power off\n"
+        "  memory random 42\n"
+        "  byte-interval 3\n"
+        "  wire-timing off\n"
+        "  refuse-write-block 99\n"
+        "  bad-checksum-read-block 5\n"
+        "  truncate-read-block 6 100\n"
+        "  unplug-at-block-command 64\n"
+        "  unplug-at-eeprom-word 30\n"
+        "  eeprom-fail-at-word 63\n"
+        "  reenumerate-ms 900\n"
+        "  plugged no\n"
+        "\r\n"
+        "at 5000 plug 0\n"
+        "at 3000 set 0 refuse-write-block off\n"
+        "at 3000 power 0 on\n");
+    EXPECT_EQ(s.outputDir, "out dir");
+    ASSERT_EQ(s.foreign.size(), 1u);
+    EXPECT_EQ(s.foreign[0].type, 4u);
+    EXPECT_EQ(s.foreign[0].id, 0x04036010u);
+    EXPECT_EQ(s.foreign[0].description, "Other Dual A");
+    EXPECT_EQ(s.foreign[0].serial, "OTHERA");
+    ASSERT_EQ(s.order.size(), 2u);
+    EXPECT_TRUE(s.order[0].foreign);
+    EXPECT_FALSE(s.order[1].foreign);
+
+    ASSERT_EQ(s.adapters.size(), 1u);
+    const ScenarioAdapter &a = s.adapters[0];
+    EXPECT_EQ(a.config.usbId, 0x04036D20u);
+    EXPECT_EQ(a.config.product, "KESTA OBD1 EMU");
+    EXPECT_EQ(a.config.serial, "KESTA");
+    EXPECT_EQ(a.config.manufacturer, "Quorvantide");
+    EXPECT_EQ(a.config.comPortA, 7);
+    EXPECT_EQ(a.config.comPortB, -1);
+    EXPECT_TRUE(a.listed[0]);
+    EXPECT_FALSE(a.listed[1]);
+    EXPECT_TRUE(a.openFails[0]);
+    EXPECT_FALSE(a.openFails[1]);
+    EXPECT_EQ(a.version, 0x0A1F);
+    EXPECT_EQ(a.reply, SIM_REPLY_WRONG_THIRD);
+    EXPECT_FALSE(a.powered);
+    EXPECT_EQ(a.memoryKind, MEMORY_RANDOM);
+    EXPECT_EQ(a.seed, 42u);
+    EXPECT_EQ(a.byteIntervalMs, 3u);
+    EXPECT_FALSE(a.wireTiming);
+    EXPECT_EQ(a.refuseWriteBlock, 99);
+    EXPECT_EQ(a.badChecksumReadBlock, 5);
+    EXPECT_EQ(a.truncateReadBlock, 6);
+    EXPECT_EQ(a.truncateAfterBytes, 100);
+    EXPECT_EQ(a.unplugAtBlockCommand, 64);
+    EXPECT_EQ(a.unplugAtEepromWord, 30);
+    EXPECT_EQ(a.eepromFailAtWord, 63);
+    EXPECT_EQ(a.reenumerateMs, 900u);
+    EXPECT_FALSE(a.plugged);
+
+    // Sorted by time; equal times keep their order in the file.
+    ASSERT_EQ(s.events.size(), 3u);
+    EXPECT_EQ(s.events[0].atMs, 3000u);
+    EXPECT_EQ(s.events[0].command, "set 0 refuse-write-block off");
+    EXPECT_EQ(s.events[1].command, "power 0 on");
+    EXPECT_EQ(s.events[2].atMs, 5000u);
+    EXPECT_EQ(s.events[2].command, "plug 0");
+    EXPECT_EQ(s.events[2].line, 27);
+}
+
+TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {
+    const Scenario s = parsed("adapter\n");
+    ASSERT_EQ(s.adapters.size(), 1u);
+    const ScenarioAdapter &a = s.adapters[0];
+    EXPECT_EQ(a.config.usbId, 0x04036010u);
+    EXPECT_EQ(a.config.product, "KESTA OBD1 EMU");
+    EXPECT_EQ(a.config.serial, "KESTA");
+    EXPECT_EQ(a.config.comPortA, 5);
+    EXPECT_EQ(a.config.comPortB, 6);
+    EXPECT_EQ(a.version, 0x0102);
+    EXPECT_EQ(a.reply, SIM_REPLY_NORMAL);
+    EXPECT_TRUE(a.powered && a.plugged && a.wireTiming);
+    EXPECT_EQ(a.memoryKind, MEMORY_FILL);
+    EXPECT_EQ(a.fillByte, 0xFF);
+    EXPECT_EQ(a.refuseWriteBlock, -1);
+    EXPECT_EQ(a.unplugAtBlockCommand, -1);
+
+    const Scenario d = defaultScenario();
+    ASSERT_EQ(d.adapters.size(), 1u);
+    EXPECT_EQ(d.adapters[0].config.usbId, a.config.usbId);
+    EXPECT_EQ(d.order.size(), 1u);
+    EXPECT_TRUE(d.events.empty());
+
+    EXPECT_TRUE(parsed("# nothing attached\n\n").adapters.empty());
+}
+
+TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
+    const struct {
+        const char *text;
+        const char *error;
+    } cases[] = {
+        {"version 01.02\n", "line 1: \"version\" comes before any adapter line"},
+        {"adapter\nspeed 9600\n", "line 2: unknown setting \"speed\""},
+        {"adapter\nrefuse-write-block 256\n", "line 2: \"256\" is not a number from 0 to 255"},
+        {"adapter\nrefuse-write-block -3\n", "line 2: \"-3\" is not a number from 0 to 255"},
+        {"adapter\nbyte-interval 5ms\n", "line 2: \"5ms\" is not a number from 0 to 60000"},
+        {"adapter\nusb-id 403/6010/1\n", "line 2: \"403/6010/1\" is not a USB id (04036010 or 0403/6010)"},
+        {"adapter\nusb-id 4036010\n", "line 2: \"4036010\" is not a USB id (04036010 or 0403/6010)"},
+        {"adapter\nversion 1.2\n", "line 2: \"1.2\" is not a version like 01.02"},
+        {"adapter\nreply loud\n", "line 2: unknown reply mode \"loud\""},
+        {"adapter\npower maybe\n", "line 2: expected on or off, not \"maybe\""},
+        {"adapter\nproduct \"KESTA OBD1\n", "line 2: unterminated quote"},
+        {"adapter\nproduct KESTA OBD1 EMU\n", "line 2: \"product\" takes 1 value(s)"},
+        {"adapter\nmemory pattern 1\n", "line 2: memory takes fill, random or file"},
+        {"adapter\nopen-fails C on\n", "line 2: expected channel A or B, not \"C\""},
+        {"adapter\nat 100 unplug 1\n", "line 2: no adapter 1"},
+        {"adapter\nat 100 explode 0\n", "line 2: unknown command \"explode\""},
+        {"adapter\nat soon unplug 0\n", "line 2: \"soon\" is not a number from 0 to 4294967295"},
+        {"adapter\nat 100 set 0 usb-id 04036010\n", "line 2: \"usb-id\" can only be set at start"},
+        {"foreign 4 xyz a b\n", "line 1: \"xyz\" is not a hexadecimal id"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        Scenario s;
+        std::string error;
+        EXPECT_FALSE(parseScenario(c.text, s, error));
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
+    g_files["run/image.bin"] = std::vector<uint8_t>(32768, 0x5A);
+    g_files["run/image.bin"][0] = 0x01;
+    g_files["/abs/short.bin"] = {0x11, 0x22};
+    build("adapter\n  memory file image.bin\n"
+          "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
+          "adapter\n  product \"SECOND\"\n  channel-b unlisted\n  memory random 7\n"
+          "adapter\n  memory file /abs/short.bin\n  plugged no\n"
+          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n");
+    EXPECT_EQ(listedDescriptions(),
+              (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
+                                        "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B"}));
+    ASSERT_EQ(simWorld().adapters.size(), 4u);
+    EXPECT_EQ(simAdapter(0).board.memory[0], 0x01);
+    EXPECT_EQ(simAdapter(0).board.memory[32767], 0x5A);
+
+    uint8_t pattern[32768];
+    scenarioRandomMemory(7, pattern, sizeof pattern);
+    EXPECT_EQ(memcmp(simAdapter(1).board.memory, pattern, sizeof pattern), 0);
+    uint8_t other[32768];
+    scenarioRandomMemory(8, other, sizeof other);
+    EXPECT_NE(memcmp(pattern, other, sizeof pattern), 0);
+    // A pattern, not a fill: many different byte values.
+    EXPECT_GT(std::count(pattern, pattern + 256, pattern[0]), 0);
+    EXPECT_LT(std::count(pattern, pattern + 256, pattern[0]), 16);
+
+    // A short file fills the front; the rest stays erased.
+    EXPECT_EQ(simAdapter(2).board.memory[1], 0x22);
+    EXPECT_EQ(simAdapter(2).board.memory[2], 0xFF);
+    EXPECT_FALSE(simAdapter(2).plugged);
+    EXPECT_EQ(simAdapter(3).board.memory[100], 0x00);
+    EXPECT_FALSE(simAdapter(3).board.wireTiming);
+    EXPECT_TRUE(simAdapter(0).board.wireTiming);
+    EXPECT_EQ(simAdapter(3).board.versionReply, SIM_REPLY_SILENT);
+
+    // The identity lives in the EEPROM too, so a port cycle brings the same names back.
+    const SimEepromIdentity id = simDecodeEeprom(simAdapter(1).eeprom);
+    EXPECT_TRUE(id.checksumValid);
+    EXPECT_EQ(id.productName, "SECOND");
+}
+
+TEST(ScenarioWorld, AMissingMemoryFileLeavesNothingAttached) {
+    Scenario s = parsed("adapter\nmemory file missing.bin\n");
+    std::string error;
+    EXPECT_FALSE(buildScenarioWorld(s, CLOCK, "run/", readFakeFile, error));
+    EXPECT_EQ(error, "cannot read memory file \"run/missing.bin\"");
+    EXPECT_TRUE(simWorld().adapters.empty());
+    EXPECT_TRUE(listedDescriptions().empty());
+}
+
+TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
+    build("adapter\n  refuse-write-block 10\n  bad-checksum-read-block 3\n"
+          "adapter\n  serial OTHER\n");
+    std::string error;
+    EXPECT_TRUE(runScenarioCommand("unplug 0", error)) << error;
+    EXPECT_EQ(listedDescriptions().size(), 2u);
+    EXPECT_TRUE(runScenarioCommand("plug 0", error)) << error;
+    EXPECT_EQ(listedDescriptions().size(), 4u);
+
+    EXPECT_TRUE(runScenarioCommand("power 0 off", error)) << error;
+    EXPECT_FALSE(simAdapter(0).board.powered);
+    EXPECT_TRUE(runScenarioCommand("reply 0 short", error)) << error;
+    EXPECT_EQ(simAdapter(0).board.versionReply, SIM_REPLY_SHORT);
+    // A later command keeps what earlier ones set.
+    EXPECT_FALSE(simAdapter(0).board.powered);
+    EXPECT_TRUE(runScenarioCommand("set 0 refuse-write-block off", error)) << error;
+    EXPECT_EQ(simAdapter(0).board.refuseWriteBlock, -1);
+    EXPECT_EQ(simAdapter(0).board.badChecksumReadBlock, 3);
+    EXPECT_TRUE(runScenarioCommand("set 1 channel-b unlisted", error)) << error;
+    EXPECT_EQ(listedDescriptions().size(), 3u);
+    EXPECT_TRUE(runScenarioCommand("set 1 com 12 none", error)) << error;
+    EXPECT_EQ(simAdapter(1).channels[0].comPort, 12);
+    EXPECT_EQ(simAdapter(1).channels[1].comPort, -1);
+    EXPECT_EQ(simAdapter(0).board.refuseWriteBlock, -1);
+
+    const struct {
+        const char *command;
+        const char *error;
+    } refused[] = {
+        {"unplug 2", "no adapter 2"},
+        {"unplug", "\"unplug\" needs an adapter number"},
+        {"unplug 0 now", "\"unplug\" takes 1 value(s)"},
+        {"set 0", "set needs a setting"},
+        {"set 0 memory fill 00", "\"memory\" can only be set at start"},
+        {"reply 0", "\"reply\" takes 1 value(s)"},
+        {"", "empty command"},
+    };
+    for (const auto &r : refused) {
+        SCOPED_TRACE(r.command);
+        EXPECT_FALSE(runScenarioCommand(r.command, error));
+        EXPECT_EQ(error, r.error);
+    }
+}
+
+TEST(ScenarioCommands, UnplugClosesOpenChannels) {
+    build("adapter\n");
+    FT_HANDLE h = nullptr;
+    ASSERT_EQ(simD2xx()->openEx(reinterpret_cast<void *>(uintptr_t(0x1001)), FT_OPEN_BY_LOCATION, &h),
+              FT_OK);
+    std::string error;
+    ASSERT_TRUE(runScenarioCommand("unplug 0", error)) << error;
+    EXPECT_EQ(simWorld().openHandles, 0);
+    uint8_t byte;
+    uint32_t done = 0;
+    EXPECT_NE(simD2xx()->read(h, &byte, 1, &done), FT_OK);
+}
+
+}  // namespace
