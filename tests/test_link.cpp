@@ -1,0 +1,560 @@
+// Adapter discovery, channel opening and the byte transport against the simulator, in virtual time.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "sim/sim.h"
+#include "tests/support/recording_host.h"
+
+// The record arrays' allocator in link.cpp.
+extern void *(*g_linkAllocate)(size_t count, size_t size);
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const uint32_t LOC_A = 0x1001;  // the first adapter's channels, as simAddAdapter places them
+const uint32_t LOC_B = 0x1002;
+
+std::string hex(uint32_t v) {
+    char text[16];
+    snprintf(text, sizeof text, "%X", v);
+    return text;
+}
+
+// The library calls that changed a channel's state, as text: "FT_OpenEx 1001 4 ok".
+Texts channelCalls() {
+    Texts out;
+    for (const SimCall &c : simWorld().trace) {
+        std::string line = simFnName(c.fn);
+        switch (c.fn) {
+        case SIM_OPEN: line += " " + hex(c.arg[0]) + " " + std::to_string(c.arg[1]); break;
+        case SIM_SET_BAUD: line += " " + std::to_string(c.arg[0]); break;
+        case SIM_SET_DATA:
+            line += " " + std::to_string(c.arg[0]) + " " + std::to_string(c.arg[1]) + " " +
+                    std::to_string(c.arg[2]);
+            break;
+        case SIM_SET_TIMEOUTS:
+            line += " " + std::to_string(c.arg[0]) + " " + std::to_string(c.arg[1]);
+            break;
+        case SIM_CLOSE: break;
+        default: continue;
+        }
+        if (c.adapter >= 0) line += std::string(" ") + char('0' + c.adapter) + "AB"[c.channel];
+        line += c.status == FT_OK ? " ok" : " fail";
+        out.push_back(line);
+    }
+    return out;
+}
+
+// Location ids that FT_OpenEx opened successfully, in order.
+std::vector<uint32_t> openedLocations() {
+    std::vector<uint32_t> out;
+    for (const SimCall &c : simWorld().trace)
+        if (c.fn == SIM_OPEN && c.status == FT_OK) out.push_back(c.arg[0]);
+    return out;
+}
+
+// Which simulated channel a slot holds ("0A", "0B", ...), "none" for an empty slot. Asks the
+// simulator through a purge that empties nothing, so call it after the trace was checked.
+std::string heldChannel(FT_HANDLE h) {
+    if (!channelOpen(h)) return "none";
+    g_d2xx->purge(h, 0);
+    const SimCall &c = simWorld().trace.back();
+    if (c.status != FT_OK) return "stale";
+    return std::string(1, char('0' + c.adapter)) + "AB"[c.channel];
+}
+
+FT_DEVICE_LIST_INFO_NODE &record(int adapter, int channel) {
+    return simAdapter(adapter).channels[channel].record;
+}
+
+// Fills a text field to its last byte, without a terminating NUL.
+template <size_t N>
+void fillField(char (&field)[N], const char *start) {
+    memset(field, '~', N);
+    memcpy(field, start, std::min(N, strlen(start)));
+}
+
+template <size_t N>
+void setField(char (&field)[N], const char *text) {
+    memset(field, 0, N);
+    memcpy(field, text, std::min(N, strlen(text)));
+}
+
+class Link : public ::testing::Test {
+protected:
+    RecordingHost &host = installRecordingHost();
+    void TearDown() override {
+        EXPECT_FALSE(host.hitLimit);
+        g_linkAllocate = calloc;
+    }
+};
+
+// --- discovery ---
+
+using Discovery = Link;
+
+TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
+    static int allocations;
+    allocations = 0;
+    g_linkAllocate = [](size_t count, size_t size) {
+        ++allocations;
+        return calloc(count, size);
+    };
+    EXPECT_TRUE(findAdapter());
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(simCount(SIM_OPEN), 0);
+    EXPECT_EQ(simCount(SIM_GET_LIST), 0);
+}
+
+TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
+    simAddAdapter();
+    ASSERT_TRUE(findAdapter());
+    const Texts expected = {
+        "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok",
+        "FT_SetDataCharacteristics 8 2 0 0A ok", "FT_SetTimeouts 300 300 0A ok",
+        "FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok",
+        "FT_SetDataCharacteristics 8 2 0 0B ok", "FT_SetTimeouts 300 300 0B ok",
+    };
+    EXPECT_EQ(channelCalls(), expected);
+    for (const SimChannel &c : simAdapter(0).channels) {
+        EXPECT_TRUE(c.open);
+        EXPECT_EQ(c.baudRate, 115200u);
+        EXPECT_EQ(c.wordLength, 8);
+        EXPECT_EQ(c.stopBits, 2);
+        EXPECT_EQ(c.parity, 0);
+        EXPECT_EQ(c.readTimeout, 300u);
+        EXPECT_EQ(c.writeTimeout, 300u);
+    }
+    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(g_channels.channelB), "0B");
+}
+
+// One search over a device list shaped by `arrange`; the slots and the opened channels tell the
+// outcome.
+struct DiscoveryCase {
+    const char *name;
+    std::function<void()> arrange;
+    const char *channelA;  // simulated channel held by the slot afterwards, or "none"
+    const char *channelB;
+    std::vector<uint32_t> opened;  // successful FT_OpenEx calls, by location
+};
+
+void PrintTo(const DiscoveryCase &c, std::ostream *os) { *os << c.name; }
+
+class DiscoveryTable : public Link, public ::testing::WithParamInterface<DiscoveryCase> {};
+
+TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
+    const DiscoveryCase &c = GetParam();
+    c.arrange();
+    ASSERT_TRUE(findAdapter());
+    EXPECT_EQ(openedLocations(), c.opened);
+    // Every channel opened along the way is either in a slot or closed again.
+    const int stored = channelOpen(g_channels.channelA) + channelOpen(g_channels.channelB);
+    EXPECT_EQ(simWorld().openHandles, stored);
+    EXPECT_EQ(heldChannel(g_channels.channelA), c.channelA);
+    EXPECT_EQ(heldChannel(g_channels.channelB), c.channelB);
+}
+
+const char *const OTHER_TEXT = "USB Serial Converter";
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, DiscoveryTable,
+    ::testing::Values(
+        DiscoveryCase{"OtherDevicesAhead",
+                      [] {
+                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, "Dual RS232 A", "FT1234A");
+                          simAddForeignDevice(8, 0x04036014, OTHER_TEXT, "FT99");
+                          // The library reports devices it cannot read with ID 0.
+                          simAddForeignDevice(FT_DEVICE_2232C, 0, "KESTA OBD1 EMU A", "KESTAA");
+                          simAddAdapter();
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"ChannelsReportedBThenA",
+                      [] {
+                          simAddAdapter();
+                          std::swap(simWorld().list[0], simWorld().list[1]);
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"OnlyChannelAAccepted", [] {
+                          simAddAdapter();
+                          record(0, 1).ID = 0;
+                      },
+                      "0A", "none", {LOC_A}},
+        DiscoveryCase{"OnlyChannelBAcceptedIsClosedAgain",
+                      [] {
+                          simAddAdapter();
+                          record(0, 0).ID = 0;
+                      }, "none", "none", {LOC_B}},
+        DiscoveryCase{"TwoAdaptersOpenNothing",
+                      [] {
+                          simAddAdapter();
+                          simAddAdapter();
+                      },
+                      "none", "none", {}},
+        DiscoveryCase{"AThirdAcceptedRecordOpensNothing",
+                      [] {
+                          simAddAdapter();
+                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, OTHER_TEXT, "KESTA1");
+                      },
+                      "none", "none", {}},
+        DiscoveryCase{"OtherTypeWithTheAdapterDescriptionIsNotAccepted",
+                      [] {
+                          // Accepted, it would make three records and nothing would open.
+                          simAddForeignDevice(5, 0x04036010, "KESTA OBD1 EMU A", "KESTAA");
+                          simAddAdapter();
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"WrongTypeOnTheAdaptersChannelA",
+                      [] {
+                          simAddAdapter();
+                          record(0, 0).Type = 5;
+                      }, "none", "none", {LOC_B}},
+        DiscoveryCase{"LowerCaseTextsArePicked",
+                      [] {
+                          simAddAdapter();
+                          setField(record(0, 0).Description, "kesta obd1 emu a");
+                          setField(record(0, 0).SerialNumber, "x");
+                          setField(record(0, 1).Description, "Kesta Obd1 Emu b");
+                          setField(record(0, 1).SerialNumber, "y");
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"OneMoreCharacterIsPickedForNeither",
+                      [] {
+                          simAddAdapter();
+                          setField(record(0, 0).Description, "KESTA OBD1 EMU AX");
+                          setField(record(0, 0).SerialNumber, "FT0001A");
+                          simAdapter(0).channels[1].listed = false;
+                      },
+                      "none", "none", {}},
+        DiscoveryCase{"OneMoreCharacterBesideChannelB",
+                      [] {
+                          simAddAdapter();
+                          setField(record(0, 0).Description, "KESTA OBD1 EMU A2");
+                          setField(record(0, 0).SerialNumber, "FT0001A");
+                      },
+                      "none", "none", {LOC_B}},
+        DiscoveryCase{"SerialKestaAWithAnotherDescription",
+                      [] {
+                          simAddAdapter();
+                          setField(record(0, 0).Description, "Dual RS232-HS A");
+                          setField(record(0, 1).Description, "Dual RS232-HS B");
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"ChannelAHeldByAnotherProgram",
+                      [] {
+                          simAddAdapter();
+                          simAdapter(0).channels[0].openFails = true;
+                      },
+                      "none", "none", {LOC_B}},
+        DiscoveryCase{"ChannelBFailsToOpen",
+                      [] {
+                          simAddAdapter();
+                          simAdapter(0).channels[1].openFails = true;
+                      },
+                      "0A", "none", {LOC_A}},
+        DiscoveryCase{"FullFieldsAreAcceptedByPrefixAndPickedForNeither",
+                      [] {
+                          simAddAdapter();
+                          fillField(record(0, 0).Description, "KESTA OBD1 EMU A");
+                          fillField(record(0, 0).SerialNumber, "KESTAA");
+                          fillField(record(0, 1).Description, "KESTA OBD1 EMU B");
+                          fillField(record(0, 1).SerialNumber, "KESTAB");
+                      },
+                      "none", "none", {}},
+        DiscoveryCase{"FullDescriptionWithTheChannelSerials",
+                      [] {
+                          simAddAdapter();
+                          fillField(record(0, 0).Description, "Dual RS232-HS A");
+                          fillField(record(0, 1).Description, "Dual RS232-HS B");
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"FullSerialWithTheChannelDescriptions",
+                      [] {
+                          simAddAdapter();
+                          fillField(record(0, 0).SerialNumber, "FT");
+                          fillField(record(0, 1).SerialNumber, "FT");
+                      },
+                      "0A", "0B", {LOC_A, LOC_B}},
+        DiscoveryCase{"FullFieldsOfAnOpenForeignRecordLast",
+                      [] {
+                          // A non-null handle right after the fields: reading past them runs
+                          // off the end of the record list.
+                          simAddAdapter();
+                          simAdapter(0).channels[1].listed = false;
+                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, "", "");
+                          FT_DEVICE_LIST_INFO_NODE &r = simWorld().list.back().foreign;
+                          fillField(r.Description, "KESTA OBD1 EMU B");
+                          fillField(r.SerialNumber, "KESTAB");
+                          memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
+                      },
+                      "0A", "none", {LOC_A}}),
+    [](const ::testing::TestParamInfo<DiscoveryCase> &info) { return std::string(info.param.name); });
+
+// A channel that will not take a setting is closed again and the next candidate is tried.
+class FailingSetting : public Link, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
+    simAddAdapter();
+    // Both records are candidates for channel A; the first will not take setting GetParam().
+    setField(record(0, 1).Description, "KESTA OBD1 EMU A");
+    setField(record(0, 1).SerialNumber, "KESTAA");
+    simAdapter(0).channels[0].failSetting = GetParam();
+    ASSERT_TRUE(findAdapter());
+
+    const Texts settings = {"FT_SetBaudRate 115200 0A", "FT_SetDataCharacteristics 8 2 0 0A",
+                            "FT_SetTimeouts 300 300 0A"};
+    Texts expected = {"FT_OpenEx 1001 4 0A ok"};
+    for (int i = 0; i < GetParam(); ++i)
+        expected.push_back(settings[size_t(i)] + (i + 1 == GetParam() ? " fail" : " ok"));
+    expected.insert(expected.end(), {"FT_Close 0A ok", "FT_OpenEx 1002 4 0B ok",
+                                     "FT_SetBaudRate 115200 0B ok",
+                                     "FT_SetDataCharacteristics 8 2 0 0B ok",
+                                     "FT_SetTimeouts 300 300 0B ok"});
+    EXPECT_EQ(channelCalls(), expected);
+    EXPECT_EQ(simWorld().openHandles, 1);
+    EXPECT_EQ(heldChannel(g_channels.channelA), "0B");
+    EXPECT_EQ(heldChannel(g_channels.channelB), "none");
+}
+
+INSTANTIATE_TEST_SUITE_P(BaudDataTimeouts, FailingSetting, ::testing::Values(1, 2, 3));
+
+TEST_F(Discovery, LeavesTheSlotsAloneWhenNoChannelAOpened) {
+    simAddAdapter();
+    simAdapter(0).channels[0].openFails = true;
+    const FT_HANDLE before = reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150));
+    g_channels = {nullptr, before};
+    ASSERT_TRUE(findAdapter());
+    EXPECT_EQ(g_channels.channelA, nullptr);
+    EXPECT_EQ(g_channels.channelB, before);
+    EXPECT_EQ(simWorld().openHandles, 0);
+}
+
+TEST_F(Discovery, StoresBothSlotsTogetherWhenChannelAOpened) {
+    simAddAdapter();
+    record(0, 1).ID = 0;
+    g_channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
+    ASSERT_TRUE(findAdapter());
+    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
+    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+}
+
+// The library's list calls replaced, the rest left to the simulator.
+D2xxApi g_patched;
+
+const D2xxApi *patchedLibrary(std::function<void(D2xxApi &)> patch) {
+    g_patched = *simD2xx();
+    patch(g_patched);
+    return &g_patched;
+}
+
+TEST_F(Discovery, FailingDeviceCountIsNoAdapter) {
+    simAddAdapter();
+    g_d2xx = patchedLibrary([](D2xxApi &api) {
+        api.createDeviceInfoList = [](uint32_t *count) -> FT_STATUS {
+            *count = 2;
+            return FT_IO_ERROR;
+        };
+    });
+    EXPECT_TRUE(findAdapter());
+    EXPECT_EQ(simCount(SIM_OPEN), 0);
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+}
+
+TEST_F(Discovery, FailingDeviceListIsNoAdapterEvenWhenFilled) {
+    simAddAdapter();
+    g_d2xx = patchedLibrary([](D2xxApi &api) {
+        api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
+            simD2xx()->getDeviceInfoList(list, count);
+            return FT_IO_ERROR;
+        };
+    });
+    EXPECT_TRUE(findAdapter());
+    EXPECT_EQ(simCount(SIM_OPEN), 0);
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+}
+
+TEST_F(Discovery, DeviceListClaimingMoreRecordsThanAskedForIsCut) {
+    simAddAdapter();
+    g_d2xx = patchedLibrary([](D2xxApi &api) {
+        api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
+            FT_STATUS st = simD2xx()->getDeviceInfoList(list, count);
+            *count = 1000;
+            return st;
+        };
+    });
+    EXPECT_TRUE(findAdapter());
+    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(g_channels.channelB), "0B");
+}
+
+// Out of memory for the first or the second record list.
+class OutOfMemory : public Link, public ::testing::WithParamInterface<int> {};
+
+TEST_P(OutOfMemory, IsFatalAndOpensNothing) {
+    static int failAt, calls;
+    failAt = GetParam();
+    calls = 0;
+    g_linkAllocate = [](size_t count, size_t size) -> void * {
+        return ++calls == failAt ? nullptr : calloc(count, size);
+    };
+    simAddAdapter();
+    EXPECT_FALSE(findAdapter());
+    EXPECT_EQ(host.fatal, "Can't allocate memory!");
+    EXPECT_EQ(simCount(SIM_GET_LIST), 0);
+    EXPECT_EQ(simCount(SIM_OPEN), 0);
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+    // The list that was obtained is freed: LeakSanitizer reports it otherwise.
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstOrSecondList, OutOfMemory, ::testing::Values(1, 2));
+
+// --- byte transport ---
+
+class ReadLinkByte : public Link {
+protected:
+    void SetUp() override {
+        simAddAdapter();
+        ASSERT_TRUE(findAdapter());
+        simWorld().trace.clear();
+        start = host.nowUs;
+    }
+    SimChannel &channelA() { return simAdapter(0).channels[0]; }
+    void byteAtMs(uint8_t byte, uint64_t ms) { channelA().rx.push_back({byte, start + ms * 1000}); }
+    uint64_t elapsedMs() const { return (host.nowUs - start) / 1000; }
+    LinkResult read() { return readLinkByte(&g_channels.channelA, &out); }
+
+    uint64_t start = 0;
+    uint8_t out = 0xEE;
+};
+
+TEST_F(ReadLinkByte, ByteWithinTheDeadline) {
+    byteAtMs(0x5A, 250);
+    EXPECT_EQ(read(), LINK_OK);
+    EXPECT_EQ(out, 0x5A);
+    EXPECT_EQ(elapsedMs(), 250u);
+}
+
+TEST_F(ReadLinkByte, NothingTimesOutAfterOneAttempt) {
+    EXPECT_EQ(read(), LINK_TIMEOUT);
+    EXPECT_EQ(out, 0xEE);
+    EXPECT_EQ(elapsedMs(), 300u);
+    EXPECT_EQ(simCount(SIM_READ), 1);
+}
+
+TEST_F(ReadLinkByte, ByteJustAfterTheDeadlineIsLate) {
+    byteAtMs(0x5A, 301);
+    EXPECT_EQ(read(), LINK_TIMEOUT);
+    EXPECT_EQ(out, 0xEE);
+    EXPECT_EQ(read(), LINK_OK);  // still there for the next read
+    EXPECT_EQ(out, 0x5A);
+}
+
+TEST_F(ReadLinkByte, EmptyAttemptsBeforeTheDeadlineAreRepeated) {
+    channelA().readTimeout = 100;
+    EXPECT_EQ(read(), LINK_TIMEOUT);
+    EXPECT_EQ(elapsedMs(), 300u);
+    EXPECT_EQ(simCount(SIM_READ), 3);
+
+    start = host.nowUs;
+    byteAtMs(0x33, 250);
+    EXPECT_EQ(read(), LINK_OK);
+    EXPECT_EQ(out, 0x33);
+    for (const SimCall &c : simWorld().trace) {
+        if (c.fn == SIM_READ) {
+            EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
+        }
+    }
+}
+
+TEST_F(ReadLinkByte, LibraryFailureIsAnErrorAtOnce) {
+    simUnplug(0);
+    EXPECT_EQ(read(), LINK_ERROR);
+    EXPECT_EQ(out, 0xEE);
+    EXPECT_EQ(elapsedMs(), 0u);
+}
+
+TEST_F(ReadLinkByte, UnplugWhileWaitingIsAnError) {
+    host.atMs(host.ms() + 100, [] { simUnplug(0); });
+    EXPECT_EQ(read(), LINK_ERROR);
+    EXPECT_EQ(out, 0xEE);
+}
+
+TEST_F(ReadLinkByte, MissingSlotIsAnErrorWithoutALibraryCall) {
+    EXPECT_EQ(readLinkByte(nullptr, &out), LINK_ERROR);
+    EXPECT_EQ(out, 0xEE);
+    EXPECT_EQ(simCount(SIM_READ), 0);
+}
+
+TEST_F(ReadLinkByte, StopRequestEndsTheRead) {
+    byteAtMs(0x5A, 0);
+    host.stop = true;
+    EXPECT_EQ(read(), LINK_ERROR);
+    EXPECT_EQ(out, 0xEE);
+}
+
+TEST_F(ReadLinkByte, StopRequestedDuringAnEmptyAttempt) {
+    host.atMs(host.ms() + 100, [this] { host.stop = true; });
+    EXPECT_EQ(read(), LINK_ERROR);
+}
+
+// The 32-bit tick count wraps 100 ms after the read starts.
+class ReadLinkByteAcrossTheTickWrap : public ReadLinkByte {
+protected:
+    void SetUp() override {
+        host.nowUs = (uint64_t(1) << 32) * 1000 - 100 * 1000;
+        host.limitUs = host.nowUs + 60 * 1000 * 1000;
+        ReadLinkByte::SetUp();
+        ASSERT_GT(host.ms(), 0xFFFFFF00u);
+    }
+};
+
+TEST_F(ReadLinkByteAcrossTheTickWrap, ByteAfterTheWrapIsReceived) {
+    byteAtMs(0x77, 250);
+    EXPECT_EQ(read(), LINK_OK);
+    EXPECT_EQ(out, 0x77);
+    EXPECT_EQ(elapsedMs(), 250u);
+}
+
+TEST_F(ReadLinkByteAcrossTheTickWrap, SilenceTimesOutAfterTheFullDeadline) {
+    channelA().readTimeout = 50;
+    EXPECT_EQ(read(), LINK_TIMEOUT);
+    EXPECT_EQ(elapsedMs(), 300u);
+    EXPECT_EQ(simCount(SIM_READ), 6);
+}
+
+// --- closing ---
+
+using CloseChannel = Link;
+
+TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
+    for (FT_HANDLE empty : {NO_CHANNEL, FT_HANDLE(nullptr)}) {
+        FT_HANDLE slot = empty;
+        closeChannel(slot);
+        EXPECT_EQ(slot, empty);
+    }
+    EXPECT_EQ(simCount(SIM_CLOSE), 0);
+}
+
+TEST_F(CloseChannel, SecondCloseOfASlotDoesNothing) {
+    simAddAdapter();
+    ASSERT_TRUE(findAdapter());
+    closeChannel(g_channels.channelA);
+    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    closeChannel(g_channels.channelA);
+    EXPECT_EQ(simCount(SIM_CLOSE), 1);
+    EXPECT_FALSE(simAdapter(0).channels[0].open);
+    EXPECT_TRUE(simAdapter(0).channels[1].open);
+}
+
+}  // namespace
