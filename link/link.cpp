@@ -19,7 +19,6 @@ const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT] = {
     "FT_WriteEE",              "FT_CyclePort",
 };
 
-// The record arrays' allocator; tests replace it to reach the out-of-memory path.
 void *(*g_linkAllocate)(size_t count, size_t size) = calloc;
 
 namespace {

@@ -3,6 +3,7 @@
 // has stopped).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "link/d2xx.h"
@@ -28,6 +29,10 @@ constexpr uint8_t LINK_WORD_LENGTH = 8;
 constexpr uint8_t LINK_STOP_BITS = 2;
 constexpr uint8_t LINK_PARITY = 0;
 constexpr uint32_t LINK_TIMEOUT_MS = 300;  // channel read/write time-outs and the byte deadline
+
+// The allocator of the search's two record arrays (calloc); tests replace it to reach the
+// out-of-memory path.
+extern void *(*g_linkAllocate)(size_t count, size_t size);
 
 // Lists the attached channels, accepts the emulator adapter and opens its channels. False only
 // when the device lists cannot be allocated (already reported as a fatal error): the worker must

@@ -12,9 +12,6 @@
 #include "sim/sim.h"
 #include "tests/support/recording_host.h"
 
-// The record arrays' allocator in link.cpp.
-extern void *(*g_linkAllocate)(size_t count, size_t size);
-
 namespace {
 
 using Texts = std::vector<std::string>;
