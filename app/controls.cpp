@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 namespace {
 
@@ -66,6 +67,9 @@ void initMainWindowControls() {
 
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, PROGRESS_MAX));
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    // Visual styles draw the bar in the theme's colour and ignore PBM_SETBARCOLOR; the bar keeps
+    // the status line's green only when unthemed.
+    SetWindowTheme(GetDlgItem(window, IDC_PROGRESS), L" ", L" ");
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETBARCOLOR, 0, STATUS_GREEN);
 
     for (int id : OPERATION_BUTTONS) EnableWindow(GetDlgItem(window, id), FALSE);

@@ -12,7 +12,7 @@ if(APP_SOURCES AND EXISTS ${CMAKE_SOURCE_DIR}/res/app.rc)
   enable_language(RC)
   add_executable(KestaOBD1EMU WIN32 ${APP_SOURCES} ${CMAKE_SOURCE_DIR}/res/app.rc)
   target_include_directories(KestaOBD1EMU PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(KestaOBD1EMU PRIVATE kesta_core comctl32 comdlg32 gdi32 user32 kernel32)
+  target_link_libraries(KestaOBD1EMU PRIVATE kesta_core comctl32 comdlg32 gdi32 user32 kernel32 uxtheme)
   target_link_options(KestaOBD1EMU PRIVATE ${STATIC_RUNTIME})
 endif()
 

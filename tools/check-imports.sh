@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-allowed='^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|ADVAPI32|SHELL32|msvcrt|MSVCRT|api-ms-win-[a-z0-9-]+|ntdll|PSAPI)\.dll$'
+allowed='^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|UxTheme|UXTHEME|ADVAPI32|SHELL32|msvcrt|MSVCRT|api-ms-win-[a-z0-9-]+|ntdll|PSAPI)\.dll$'
 failed=0
 checked=0
 for arch in i686 x86_64; do

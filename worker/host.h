@@ -14,7 +14,7 @@
 
 #include "worker/app_state.h"
 
-// The four value labels of the info box.
+// The three value labels of the info box written in wide text (IDC_TYPE has its own call).
 enum InfoLabel {
     LABEL_OSTRICH_VERSION,
     LABEL_RTP_PORT,
