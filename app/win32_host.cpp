@@ -125,27 +125,38 @@ bool folderOf(const wchar_t *path, wchar_t *folder, size_t capacity) {
 // Writes a temporary file beside the target and moves it over the target only when it is
 // complete, so a failed save leaves an existing file as it was.
 FileResult hostSaveImageFile(const wchar_t *path, const uint8_t *image) {
+    // A target we may not write (read-only, locked, a folder, a bad name) cannot be created:
+    // find that out first, without truncating what is there.
+    HANDLE target = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
+    const bool targetIsNew = GetLastError() != ERROR_ALREADY_EXISTS;
+    CloseHandle(target);
+
     wchar_t folder[MAX_PATH];
     wchar_t temporary[MAX_PATH];
     // GetTempFileNameW creates the file under a name no other file has.
-    if (!folderOf(path, folder, MAX_PATH) || !GetTempFileNameW(folder, L"kst", 0, temporary))
-        return FILE_OPEN_FAILED;
-    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileW(temporary);
-        return FILE_OPEN_FAILED;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (folderOf(path, folder, MAX_PATH) && GetTempFileNameW(folder, L"kst", 0, temporary)) {
+        file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) DeleteFileW(temporary);
     }
-    DWORD written = 0;
-    const bool complete = WriteFile(file, image, MEMORY_SIZE, &written, nullptr) &&
-                          written == MEMORY_SIZE && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (!complete ||
-        !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary);
-        return FILE_IO_FAILED;
+    bool complete = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        complete = WriteFile(file, image, MEMORY_SIZE, &written, nullptr) &&
+                   written == MEMORY_SIZE && FlushFileBuffers(file);
+        CloseHandle(file);
+        if (complete)
+            complete = MoveFileExW(temporary, path,
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        if (!complete) DeleteFileW(temporary);
     }
-    return FILE_OK;
+    if (complete) return FILE_OK;
+    // Leave the folder as we found it: an empty file we made for the check goes again.
+    if (targetIsNew) DeleteFileW(path);
+    return FILE_IO_FAILED;
 }
 
 size_t hostProgramPath(wchar_t *buffer, size_t capacity) {
