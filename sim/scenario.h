@@ -76,7 +76,7 @@ struct Scenario {
 Scenario defaultScenario();
 
 // Parses a whole scenario. False with `error` ("line N: ...") on the first line it does not
-// understand; `out` is then unspecified.
+// understand; `out` then holds whatever was parsed before it.
 bool parseScenario(const std::string &text, Scenario &out, std::string &error);
 
 // Reads a file named in a scenario (already resolved against its folder). False when it cannot.

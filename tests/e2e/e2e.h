@@ -1,0 +1,152 @@
+// The end-to-end driver's harness: runs the real program beside the FTD2XX.dll stand-in, reads
+// and presses its controls from outside, answers its file dialogs, and reads the stand-in's trace
+// and memory dumps.
+//
+// Every wait polls a condition up to a generous deadline; a scenario fails with a message that
+// says what was expected and what was seen.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Control identifiers of the main window.
+enum {
+    IDC_BANNER = 1005,
+    IDC_TYPE = 1010,
+    IDC_OSTRICH_VERSION = 1012,
+    IDC_RTP_PORT = 1014,
+    IDC_DATA_PORT = 1016,
+    IDC_LOG = 1020,
+    IDC_ERASE = 1030,
+    IDC_READ = 1032,
+    IDC_WRITE = 1034,
+    IDC_UPDATE = 1036,
+    IDC_PROGRESS = 1040,
+    IDC_STATUS = 1042,
+};
+
+// --- the run ---
+
+struct Paths {
+    std::wstring program;  // KestaOBD1EMU.exe
+    std::wstring standin;  // the stand-in FTD2XX.dll
+    std::wstring workRoot; // one folder per scenario is made below it
+};
+extern Paths g_paths;
+
+// The folder of the running scenario (with a trailing backslash): program, stand-in, scenario
+// file, trace, dumps and the scenario's own files.
+extern std::wstring g_runDir;
+
+// Records the first failure (with the source line) and saves a screenshot of the moment.
+void failAt(int line, const char *format, ...);
+#define REQUIRE(condition, ...)            \
+    do {                                   \
+        if (!(condition)) {                \
+            failAt(__LINE__, __VA_ARGS__); \
+            return false;                  \
+        }                                  \
+    } while (0)
+// Runs a check that reports its own failure.
+#define CHECK(call)                                       \
+    do {                                                  \
+        if (!(call)) {                                    \
+            failAt(__LINE__, "(from the check above)");   \
+            return false;                                 \
+        }                                                 \
+    } while (0)
+bool failed();
+
+// Makes the scenario's folder afresh and fills it: the program, the stand-in and the scenario
+// text (UTF-8).
+bool prepareRun(const char *name, const std::string &scenario);
+// Starts the program in the run folder and waits for its window. With `withScenario` false the
+// stand-in gets no scenario and shows its default adapter (and writes no files).
+bool startProgram(bool withScenario = true);
+// Starts another process of the program (same folder and scenario); does not wait for a window.
+bool startSecondInstance(PROCESS_INFORMATION &pi);
+HWND mainWindow();
+DWORD programId();
+// Waits for the program to end; false (with the time) when it did not within `seconds`.
+bool waitForExit(double seconds, DWORD *exitCode = nullptr, double *took = nullptr);
+// Ends whatever is left of the program.
+void killProgram();
+
+// Saves the screen area of the program's windows to screenshot.bmp in the run folder.
+void screenshot();
+
+// --- the window ---
+
+std::wstring controlText(int id);  // WM_GETTEXT; a hung window gives "<no answer>"
+std::wstring windowText(HWND window);
+bool controlEnabled(int id);
+bool controlVisible(int id);
+int progressPosition();  // PBM_GETPOS; -1 without an answer
+std::wstring logText();
+// The four operation buttons as "EWRU" letters, a '-' for each disabled one, e.g. "EWR-".
+std::string buttonStates();
+bool pressButton(int id);  // BM_CLICK; fails when the button is disabled
+void postKey(UINT key);     // WM_KEYDOWN and WM_KEYUP through the program's message loop
+void closeWindow();         // WM_CLOSE, posted
+
+// A file dialog of the program with this title, or null.
+HWND findDialog(const wchar_t *title);
+bool waitForDialog(const wchar_t *title, double seconds, HWND &dialog);
+// Types `path` as the file name and presses OK / presses Cancel.
+bool answerDialog(HWND dialog, const std::wstring &path);
+bool cancelDialog(HWND dialog);
+
+// --- waiting ---
+
+double secondsSince(ULONGLONG startMs);
+// Polls `condition(context)` every 50 ms until it holds or `seconds` have passed.
+template <typename Condition>
+bool waitUntil(double seconds, Condition condition) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (condition()) return true;
+        if (secondsSince(start) > seconds) return false;
+        Sleep(50);
+    }
+}
+// Waits until the log reads exactly `expected`; the message shows both texts.
+bool waitLogEquals(const std::wstring &expected, double seconds);
+// Waits until the log ends with `tail`.
+bool waitLogEndsWith(const std::wstring &tail, double seconds);
+bool waitControlText(int id, const std::wstring &expected, double seconds);
+bool waitButtons(const std::string &expected, double seconds);
+// Holds for `seconds` and fails if the log or the buttons change meanwhile.
+bool holdsSteady(double seconds);
+
+// --- files ---
+
+bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes);
+bool writeFile(const std::wstring &path, const std::vector<uint8_t> &bytes);
+bool fileExists(const std::wstring &path);
+std::vector<std::wstring> filesIn(const std::wstring &folder);  // names, without folders
+std::vector<uint8_t> pattern(uint32_t seed, size_t size);
+// The stand-in's dump of adapter 0's board memory (re-read until it is whole).
+bool boardMemory(std::vector<uint8_t> &memory);
+bool eeprom(std::vector<uint8_t> &bytes);
+
+// --- the stand-in ---
+
+std::vector<std::string> traceLines();
+int traceCount(const std::string &text);  // lines containing `text`
+bool traceHas(const std::string &text);
+// Appends a command for the stand-in (e.g. "unplug 0").
+bool control(const std::string &command);
+// After the program ended: no malformed packet, both channels of the last connection closed
+// and nothing left open.
+bool checkTraceClean();
+bool checkChannelsClosedAtExit();
+
+// --- text ---
+
+std::string utf8(const std::wstring &text);
+std::wstring wide(const std::string &text);
+// Shows \r, \n and \t so that texts in messages can be compared by eye.
+std::string shown(const std::wstring &text);

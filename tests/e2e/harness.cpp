@@ -1,0 +1,585 @@
+// The driver's harness: the program's process, its window and dialogs seen from outside, files,
+// and the stand-in's trace and dumps.
+#include "tests/e2e/e2e.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+Paths g_paths;
+std::wstring g_runDir;
+
+namespace {
+
+const wchar_t MAIN_CLASS[] = L"KESTA_Class1";
+// A window that does not answer a message within this time counts as hung.
+constexpr UINT SEND_TIMEOUT_MS = 5000;
+constexpr int MEMORY_BYTES = 32768;
+
+PROCESS_INFORMATION g_program = {};
+HWND g_window = nullptr;
+bool g_failed = false;
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t *className;  // null: any
+    const wchar_t *title;      // null: any
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
+    WindowSearch &s = *reinterpret_cast<WindowSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != s.processId) return TRUE;
+    wchar_t text[256];
+    if (s.className) {
+        GetClassNameW(window, text, 256);
+        if (lstrcmpW(text, s.className) != 0) return TRUE;
+    }
+    if (s.title) {
+        GetWindowTextW(window, text, 256);
+        if (lstrcmpW(text, s.title) != 0) return TRUE;
+    }
+    s.found = window;
+    return FALSE;
+}
+
+HWND findWindow(DWORD processId, const wchar_t *className, const wchar_t *title) {
+    WindowSearch s = {processId, className, title, nullptr};
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+bool sendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR *result) {
+    DWORD_PTR r = 0;
+    const bool ok =
+        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &r) != 0;
+    if (result) *result = r;
+    return ok;
+}
+
+void deleteTree(const std::wstring &folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                deleteTree(path + L"\\");
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+bool makeFolders(const std::wstring &folder) {
+    for (size_t i = 3; i <= folder.size(); ++i) {
+        if (i == folder.size() || folder[i] == L'\\') {
+            const std::wstring part = folder.substr(0, i);
+            if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The screen area covered by the program's visible top-level windows (its dialogs included).
+struct Area {
+    DWORD processId;
+    RECT rect;
+    bool any;
+};
+
+BOOL CALLBACK addWindowArea(HWND window, LPARAM param) {
+    Area &a = *reinterpret_cast<Area *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != a.processId || !IsWindowVisible(window)) return TRUE;
+    RECT r;
+    GetWindowRect(window, &r);
+    if (!a.any) {
+        a.rect = r;
+        a.any = true;
+    } else {
+        UnionRect(&a.rect, &a.rect, &r);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+// --- the run ---
+
+void failAt(int line, const char *format, ...) {
+    char message[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    printf("FAIL (e2e line %d): %s\n", line, message);
+    fflush(stdout);
+    if (!g_failed && g_window) screenshot();
+    g_failed = true;
+}
+
+bool failed() { return g_failed; }
+
+bool prepareRun(const char *name, const std::string &scenario) {
+    g_runDir = g_paths.workRoot + wide(name) + L"\\";
+    deleteTree(g_runDir);
+    REQUIRE(makeFolders(g_runDir), "cannot make the run folder %s", utf8(g_runDir).c_str());
+    REQUIRE(CopyFileW(g_paths.program.c_str(), (g_runDir + L"KestaOBD1EMU.exe").c_str(), FALSE),
+            "cannot copy the program from %s", utf8(g_paths.program).c_str());
+    REQUIRE(CopyFileW(g_paths.standin.c_str(), (g_runDir + L"FTD2XX.dll").c_str(), FALSE),
+            "cannot copy the stand-in from %s", utf8(g_paths.standin).c_str());
+    CHECK(writeFile(g_runDir + L"scenario.txt", std::vector<uint8_t>(scenario.begin(), scenario.end())));
+    return true;
+}
+
+namespace {
+
+bool launch(PROCESS_INFORMATION &pi, bool withScenario) {
+    SetEnvironmentVariableW(L"KESTA_SIM_SCENARIO",
+                            withScenario ? (g_runDir + L"scenario.txt").c_str() : nullptr);
+    const std::wstring program = g_runDir + L"KestaOBD1EMU.exe";
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    pi = PROCESS_INFORMATION();
+    REQUIRE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                           g_runDir.c_str(), &si, &pi),
+            "cannot start %s (error %lu)", utf8(program).c_str(), GetLastError());
+    return true;
+}
+
+}  // namespace
+
+bool startProgram(bool withScenario) {
+    CHECK(launch(g_program, withScenario));
+    const bool appeared = waitUntil(30, [] {
+        g_window = findWindow(g_program.dwProcessId, MAIN_CLASS, nullptr);
+        return g_window && IsWindowVisible(g_window);
+    });
+    REQUIRE(appeared, "the program showed no window of class KESTA_Class1 within 30 s");
+    return true;
+}
+
+bool startSecondInstance(PROCESS_INFORMATION &pi) { return launch(pi, true); }
+
+HWND mainWindow() { return g_window; }
+DWORD programId() { return g_program.dwProcessId; }
+
+bool waitForExit(double seconds, DWORD *exitCode, double *took) {
+    if (!g_program.hProcess) return true;
+    const ULONGLONG start = GetTickCount64();
+    const DWORD wait = WaitForSingleObject(g_program.hProcess, DWORD(seconds * 1000));
+    if (took) *took = secondsSince(start);
+    if (wait != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(g_program.hProcess, &code);
+    if (exitCode) *exitCode = code;
+    g_window = nullptr;
+    return true;
+}
+
+void killProgram() {
+    if (!g_program.hProcess) return;
+    if (WaitForSingleObject(g_program.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(g_program.hProcess, 99);
+        WaitForSingleObject(g_program.hProcess, 10000);
+    }
+    CloseHandle(g_program.hProcess);
+    CloseHandle(g_program.hThread);
+    g_program = PROCESS_INFORMATION();
+    g_window = nullptr;
+}
+
+void screenshot() {
+    Area area = {g_program.dwProcessId, {}, false};
+    EnumWindows(addWindowArea, reinterpret_cast<LPARAM>(&area));
+    RECT r = area.rect;
+    if (!area.any) SetRect(&r, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    IntersectRect(&r, &r, &screen);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return;
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a .bmp file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screenDc = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screenDc);
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screenDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap && bits) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screenDc, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        const DWORD stride = DWORD((width * 3 + 3) & ~3);
+        const DWORD imageSize = stride * DWORD(height);
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;  // "BM"
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + imageSize;
+        std::vector<uint8_t> out(file.bfSize);
+        memcpy(out.data(), &file, sizeof file);
+        memcpy(out.data() + sizeof file, &info.bmiHeader, sizeof info.bmiHeader);
+        memcpy(out.data() + file.bfOffBits, bits, imageSize);
+        writeFile(g_runDir + L"screenshot.bmp", out);
+        SelectObject(memory, old);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screenDc);
+}
+
+// --- the window ---
+
+std::wstring windowText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!sendTimed(window, WM_GETTEXTLENGTH, 0, 0, &length)) return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!sendTimed(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), &got))
+        return L"<no answer>";
+    text.resize(std::min<size_t>(got, length));
+    return text;
+}
+
+std::wstring controlText(int id) { return windowText(GetDlgItem(g_window, id)); }
+bool controlEnabled(int id) { return IsWindowEnabled(GetDlgItem(g_window, id)) != FALSE; }
+bool controlVisible(int id) { return IsWindowVisible(GetDlgItem(g_window, id)) != FALSE; }
+
+int progressPosition() {
+    DWORD_PTR position = 0;
+    if (!sendTimed(GetDlgItem(g_window, IDC_PROGRESS), PBM_GETPOS, 0, 0, &position)) return -1;
+    return int(position);
+}
+
+std::wstring logText() { return controlText(IDC_LOG); }
+
+std::string buttonStates() {
+    std::string s;
+    s += controlEnabled(IDC_ERASE) ? 'E' : '-';
+    s += controlEnabled(IDC_READ) ? 'R' : '-';
+    s += controlEnabled(IDC_WRITE) ? 'W' : '-';
+    s += controlEnabled(IDC_UPDATE) ? 'U' : '-';
+    return s;
+}
+
+bool pressButton(int id) {
+    HWND button = GetDlgItem(g_window, id);
+    REQUIRE(button, "no button %d", id);
+    REQUIRE(IsWindowEnabled(button), "button %d is disabled (buttons %s)", id, buttonStates().c_str());
+    REQUIRE(sendTimed(button, BM_CLICK, 0, 0, nullptr), "button %d: the window does not answer", id);
+    return true;
+}
+
+void postKey(UINT key) {
+    const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(g_window, WM_KEYDOWN, key, 1 | scan);
+    PostMessageW(g_window, WM_KEYUP, key, 1 | scan | (LPARAM(3) << 30));
+}
+
+void closeWindow() { PostMessageW(g_window, WM_CLOSE, 0, 0); }
+
+HWND findDialog(const wchar_t *title) { return findWindow(g_program.dwProcessId, nullptr, title); }
+
+bool waitForDialog(const wchar_t *title, double seconds, HWND &dialog) {
+    dialog = nullptr;
+    const bool appeared = waitUntil(seconds, [&] {
+        dialog = findDialog(title);
+        return dialog && IsWindowVisible(dialog);
+    });
+    REQUIRE(appeared, "no dialog \"%s\" within %.0f s; log: %s", utf8(title).c_str(), seconds,
+            shown(logText()).c_str());
+    return true;
+}
+
+namespace {
+
+BOOL CALLBACK findEdit(HWND window, LPARAM param) {
+    wchar_t name[64];
+    GetClassNameW(window, name, 64);
+    if (lstrcmpiW(name, L"Edit") != 0 || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND *>(param) = window;
+    return FALSE;
+}
+
+// The file name box: cmb13 (a combo box with an edit inside) or edt1, else the first edit.
+HWND fileNameEdit(HWND dialog) {
+    HWND box = GetDlgItem(dialog, 0x47C);
+    if (!box) box = GetDlgItem(dialog, 0x480);
+    HWND edit = nullptr;
+    if (box) {
+        wchar_t name[64];
+        GetClassNameW(box, name, 64);
+        if (lstrcmpiW(name, L"Edit") == 0) return box;
+        EnumChildWindows(box, findEdit, reinterpret_cast<LPARAM>(&edit));
+        if (edit) return edit;
+    }
+    EnumChildWindows(dialog, findEdit, reinterpret_cast<LPARAM>(&edit));
+    return edit;
+}
+
+bool pressDialogButton(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dialog, id)));
+    const bool closed = waitUntil(10, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
+    REQUIRE(closed, "the dialog \"%s\" stayed open after button %d", utf8(windowText(dialog)).c_str(), id);
+    return true;
+}
+
+}  // namespace
+
+bool answerDialog(HWND dialog, const std::wstring &path) {
+    HWND edit = fileNameEdit(dialog);
+    REQUIRE(edit, "the dialog has no file name box");
+    DWORD_PTR result = 0;
+    REQUIRE(sendTimed(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), &result),
+            "the dialog does not answer");
+    REQUIRE(windowText(edit) == path, "the file name box reads %s", utf8(windowText(edit)).c_str());
+    return pressDialogButton(dialog, IDOK);
+}
+
+bool cancelDialog(HWND dialog) { return pressDialogButton(dialog, IDCANCEL); }
+
+// --- waiting ---
+
+double secondsSince(ULONGLONG startMs) { return double(GetTickCount64() - startMs) / 1000.0; }
+
+bool waitLogEquals(const std::wstring &expected, double seconds) {
+    std::wstring seen;
+    const bool ok = waitUntil(seconds, [&] { return (seen = logText()) == expected; });
+    REQUIRE(ok, "after %.0f s the log reads\n    %s\n  expected\n    %s", seconds, shown(seen).c_str(),
+            shown(expected).c_str());
+    return true;
+}
+
+bool waitLogEndsWith(const std::wstring &tail, double seconds) {
+    std::wstring seen;
+    const bool ok = waitUntil(seconds, [&] {
+        seen = logText();
+        return seen.size() >= tail.size() && seen.compare(seen.size() - tail.size(), tail.size(), tail) == 0;
+    });
+    REQUIRE(ok, "after %.0f s the log reads\n    %s\n  expected it to end with\n    %s", seconds,
+            shown(seen).c_str(), shown(tail).c_str());
+    return true;
+}
+
+bool waitControlText(int id, const std::wstring &expected, double seconds) {
+    std::wstring seen;
+    const bool ok = waitUntil(seconds, [&] { return (seen = controlText(id)) == expected; });
+    REQUIRE(ok, "after %.0f s control %d reads \"%s\", expected \"%s\"", seconds, id, shown(seen).c_str(),
+            shown(expected).c_str());
+    return true;
+}
+
+bool waitButtons(const std::string &expected, double seconds) {
+    std::string seen;
+    const bool ok = waitUntil(seconds, [&] { return (seen = buttonStates()) == expected; });
+    REQUIRE(ok, "after %.0f s the buttons are %s, expected %s; log: %s", seconds, seen.c_str(),
+            expected.c_str(), shown(logText()).c_str());
+    return true;
+}
+
+bool holdsSteady(double seconds) {
+    const std::wstring log = logText();
+    const std::string buttons = buttonStates();
+    std::wstring nowLog;
+    std::string nowButtons;
+    const bool changed = waitUntil(seconds, [&] {
+        nowLog = logText();
+        nowButtons = buttonStates();
+        return nowLog != log || nowButtons != buttons || !IsWindow(g_window);
+    });
+    REQUIRE(IsWindow(g_window), "the window went away");
+    REQUIRE(!changed, "something changed: log\n    %s\n  became\n    %s\n  buttons %s became %s",
+            shown(log).c_str(), shown(nowLog).c_str(), buttons.c_str(), nowButtons.c_str());
+    return true;
+}
+
+// --- files ---
+
+bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileSizeEx(file, &size) != FALSE;
+    if (ok) {
+        bytes.resize(size_t(size.QuadPart));
+        DWORD got = 0;
+        ok = bytes.empty() || (ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
+                               got == bytes.size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+bool writeFile(const std::wstring &path, const std::vector<uint8_t> &bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE, "cannot create %s", utf8(path).c_str());
+    DWORD written = 0;
+    const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                                      written == bytes.size());
+    CloseHandle(file);
+    REQUIRE(ok, "cannot write %s", utf8(path).c_str());
+    return true;
+}
+
+bool fileExists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> filesIn(const std::wstring &folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<uint8_t> pattern(uint32_t seed, size_t size) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint8_t &b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = uint8_t(x >> 16);
+    }
+    return bytes;
+}
+
+namespace {
+
+// The stand-in rewrites a dump whole; two equal reads of the right size are a whole one.
+bool readDump(const wchar_t *name, size_t size, std::vector<uint8_t> &bytes) {
+    std::vector<uint8_t> again;
+    const bool ok = waitUntil(5, [&] {
+        return readFile(g_runDir + name, bytes) && bytes.size() == size &&
+               readFile(g_runDir + name, again) && again == bytes;
+    });
+    REQUIRE(ok, "no whole dump %s", utf8(name).c_str());
+    return true;
+}
+
+}  // namespace
+
+bool boardMemory(std::vector<uint8_t> &memory) { return readDump(L"memory-0.bin", MEMORY_BYTES, memory); }
+bool eeprom(std::vector<uint8_t> &bytes) { return readDump(L"eeprom-0.bin", 128, bytes); }
+
+// --- the stand-in ---
+
+std::vector<std::string> traceLines() {
+    std::vector<uint8_t> bytes;
+    std::vector<std::string> lines;
+    if (!readFile(g_runDir + L"trace.txt", bytes)) return lines;
+    std::string line;
+    for (uint8_t b : bytes) {
+        if (b == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (b != '\r') {
+            line += char(b);
+        }
+    }
+    return lines;
+}
+
+int traceCount(const std::string &text) {
+    int n = 0;
+    for (const std::string &line : traceLines())
+        if (line.find(text) != std::string::npos) ++n;
+    return n;
+}
+
+bool traceHas(const std::string &text) { return traceCount(text) > 0; }
+
+bool control(const std::string &command) {
+    HANDLE file = CreateFileW((g_runDir + L"control.txt").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE, "cannot open the control file");
+    const std::string line = command + "\n";
+    DWORD written = 0;
+    const bool ok = WriteFile(file, line.data(), DWORD(line.size()), &written, nullptr) != FALSE;
+    CloseHandle(file);
+    REQUIRE(ok, "cannot write the control file");
+    const bool taken = waitUntil(10, [&] { return traceHas("# control " + command); });
+    REQUIRE(taken, "the stand-in did not take \"%s\"", command.c_str());
+    return true;
+}
+
+bool checkTraceClean() {
+    for (const std::string &line : traceLines()) {
+        REQUIRE(line.find("# protocol-error") == std::string::npos &&
+                    line.find("-error") == std::string::npos,
+                "the stand-in reports: %s", line.c_str());
+    }
+    return true;
+}
+
+bool checkChannelsClosedAtExit() {
+    const std::vector<std::string> lines = traceLines();
+    REQUIRE(!lines.empty() && lines.back().find("# exit open-handles=0") != std::string::npos,
+            "the program left channels open; last trace line: %s",
+            lines.empty() ? "(none)" : lines.back().c_str());
+    size_t lastOpen = 0;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find("FT_OpenEx a0/A st=0") != std::string::npos) lastOpen = i;
+    REQUIRE(lastOpen > 0, "no channel A was ever opened");
+    bool closedA = false, closedB = false;
+    for (size_t i = lastOpen; i < lines.size(); ++i) {
+        closedA = closedA || lines[i].find("FT_Close a0/A st=0") != std::string::npos;
+        closedB = closedB || lines[i].find("FT_Close a0/B st=0") != std::string::npos;
+    }
+    REQUIRE(closedA && closedB, "after the last connection FT_Close came for%s%s",
+            closedA ? " A" : "", closedB ? " B" : closedA ? " A only" : " neither channel");
+    return true;
+}
+
+// --- text ---
+
+std::string utf8(const std::wstring &text) {
+    if (text.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring wide(const std::string &text) {
+    if (text.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
+    return out;
+}
+
+std::string shown(const std::wstring &text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'\r') out += L"\\r";
+        else if (c == L'\n') out += L"\\n";
+        else if (c == L'\t') out += L"\\t";
+        else out += c;
+    }
+    return utf8(out + L"\"");
+}

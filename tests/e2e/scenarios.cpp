@@ -1,0 +1,653 @@
+// The end-to-end scenarios: the real program, seen and driven from outside, against the
+// stand-in's simulated adapter and board.
+#include "tests/e2e/scenarios.h"
+
+#include <cstring>
+
+#include "tests/e2e/e2e.h"
+
+namespace {
+
+const std::wstring SEARCHING = L"Searching for device...\r\n";
+const std::wstring FOUND = L"Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ";
+const std::wstring FOUND_OLD = L"Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... ";
+const std::wstring REPORT =
+    L"Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
+const std::wstring REPORT_AGAIN =
+    L"\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
+const std::wstring CHOICE = L"Waiting for your choice...";
+const std::wstring NEEDS_UPDATE = L"Kesta OBD1 EMU needs an update.\r\n";
+const std::wstring FIRST_CONNECTION = SEARCHING + FOUND + REPORT + CHOICE;
+// A later identification empties the log first.
+const std::wstring RECONNECTED = FOUND + REPORT + CHOICE;
+const std::wstring DISCONNECTED = L"\r\nECU was disconnected, wait for connect...";
+const std::wstring NO_STATUS = L"Unable to determine device status.\r\nIs ECU power connected?";
+const std::wstring BANNER_FIRST = L"Disconnection USB during operation may damage the ECU!";
+const std::wstring START_STATUS = L"Connect the ECU with Kesta OBD1 EMU installed";
+const std::wstring ERASE_OPENING = L" Erase.\r\nClear ECU memory, wait... ";
+const std::wstring READ_OPENING = L" Read.\r\nRead data from ECU, wait... ";
+const std::wstring SAVE_STEP = L" Ok.\r\nSave binary file... ";
+const std::wstring WRITE_OPENING = L" Write.\r\nLoad binary file... ";
+const std::wstring WRITE_STEP = L" Ok.\r\nWrite data to ECU, wait... ";
+const std::wstring UPDATE_OPENING = L" Update.\r\nUpdate, wait... ";
+const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
+const wchar_t SAVE_TITLE[] = L"Saving binary file...";
+const wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
+
+constexpr size_t IMAGE = 32768;
+// Generous deadlines for Wine: a search and connection, a whole block operation.
+constexpr double CONNECT_S = 30;
+constexpr double OPERATION_S = 40;
+
+// Starts the program against `scenario` and waits for the first connection to be reported.
+bool connect(const char *name, const std::string &scenario) {
+    CHECK(prepareRun(name, scenario));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(FIRST_CONNECTION, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    return true;
+}
+
+// Closes the window and checks the program ended cleanly within `seconds`.
+bool closeAndCheck(double seconds = 5) {
+    closeWindow();
+    DWORD code = 1;
+    double took = 0;
+    REQUIRE(waitForExit(seconds, &code, &took), "the program did not end within %.1f s of WM_CLOSE", seconds);
+    REQUIRE(code == 0, "exit code %lu", code);
+    printf("  ended %.2f s after WM_CLOSE\n", took);
+    CHECK(checkTraceClean());
+    return true;
+}
+
+bool infoLabels(const std::wstring &type, const std::wstring &version, const std::wstring &rtp,
+                const std::wstring &data) {
+    const std::wstring seen[4] = {controlText(IDC_TYPE), controlText(IDC_OSTRICH_VERSION),
+                                  controlText(IDC_RTP_PORT), controlText(IDC_DATA_PORT)};
+    REQUIRE(seen[0] == type && seen[1] == version && seen[2] == rtp && seen[3] == data,
+            "info box reads %s %s %s %s, expected %s %s %s %s", shown(seen[0]).c_str(),
+            shown(seen[1]).c_str(), shown(seen[2]).c_str(), shown(seen[3]).c_str(),
+            shown(type).c_str(), shown(version).c_str(), shown(rtp).c_str(), shown(data).c_str());
+    return true;
+}
+
+bool progressShowing() {
+    const int position = progressPosition();
+    return controlVisible(IDC_PROGRESS) && !controlVisible(IDC_STATUS) && position >= 1 && position <= 255;
+}
+
+bool waitProgressShowing(double seconds) {
+    REQUIRE(waitUntil(seconds, progressShowing),
+            "no progress bar in place of the status line (progress %s at %d, status %s)",
+            controlVisible(IDC_PROGRESS) ? "shown" : "hidden", progressPosition(),
+            controlVisible(IDC_STATUS) ? "shown" : "hidden");
+    return true;
+}
+
+// The status line shown in the strip with `text` (a hidden status line may keep an older text).
+bool waitStatus(const std::wstring &text, double seconds) {
+    std::wstring seen;
+    const bool ok = waitUntil(seconds, [&] {
+        seen = controlText(IDC_STATUS);
+        return seen == text && controlVisible(IDC_STATUS) && !controlVisible(IDC_PROGRESS);
+    });
+    REQUIRE(ok, "after %.0f s the status line %s reads %s, expected %s", seconds,
+            controlVisible(IDC_STATUS) ? "(shown)" : "(hidden)", shown(seen).c_str(), shown(text).c_str());
+    return true;
+}
+
+bool allBytes(const std::vector<uint8_t> &bytes, size_t from, size_t to, uint8_t value) {
+    for (size_t i = from; i < to; ++i)
+        if (bytes[i] != value) return false;
+    return true;
+}
+
+bool sameBytes(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, size_t from, size_t to) {
+    return a.size() >= to && b.size() >= to && memcmp(a.data() + from, b.data() + from, to - from) == 0;
+}
+
+// Presses Write and answers its dialog with `path`.
+bool writeFrom(const std::wstring &path) {
+    CHECK(pressButton(IDC_WRITE));
+    HWND dialog;
+    CHECK(waitForDialog(OPEN_TITLE, 10, dialog));
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING, 2));
+    REQUIRE(controlVisible(IDC_STATUS), "the status line is not shown during the open dialog");
+    screenshot();
+    CHECK(answerDialog(dialog, path));
+    return true;
+}
+
+// Presses Read and waits for its save dialog after the whole memory was read.
+bool readUntilSaveDialog(HWND &dialog) {
+    CHECK(pressButton(IDC_READ));
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING, 5));
+    CHECK(waitProgressShowing(10));
+    CHECK(waitForDialog(SAVE_TITLE, OPERATION_S, dialog));
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING + SAVE_STEP, 2));
+    REQUIRE(progressShowing() && progressPosition() == 255, "the bar is not full during the save dialog (%d)",
+            progressPosition());
+    return true;
+}
+
+// After a failed hold: the disconnect line, the info box emptied, the buttons disabled.
+bool waitDropped(const std::wstring &before) {
+    CHECK(waitLogEndsWith(before + DISCONNECTED, 15));
+    CHECK(infoLabels(L"", L"", L"", L""));
+    CHECK(waitButtons("----", 2));
+    return true;
+}
+
+// A failure that drops the connection with the adapter still attached re-connects at once. The
+// adapter is unplugged during the hold (the stand-in takes it at the next library call, the
+// close after the disconnect line), so the dropped state can be seen; then it comes back.
+bool dropAndReconnect(const std::wstring &before) {
+    CHECK(control("unplug 0"));
+    CHECK(waitDropped(before));
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    return true;
+}
+
+// --- scenarios ---
+
+bool startState() {
+    CHECK(prepareRun("start_state", "# no adapter attached\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING, 15));
+    REQUIRE(windowText(mainWindow()) == L"Kesta OBD1 EMU, V1.0", "title %s",
+            shown(windowText(mainWindow())).c_str());
+    REQUIRE(buttonStates() == "----", "buttons %s", buttonStates().c_str());
+    CHECK(infoLabels(L"", L"", L"", L""));
+    CHECK(waitStatus(START_STATUS, 5));
+    REQUIRE(progressPosition() == 0, "progress at %d", progressPosition());
+    // The banner stays blank while no adapter was found, over several timer ticks.
+    CHECK(holdsSteady(2));
+    REQUIRE(controlText(IDC_BANNER).empty(), "banner %s", shown(controlText(IDC_BANNER)).c_str());
+    CHECK(waitStatus(START_STATUS, 1));
+    REQUIRE(traceCount("FT_CreateDeviceInfoList -/- st=0 count=0") > 1, "the program is not searching");
+    REQUIRE(!traceHas("FT_OpenEx"), "a channel was opened with nothing attached");
+    screenshot();
+    CHECK(closeAndCheck());
+    REQUIRE(traceHas("# exit open-handles=0"), "the stand-in saw no clean exit");
+    return true;
+}
+
+bool firstConnection() {
+    CHECK(connect("first_connection", "adapter\n"));
+    CHECK(infoLabels(L"KESTA OBD1 EMU", L"Ver. 01.02", L"COM5", L"COM6"));
+    CHECK(waitStatus(L"", 3));
+    CHECK(waitControlText(IDC_BANNER, BANNER_FIRST, 5));
+    screenshot();
+    REQUIRE(traceHas("FT_SetBaudRate a0/A st=0 baud=115200") &&
+                traceHas("FT_SetDataCharacteristics a0/B st=0 bits=8 stop=2 parity=0") &&
+                traceHas("FT_SetTimeouts a0/A st=0 read=300 write=300"),
+            "the channels were not set to 115200 8-N-2 with 300 ms time-outs");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool defaultWorld() {
+    CHECK(prepareRun("default_world", ""));
+    CHECK(startProgram(false));
+    CHECK(waitLogEquals(FIRST_CONNECTION, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    screenshot();
+    REQUIRE(!fileExists(g_runDir + L"trace.txt"), "the stand-in wrote a trace without a scenario");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool secondInstance() {
+    CHECK(connect("second_instance", "adapter\n"));
+    PROCESS_INFORMATION second;
+    CHECK(startSecondInstance(second));
+    bool windowSeen = false;
+    const bool ended = waitUntil(20, [&] {
+        HWND w = nullptr;
+        while ((w = FindWindowExW(nullptr, w, L"KESTA_Class1", nullptr))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (pid == second.dwProcessId) windowSeen = true;
+        }
+        return WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    DWORD code = 1;
+    GetExitCodeProcess(second.hProcess, &code);
+    if (!ended) TerminateProcess(second.hProcess, 99);
+    CloseHandle(second.hProcess);
+    CloseHandle(second.hThread);
+    REQUIRE(ended, "the second instance is still running after 20 s");
+    REQUIRE(code == 0, "the second instance ended with code %lu", code);
+    REQUIRE(!windowSeen, "the second instance showed a window");
+    CHECK(waitLogEquals(FIRST_CONNECTION, 1));
+    REQUIRE(traceCount("FT_OpenEx a0/A st=0") == 1, "the connection was disturbed");
+    screenshot();
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool escapeAndEnter() {
+    CHECK(connect("escape_and_enter", "adapter\n"));
+    postKey(VK_ESCAPE);
+    postKey(VK_RETURN);
+    CHECK(holdsSteady(2.5));
+    REQUIRE(traceCount("length=133") == 0 && traceCount("FT_Write a0/A st=0 length=5") == 0,
+            "a key started an operation");
+    screenshot();
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool closeWhileWaiting() {
+    CHECK(connect("close_while_waiting", "adapter\n"));
+    screenshot();
+    closeWindow();
+    double took = 0;
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code, &took), "the program did not end within 10 s");
+    printf("  ended %.2f s after WM_CLOSE\n", took);
+    REQUIRE(took <= 1.5, "the program took %.2f s to end", took);
+    REQUIRE(code == 0, "exit code %lu", code);
+    CHECK(checkTraceClean());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool erase() {
+    CHECK(connect("erase", "adapter\n  memory random 3\n"));
+    std::vector<uint8_t> memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(!allBytes(memory, 0, IMAGE, 0xFF), "the board started erased");
+    CHECK(pressButton(IDC_ERASE));
+    CHECK(waitButtons("----", 1));
+    CHECK(waitLogEndsWith(CHOICE + ERASE_OPENING, 5));
+    CHECK(waitProgressShowing(5));
+    screenshot();
+    CHECK(waitLogEndsWith(CHOICE + ERASE_OPENING + RECONNECT, OPERATION_S));
+    REQUIRE(progressShowing() && progressPosition() == 255, "the bar is not full after Erase (%d)",
+            progressPosition());
+    CHECK(boardMemory(memory));
+    REQUIRE(allBytes(memory, 0, IMAGE, 0xFF), "the board memory is not all FF after Erase");
+    REQUIRE(traceCount("FT_Write a0/A st=0 length=133 data=57") == 256, "%d block writes, expected 256",
+            traceCount("FT_Write a0/A st=0 length=133 data=57"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    REQUIRE(traceCount("FT_CyclePort a0/A st=0") == 1, "no single port cycle after Erase");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool readNonAsciiPath() {
+    CHECK(connect("read_non_ascii_path", "adapter\n  memory random 11\n"));
+    const std::wstring folder = g_runDir + L"Bilder_\u00e4\u00f6\u00fc_\u6d4b\u8bd5\\";
+    REQUIRE(CreateDirectoryW(folder.c_str(), nullptr), "cannot make %s", utf8(folder).c_str());
+    const std::wstring target = folder + L"image.bin";
+    HWND dialog;
+    CHECK(readUntilSaveDialog(dialog));
+    screenshot();
+    CHECK(answerDialog(dialog, target));
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING + SAVE_STEP + RECONNECT, 10));
+    std::vector<uint8_t> saved, memory;
+    REQUIRE(readFile(target, saved), "no file at %s", utf8(target).c_str());
+    CHECK(boardMemory(memory));
+    REQUIRE(saved.size() == IMAGE, "the saved file has %u bytes", unsigned(saved.size()));
+    REQUIRE(saved == memory, "the saved file differs from the board memory");
+    const std::vector<std::wstring> names = filesIn(folder);
+    REQUIRE(names.size() == 1, "the folder holds %u files (a temporary file left behind?)",
+            unsigned(names.size()));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool write() {
+    CHECK(connect("write", "adapter\n  memory random 5\n"));
+    const std::vector<uint8_t> image = pattern(77, IMAGE);
+    const std::wstring path = g_runDir + L"upload.bin";
+    CHECK(writeFile(path, image));
+    CHECK(writeFrom(path));
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP, 10));
+    CHECK(waitProgressShowing(5));
+    screenshot();
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP + RECONNECT, OPERATION_S));
+    std::vector<uint8_t> memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(memory == image, "the board memory differs from the file written");
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// A failed file step keeps the connection: the hold, the buttons back, the report again.
+bool failedFileStepStays(const std::wstring &logText, const std::wstring &statusText) {
+    CHECK(waitStatus(statusText, 10));
+    const ULONGLONG held = GetTickCount64();
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + logText, 2));
+    screenshot();
+    CHECK(waitButtons("ERW-", 10));
+    const double hold = secondsSince(held);
+    REQUIRE(hold >= 4.0 && hold <= 7.5, "the buttons came back after %.1f s, expected about 5", hold);
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + logText + REPORT_AGAIN + CHOICE, 5));
+    return true;
+}
+
+bool writeInvalidSize() {
+    CHECK(connect("write_invalid_size", "adapter\n  memory random 6\n"));
+    std::vector<uint8_t> before, after;
+    CHECK(boardMemory(before));
+    const size_t sizes[] = {0, IMAGE - 1, IMAGE + 1};
+    for (size_t size : sizes) {
+        printf("  %u bytes\n", unsigned(size));
+        const std::wstring path = g_runDir + L"size" + std::to_wstring(size) + L".bin";
+        CHECK(writeFile(path, pattern(1, size)));
+        CHECK(writeFrom(path));
+        CHECK(failedFileStepStays(L"Invalid file size!\r\n", L"Invalid file size!"));
+    }
+    REQUIRE(traceCount("FT_OpenEx a0/A st=0") == 1 && !traceHas("FT_CyclePort"), "the connection was dropped");
+    REQUIRE(!traceHas("length=133"), "a block was written");
+    CHECK(boardMemory(after));
+    REQUIRE(after == before, "the board memory changed");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool cancelledDialogs() {
+    CHECK(connect("cancelled_dialogs", "adapter\n"));
+    // Write: cancelled before any block, so the connection stays.
+    CHECK(pressButton(IDC_WRITE));
+    HWND dialog;
+    CHECK(waitForDialog(OPEN_TITLE, 10, dialog));
+    CHECK(cancelDialog(dialog));
+    CHECK(failedFileStepStays(L"Canceled.\r\n", L"Operation canceled!"));
+    REQUIRE(traceCount("FT_OpenEx a0/A st=0") == 1, "the cancelled Write dropped the connection");
+
+    // Read: the data was read already, so the connection drops and comes back.
+    CHECK(readUntilSaveDialog(dialog));
+    CHECK(cancelDialog(dialog));
+    CHECK(waitStatus(L"Operation canceled!", 5));
+    CHECK(waitLogEndsWith(READ_OPENING + SAVE_STEP + L"Canceled.\r\n", 2));
+    screenshot();
+    CHECK(dropAndReconnect(SAVE_STEP + L"Canceled.\r\n"));
+    REQUIRE(!traceHas("FT_CyclePort"), "a port cycle after a cancelled Read");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool readOverExistingFile() {
+    CHECK(connect("read_over_existing_file", "adapter\n  memory random 21\n"));
+    const std::wstring folder = g_runDir + L"saves\\";
+    REQUIRE(CreateDirectoryW(folder.c_str(), nullptr), "cannot make the folder");
+    const std::wstring target = folder + L"old.bin";
+    const std::vector<uint8_t> old = pattern(2, IMAGE);
+    CHECK(writeFile(target, old));
+
+    // The old file is held open without sharing, so it cannot be replaced: the save fails.
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE, "cannot hold the old file");
+    HWND dialog;
+    bool ok = readUntilSaveDialog(dialog) && answerDialog(dialog, target);
+    std::wstring status;
+    ok = ok && waitUntil(10, [&] {
+        status = controlText(IDC_STATUS);
+        return status == L"Can't write file!" || status == L"Can't create file!";
+    });
+    CloseHandle(held);
+    REQUIRE(ok, "no save failure reported; status %s, log %s", shown(status).c_str(), shown(logText()).c_str());
+    CHECK(waitLogEndsWith(SAVE_STEP + status + L"\r\n", 2));
+    screenshot();
+    std::vector<uint8_t> kept;
+    REQUIRE(readFile(target, kept) && kept == old, "the failed save changed the old file");
+    REQUIRE(filesIn(folder).size() == 1, "the failed save left %u files", unsigned(filesIn(folder).size()));
+    CHECK(dropAndReconnect(SAVE_STEP + status + L"\r\n"));
+
+    // Now free to be replaced.
+    CHECK(readUntilSaveDialog(dialog));
+    CHECK(answerDialog(dialog, target));
+    CHECK(waitLogEndsWith(SAVE_STEP + RECONNECT, 10));
+    std::vector<uint8_t> saved, memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(readFile(target, saved) && saved == memory, "the old file was not replaced by the board memory");
+    REQUIRE(filesIn(folder).size() == 1, "the save left %u files", unsigned(filesIn(folder).size()));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool writeRefusedBlock() {
+    CHECK(connect("write_refused_block", "adapter\n  memory fill 00\n  refuse-write-block 100\n"));
+    const std::vector<uint8_t> image = pattern(9, IMAGE);
+    const std::wstring path = g_runDir + L"upload.bin";
+    CHECK(writeFile(path, image));
+    CHECK(writeFrom(path));
+    CHECK(waitLogEndsWith(WRITE_STEP + L"Fail!", OPERATION_S));
+    CHECK(waitStatus(L"Operation failed!", 3));
+    screenshot();
+    CHECK(dropAndReconnect(WRITE_STEP + L"Fail!"));
+    std::vector<uint8_t> memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(sameBytes(memory, image, 0, 100 * 128), "blocks 0 to 99 do not hold the file");
+    REQUIRE(allBytes(memory, 100 * 128, IMAGE, 0x00), "blocks from 100 on were changed");
+    REQUIRE(traceCount("length=133") == 101, "%d block writes, expected 101", traceCount("length=133"));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool readBadChecksum() {
+    CHECK(connect("read_bad_checksum", "adapter\n  memory random 8\n  bad-checksum-read-block 5\n"));
+    CHECK(pressButton(IDC_READ));
+    bool dialogSeen = false;
+    const bool failedAtBlock = waitUntil(OPERATION_S, [&] {
+        dialogSeen = dialogSeen || findDialog(SAVE_TITLE);
+        const std::wstring log = logText();
+        return log.size() >= 5 && log.compare(log.size() - 5, 5, L"Fail!") == 0;
+    });
+    REQUIRE(failedAtBlock, "no failure; log %s", shown(logText()).c_str());
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING + L"Fail!", 1));
+    CHECK(waitStatus(L"Operation failed!", 3));
+    screenshot();
+    CHECK(dropAndReconnect(READ_OPENING + L"Fail!"));
+    REQUIRE(!dialogSeen && !findDialog(SAVE_TITLE), "a save dialog was shown after a bad block");
+    REQUIRE(traceCount("FT_Write a0/A st=0 length=5") == 6, "%d block reads, expected 6",
+            traceCount("FT_Write a0/A st=0 length=5"));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool unplugWhileWaiting() {
+    CHECK(connect("unplug_while_waiting", "adapter\n"));
+    CHECK(control("unplug 0"));
+    CHECK(waitDropped(CHOICE));
+    screenshot();
+    CHECK(holdsSteady(1.5));
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(infoLabels(L"KESTA OBD1 EMU", L"Ver. 01.02", L"COM5", L"COM6"));
+    CHECK(waitButtons("ERW-", 5));
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+// Unplugged at a block command: the block fails, the hold, the drop; plugged back, it connects.
+bool unplugMidBlocks(const char *name, const char *scenario, int button, const std::wstring &progressLine) {
+    CHECK(connect(name, scenario));
+    if (button == IDC_WRITE) {
+        const std::wstring path = g_runDir + L"upload.bin";
+        CHECK(writeFile(path, pattern(3, IMAGE)));
+        CHECK(writeFrom(path));
+    } else {
+        CHECK(pressButton(button));
+    }
+    CHECK(waitLogEndsWith(progressLine + L"Fail!", OPERATION_S));
+    CHECK(waitStatus(L"Operation failed!", 3));
+    screenshot();
+    CHECK(waitDropped(progressLine + L"Fail!"));
+    REQUIRE(!findDialog(SAVE_TITLE), "a save dialog after the adapter was lost");
+    CHECK(holdsSteady(1.5));
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool unplugMidErase() {
+    CHECK(unplugMidBlocks("unplug_mid_erase", "adapter\n  memory fill 00\n  unplug-at-block-command 100\n",
+                          IDC_ERASE, ERASE_OPENING));
+    std::vector<uint8_t> memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(allBytes(memory, 0, 100 * 128, 0xFF) && allBytes(memory, 100 * 128, IMAGE, 0x00),
+            "the memory does not show exactly 100 erased blocks");
+    return true;
+}
+
+bool unplugMidRead() {
+    return unplugMidBlocks("unplug_mid_read", "adapter\n  unplug-at-block-command 64\n", IDC_READ,
+                           READ_OPENING);
+}
+
+bool unplugMidWrite() {
+    return unplugMidBlocks("unplug_mid_write", "adapter\n  unplug-at-block-command 128\n", IDC_WRITE,
+                           WRITE_STEP);
+}
+
+bool unplugMidUpdate() {
+    CHECK(prepareRun("unplug_mid_update", "adapter\n  usb-id 04036D20\n  unplug-at-eeprom-word 30\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + L"Fail! Can't program FTDI chip!", 15));
+    screenshot();
+    CHECK(waitDropped(L"Fail! Can't program FTDI chip!\r\n"));
+    REQUIRE(traceCount("FT_WriteEE") == 31, "%d EEPROM writes, expected 31", traceCount("FT_WriteEE"));
+    CHECK(control("plug 0"));
+    // Unplugged, not cycled: it comes back with the identity it enumerated with.
+    CHECK(waitLogEquals(FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool silentBoard() {
+    CHECK(prepareRun("silent_board", "adapter\n  reply silent\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND + L"Fail.\r\n---\r\n" + NO_STATUS, CONNECT_S));
+    CHECK(waitButtons("----", 1));
+    CHECK(infoLabels(L"KESTA OBD1 EMU", L"", L"", L""));
+    CHECK(holdsSteady(2));
+    screenshot();
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool twoAdapters() {
+    CHECK(prepareRun("two_adapters", "adapter\nadapter\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING, 15));
+    REQUIRE(waitUntil(10, [] { return traceCount("FT_GetDeviceInfoList -/- st=0 count=4") >= 3; }),
+            "the program does not list the four channels");
+    CHECK(holdsSteady(3));
+    REQUIRE(logText() == SEARCHING, "log %s", shown(logText()).c_str());
+    REQUIRE(!traceHas("FT_OpenEx"), "a channel of one of two adapters was opened");
+    CHECK(infoLabels(L"", L"", L"", L""));
+    screenshot();
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool foreignDevicesIgnored() {
+    CHECK(connect("foreign_devices_ignored",
+                  "foreign 4 04036010 \"Dual RS232-HS A\" \"\"\n"
+                  "foreign 5 04036001 \"KESTA OBD1 EMU A\" KESTAA\n"
+                  "adapter\n"));
+    REQUIRE(traceCount("FT_OpenEx a0/A st=0") == 1 && traceCount("FT_OpenEx -/-") == 0,
+            "a foreign device was opened");
+    screenshot();
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool updateOldAdapter() {
+    CHECK(prepareRun("update_old_adapter", "adapter\n  usb-id 04036D20\n  reenumerate-ms 1000\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitButtons("----", 1));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING, 5));
+    CHECK(waitProgressShowing(5));
+    screenshot();
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + RECONNECT, 20));
+    for (int word = 0; word < 64; ++word) {
+        const std::string call = "FT_WriteEE a0/A st=0 word=" + std::to_string(word) + " ";
+        REQUIRE(traceCount(call) == 1, "EEPROM word %d written %d times", word, traceCount(call));
+    }
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    std::vector<uint8_t> words;
+    CHECK(eeprom(words));
+    REQUIRE(words[2] == 0x03 && words[3] == 0x04 && words[4] == 0x10 && words[5] == 0x60,
+            "the EEPROM does not hold 0403/6010");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool closeMidErase() {
+    CHECK(connect("close_mid_erase", "adapter\n  memory random 4\n"));
+    CHECK(pressButton(IDC_ERASE));
+    REQUIRE(waitUntil(OPERATION_S, [] { return progressShowing() && progressPosition() >= 60; }),
+            "Erase did not get going (progress %d)", progressPosition());
+    screenshot();
+    closeWindow();
+    double took = 0;
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code, &took), "the program did not end within 10 s");
+    printf("  ended %.2f s after WM_CLOSE\n", took);
+    REQUIRE(took <= 1.5, "the program took %.2f s to end in the middle of Erase", took);
+    REQUIRE(code == 0, "exit code %lu", code);
+    const int blocks = traceCount("length=133");
+    REQUIRE(blocks >= 60 && blocks < 256, "%d blocks were written", blocks);
+    REQUIRE(!traceHas("FT_CyclePort"), "the erase went on to the re-connect");
+    CHECK(checkTraceClean());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+const Scenario SCENARIOS[] = {
+    {"start_state", startState},
+    {"first_connection", firstConnection},
+    {"default_world", defaultWorld},
+    {"close_while_waiting", closeWhileWaiting},
+    {"erase", erase},
+    {"read_non_ascii_path", readNonAsciiPath},
+    {"write", write},
+    {"write_invalid_size", writeInvalidSize},
+    {"update_old_adapter", updateOldAdapter},
+    {"unplug_while_waiting", unplugWhileWaiting},
+    {"unplug_mid_erase", unplugMidErase},
+    {"unplug_mid_read", unplugMidRead},
+    {"unplug_mid_write", unplugMidWrite},
+    {"unplug_mid_update", unplugMidUpdate},
+    {"close_mid_erase", closeMidErase},
+    {"second_instance", secondInstance},
+    {"escape_and_enter", escapeAndEnter},
+    {"cancelled_dialogs", cancelledDialogs},
+    {"read_over_existing_file", readOverExistingFile},
+    {"write_refused_block", writeRefusedBlock},
+    {"read_bad_checksum", readBadChecksum},
+    {"silent_board", silentBoard},
+    {"two_adapters", twoAdapters},
+    {"foreign_devices_ignored", foreignDevicesIgnored},
+};
+
+}  // namespace
+
+const Scenario *scenarios(size_t &count) {
+    count = sizeof SCENARIOS / sizeof SCENARIOS[0];
+    return SCENARIOS;
+}

@@ -1,0 +1,11 @@
+// The table of end-to-end scenarios, run one at a time by name.
+#pragma once
+
+#include <cstddef>
+
+struct Scenario {
+    const char *name;
+    bool (*run)();  // true: passed; a failure has been reported
+};
+
+const Scenario *scenarios(size_t &count);
