@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Every shipped Windows binary must run alone beside the vendor's DLL: it may import only
-# system libraries (and the program FTD2XX.dll, which it loads at run time, not at link time).
+# system libraries. FTD2XX.dll is loaded at run time, never imported.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-allowed='^(KERNEL32|USER32|GDI32|COMCTL32|COMDLG32|UxTheme|UXTHEME|ADVAPI32|SHELL32|msvcrt|MSVCRT|api-ms-win-[a-z0-9-]+|ntdll|PSAPI)\.dll$'
+shopt -s nocasematch
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|uxtheme|advapi32|shell32|msvcrt|api-ms-win-[a-z0-9-]+|ntdll|psapi)\.dll$'
 failed=0
 checked=0
 for arch in i686 x86_64; do

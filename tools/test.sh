@@ -13,7 +13,9 @@ failed=0
 
 echo "== native unit tests"
 ctest_log=$(mktemp)
-ctest --preset native -j2 2>&1 | tee "$ctest_log" | grep -v -E '^ +(Start|[0-9]+/[0-9]+ Test) ' || true
+# Passing tests are counted, not listed.
+ctest --preset native -j2 2>&1 | tee "$ctest_log" |
+  grep -v -E '^ *(Start +[0-9]+:|[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed)' || true
 if summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$ctest_log"); then
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
   bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
