@@ -29,6 +29,13 @@ rm -f "$ctest_log"
 echo "== imports of the Windows binaries"
 if bash tools/check-imports.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
+echo "== resources of the program"
+if python3 tests/resources/check_resources.py build/win32/KestaOBD1EMU.exe build/win64/KestaOBD1EMU.exe; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
+
 if [ -f tools/e2e.sh ]; then
   echo "== end-to-end scenarios (win64 program under Wine)"
   e2e_log=$(mktemp)
