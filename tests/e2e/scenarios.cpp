@@ -472,6 +472,17 @@ bool unplugWhileWaiting() {
     return true;
 }
 
+bool timedUnplugAndPlug() {
+    CHECK(connect("timed_unplug_and_plug", "adapter\nat 7000 unplug 0\nat 10000 plug 0\n"));
+    CHECK(waitDropped(CHOICE));
+    screenshot();
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    REQUIRE(traceHas("# event unplug 0") && traceHas("# event plug 0"), "the timed events did not run");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
 // Unplugged at a block command: the block fails, the hold, the drop; plugged back, it connects.
 bool unplugMidBlocks(const char *name, const char *scenario, int button, const std::wstring &progressLine) {
     CHECK(connect(name, scenario));
@@ -629,6 +640,7 @@ const Scenario SCENARIOS[] = {
     {"write_invalid_size", writeInvalidSize},
     {"update_old_adapter", updateOldAdapter},
     {"unplug_while_waiting", unplugWhileWaiting},
+    {"timed_unplug_and_plug", timedUnplugAndPlug},
     {"unplug_mid_erase", unplugMidErase},
     {"unplug_mid_read", unplugMidRead},
     {"unplug_mid_write", unplugMidWrite},
