@@ -44,6 +44,7 @@ struct ReadGroup {
     int adapter = -1, channel = -1;
     FT_STATUS status = FT_OK;
     uint64_t time = 0;
+    uint64_t lastTime = 0;
     uint32_t calls = 0, bytes = 0;
     std::string hex;
 } g_reads;
@@ -151,9 +152,12 @@ void appendHex(std::string &out, const uint8_t *bytes, size_t n) {
 void flushReads() {
     if (!g_reads.open) return;
     g_reads.open = false;
-    char head[160];
-    snprintf(head, sizeof head, "FT_Read %s st=%u calls=%u bytes=%u", who(g_reads.adapter, g_reads.channel).c_str(),
-             unsigned(g_reads.status), unsigned(g_reads.calls), unsigned(g_reads.bytes));
+    // `last` is when the group's last read returned: the end of a block's answer.
+    char head[192];
+    snprintf(head, sizeof head, "FT_Read %s st=%u calls=%u bytes=%u last=%llu.%03u",
+             who(g_reads.adapter, g_reads.channel).c_str(), unsigned(g_reads.status),
+             unsigned(g_reads.calls), unsigned(g_reads.bytes),
+             (unsigned long long)(g_reads.lastTime / 1000), unsigned(g_reads.lastTime % 1000));
     std::string line = head;
     if (g_reads.bytes) line += " data=" + g_reads.hex + (g_reads.bytes > TRACED_READ_BYTES ? "..." : "");
     writeTraceLine(g_reads.time, line);
@@ -171,6 +175,7 @@ void traceRead(const SimCall &c) {
         g_reads.status = c.status;
         g_reads.time = c.time;
     }
+    g_reads.lastTime = c.time;
     ++g_reads.calls;
     const size_t room = g_reads.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - g_reads.bytes : 0;
     appendHex(g_reads.hex, c.data.data(), std::min(room, c.data.size()));
@@ -334,6 +339,9 @@ void standinEnter() {
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         g_controlPath = g_outputDir + L"control.txt";
         note("scenario " + narrow(path));
+        // Trace times count from here; other processes convert their own clock readings with it.
+        note("clock qpc-origin=" + std::to_string(g_origin.QuadPart) +
+             " qpc-frequency=" + std::to_string(g_frequency.QuadPart));
         // A scenario that cannot be used leaves nothing attached, so the run shows the error
         // instead of passing against some other world.
         if (ok) ok = buildScenarioWorld(g_scenario, REAL_CLOCK, narrow(base), readScenarioFile, error);
