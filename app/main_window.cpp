@@ -123,6 +123,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return reinterpret_cast<LRESULT>(brush);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_LOG_APPEND:
+        applyPostedProgress();
         appendLog(reinterpret_cast<const wchar_t *>(wParam));
         return 1;
     case WM_FATAL_ERROR:

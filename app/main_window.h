@@ -15,13 +15,15 @@ constexpr UINT WM_LOG_APPEND = WM_USER + 1;
 constexpr UINT WM_FATAL_ERROR = WM_USER + 2;
 
 // The GUI-thread halves of the worker's window operations (win32_host.cpp). Each is sent by the
-// worker so that the controls it touches change in one step on the GUI thread.
+// worker so that the controls it touches change in one step on the GUI thread; only the block
+// progress step is posted, and every message the worker sends applies the posted steps first,
+// so the window still changes in the order the worker asked.
 enum : UINT {
     WM_HOST_CLEAR_LOG = WM_APP + 1,
     WM_HOST_SET_TYPE_LABEL,   // wParam: 8-bit text
     WM_HOST_SET_INFO_LABEL,   // wParam: InfoLabel, lParam: UTF-16 text
     WM_HOST_SHOW_STATUS,      // wParam: UTF-16 text, lParam: hold
-    WM_HOST_SHOW_PROGRESS,    // wParam: position
+    WM_HOST_SHOW_PROGRESS,    // posted; wParam: position
     WM_HOST_SET_BUTTONS,      // wParam: ready
     WM_HOST_ENABLE_BUTTON,    // wParam: Operation, lParam: enable
     WM_HOST_ASK_IMAGE_FILE,   // wParam: FileDialogKind, lParam: file name buffer; result 1: chosen
@@ -76,5 +78,7 @@ void requestWorkerStop();
 bool workerStopRequested();
 // Wakes a worker waiting for the user's choice.
 void signalOperationRequest();
+// Carries out the block progress steps the worker posted and the window has not yet seen.
+void applyPostedProgress();
 // Carries out one WM_HOST_* message; false when `message` is not one of them.
 bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result);

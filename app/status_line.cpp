@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+
 #include "app/ui_rules.h"
 #include "worker/host.h"
 
@@ -26,6 +28,7 @@ constexpr OperationButton OPERATION_BUTTONS[] = {
 };
 
 uint32_t bannerTick = BANNER_TICK_START;
+const wchar_t *shownBanner = L"";  // the template's empty banner
 
 const OperationButton *findButton(int controlId) {
     for (const OperationButton &button : OPERATION_BUTTONS)
@@ -49,7 +52,12 @@ void bannerAndStatusTick() {
     HWND window = mainWindow();
     const BannerStep banner = nextBannerStep(bannerTick, g_appState.deviceFound != 0);
     bannerTick = banner.tick;
-    if (const wchar_t *text = bannerText(banner.text)) SetDlgItemTextW(window, IDC_BANNER, text);
+    // Setting the text repaints the line; most ticks leave it as it is.
+    const wchar_t *text = bannerText(banner.text);
+    if (text && wcscmp(text, shownBanner) != 0) {
+        SetDlgItemTextW(window, IDC_BANNER, text);
+        shownBanner = text;
+    }
 
     const StatusCountdownStep countdown = nextStatusCountdown(g_appState.statusHold);
     g_appState.statusHold = countdown.hold;

@@ -1,6 +1,6 @@
 // e2e_driver: runs one end-to-end scenario against the real program and the FTD2XX.dll stand-in.
 //
-//   e2e_driver --list
+//   e2e_driver --list | --list-bench
 //   e2e_driver NAME [--program EXE] [--standin DLL] [--work FOLDER]
 //
 // By default the program and the stand-in are taken from the build folder the driver lives in
@@ -31,8 +31,14 @@ std::wstring fullPath(const std::wstring &path) {
 int wmain(int argc, wchar_t **argv) {
     size_t count = 0;
     const Scenario *table = scenarios(count);
+    size_t benchCount = 0;
+    const Scenario *bench = benchmarks(benchCount);
     if (argc == 2 && std::wstring(argv[1]) == L"--list") {
         for (size_t i = 0; i < count; ++i) printf("%s\n", table[i].name);
+        return 0;
+    }
+    if (argc == 2 && std::wstring(argv[1]) == L"--list-bench") {
+        for (size_t i = 0; i < benchCount; ++i) printf("%s\n", bench[i].name);
         return 0;
     }
 
@@ -61,8 +67,10 @@ int wmain(int argc, wchar_t **argv) {
     const Scenario *chosen = nullptr;
     for (size_t i = 0; i < count; ++i)
         if (name == table[i].name) chosen = &table[i];
+    for (size_t i = 0; i < benchCount; ++i)
+        if (name == bench[i].name) chosen = &bench[i];
     if (!chosen) {
-        printf("usage: e2e_driver --list | NAME [--program EXE] [--standin DLL] [--work FOLDER]\n");
+        printf("usage: e2e_driver --list | --list-bench | NAME [--program EXE] [--standin DLL] [--work FOLDER]\n");
         return 2;
     }
 

@@ -629,6 +629,80 @@ bool closeMidErase() {
     return true;
 }
 
+// Resting the pointer on an enabled button describes it in the status line for about a second;
+// on a disabled one nothing shows.
+bool hoverDescription() {
+    CHECK(connect("hover_description", "adapter\n"));
+    CHECK(waitStatus(L"", 3));
+    auto restOn = [](int id) {
+        RECT r;
+        GetWindowRect(GetDlgItem(mainWindow(), id), &r);
+        SetCursorPos((r.left + r.right) / 2 + 3, (r.top + r.bottom) / 2);
+        Sleep(30);
+        SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    };
+    restOn(IDC_READ);
+    CHECK(waitStatus(L"Read memory", 5));
+    screenshot();
+    const ULONGLONG shownAt = GetTickCount64();
+    CHECK(waitStatus(L"", 3));
+    const double held = secondsSince(shownAt);
+    REQUIRE(held >= 0.5 && held <= 1.6, "the description stayed %.2f s", held);
+    restOn(IDC_UPDATE);
+    CHECK(holdsSteady(1.5));
+    REQUIRE(controlText(IDC_STATUS).empty(), "a disabled button was described: %s",
+            shown(controlText(IDC_STATUS)).c_str());
+    // Far from the buttons again, so the pointer does not disturb the next scenario.
+    SetCursorPos(0, 0);
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// Once a board was found the banner blinks its first text, then its second.
+bool bannerCycle() {
+    CHECK(connect("banner_cycle", "adapter\n"));
+    CHECK(waitControlText(IDC_BANNER, BANNER_FIRST, 5));
+    CHECK(waitControlText(IDC_BANNER, L"", 2));
+    CHECK(waitControlText(IDC_BANNER, L"Exit this utility before using the Kesta Board!", 30));
+    screenshot();
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool updateWriteFails() {
+    CHECK(prepareRun("update_write_fails", "adapter\n  usb-id 04036D20\n  eeprom-fail-at-word 10\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + L"Fail! Can't program FTDI chip!", 15));
+    REQUIRE(progressShowing() && progressPosition() == 43, "progress at %d, expected 43",
+            progressPosition());
+    screenshot();
+    const ULONGLONG failedAt = GetTickCount64();
+    // Still attached: the disconnect tail after the pause, then the same old adapter again.
+    CHECK(waitLogEquals(FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, 20));
+    REQUIRE(secondsSince(failedAt) >= 4.5, "the failure was not held for five seconds");
+    REQUIRE(traceCount("FT_WriteEE") == 11, "%d EEPROM writes, expected 11", traceCount("FT_WriteEE"));
+    REQUIRE(!traceHas("FT_CyclePort"), "a failed update cycled the port");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool readTruncatedAnswer() {
+    CHECK(connect("read_truncated_answer", "adapter\n  memory random 2\n  truncate-read-block 3 200\n"));
+    CHECK(pressButton(IDC_READ));
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING + L"Fail!", OPERATION_S));
+    CHECK(waitStatus(L"Operation failed!", 3));
+    screenshot();
+    CHECK(dropAndReconnect(READ_OPENING + L"Fail!"));
+    REQUIRE(!findDialog(SAVE_TITLE), "a save dialog was shown after a broken answer");
+    REQUIRE(traceCount("FT_Write a0/A st=0 length=5") == 4, "%d block reads, expected 4",
+            traceCount("FT_Write a0/A st=0 length=5"));
+    CHECK(closeAndCheck());
+    return true;
+}
+
 const Scenario SCENARIOS[] = {
     {"start_state", startState},
     {"first_connection", firstConnection},
@@ -655,6 +729,10 @@ const Scenario SCENARIOS[] = {
     {"silent_board", silentBoard},
     {"two_adapters", twoAdapters},
     {"foreign_devices_ignored", foreignDevicesIgnored},
+    {"hover_description", hoverDescription},
+    {"banner_cycle", bannerCycle},
+    {"update_write_fails", updateWriteFails},
+    {"read_truncated_answer", readTruncatedAnswer},
 };
 
 }  // namespace

@@ -9,3 +9,5 @@ struct Scenario {
 };
 
 const Scenario *scenarios(size_t &count);
+// The benchmark's runs: not tests, run by tools/bench.sh only.
+const Scenario *benchmarks(size_t &count);
