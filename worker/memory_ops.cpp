@@ -23,15 +23,20 @@ const OperationOutcome BLOCK_FAILED = {OUTCOME_FAILED_DROP, L"Fail!", L"Operatio
 // Shown before every block; the position is set before the block is sent.
 void blockProgress(uint32_t address) { showProgressStep(address / 128 + 1); }
 
-// Sends `image` (or all 0xFF when null) block by block.
+// Sends `image` block by block; without an image every block is all 0xFF. The Erase packet is
+// built once: only its header and checksum change from block to block.
 bool writeAllBlocks(const uint8_t *image) {
-    BlockWritePacket packet;
-    for (uint8_t &b : packet.bytes) b = 0xFF;
+    BlockWritePacket erased;
+    for (uint8_t &b : erased.bytes) b = 0xFF;
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_WRITE_SIZE) {
         blockProgress(address);
-        const bool accepted = image ? writeBlock(uint16_t(address), image + address)
-                                    : (setBlockWriteHeader(packet, uint16_t(address)),
-                                       sendBlockWritePacket(packet));
+        bool accepted;
+        if (image) {
+            accepted = writeBlock(uint16_t(address), image + address);
+        } else {
+            setBlockWriteHeader(erased, uint16_t(address));
+            accepted = sendBlockWritePacket(erased);
+        }
         if (!accepted) return false;
     }
     return true;
@@ -41,7 +46,6 @@ bool writeAllBlocks(const uint8_t *image) {
 
 OperationOutcome eraseMemory() {
     logText(" Erase.\r\nClear ECU memory, wait... ");
-    // One packet for every block: only the header and the checksum change.
     if (!writeAllBlocks(nullptr)) return BLOCK_FAILED;
     g_host->sleep(SETTLE_PAUSE_MS);
     return DONE;
