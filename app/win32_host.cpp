@@ -195,9 +195,10 @@ const Host WIN32_HOST = {
     hostAppendLog,      hostClearLog,     hostSetTypeLabel,    hostSetInfoLabel,
     hostShowStatus,     hostShowProgress, hostSetButtonStates, hostEnableButton,
     hostAskImageFile,   hostFatalError,   hostLoadImageFile,   hostSaveImageFile,
-    hostProgramPath,    hostTickCount,    hostSleep,           hostWaitForRequest,
-    hostStopRequested,
+    hostProgramPath,    hostWaitForRequest,
 };
+
+const ClockSeam WIN32_CLOCK = {hostTickCount, hostSleep, hostStopRequested};
 
 // --- GUI side ---
 
@@ -231,6 +232,7 @@ bool initWin32Host() {
     if (!requestEvent) requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!stopEvent || !requestEvent) return false;
     g_host = &WIN32_HOST;
+    g_clockSeam = &WIN32_CLOCK;
     return true;
 }
 

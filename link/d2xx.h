@@ -72,9 +72,12 @@ typedef FT_STATUS(FT_API *FT_GetDeviceInfo_t)(FT_HANDLE handle, uint32_t *type, 
 typedef FT_STATUS(FT_API *FT_GetComPortNumber_t)(FT_HANDLE handle, int32_t *port);
 typedef FT_STATUS(FT_API *FT_WriteEE_t)(FT_HANDLE handle, uint32_t wordOffset, uint16_t value);
 typedef FT_STATUS(FT_API *FT_CyclePort_t)(FT_HANDLE handle);
+typedef FT_STATUS(FT_API *FT_SetLatencyTimer_t)(FT_HANDLE handle, uint8_t ms);
+typedef FT_STATUS(FT_API *FT_ReadEE_t)(FT_HANDLE handle, uint32_t wordOffset, uint16_t *value);
 
-// One entry per vendor call. `names` below lists the exported names in the same order, so the
-// loader can fill the table by walking both.
+// One entry per vendor call. D2XX_ENTRY_NAMES lists the required ones' exported names in the
+// same order, so the loader can fill the table by walking both. The optional entries at the end
+// may be null: a library without one works as before, and only the feature it serves is off.
 struct D2xxApi {
     FT_CreateDeviceInfoList_t createDeviceInfoList;
     FT_GetDeviceInfoList_t getDeviceInfoList;
@@ -90,11 +93,17 @@ struct D2xxApi {
     FT_GetComPortNumber_t getComPortNumber;
     FT_WriteEE_t writeEE;
     FT_CyclePort_t cyclePort;
+    // --- optional ---
+    FT_SetLatencyTimer_t setLatencyTimer;  // the chip's receive latency; 16 ms when never set
+    FT_ReadEE_t readEE;                    // reading the configuration EEPROM back
 };
 
 constexpr int D2XX_ENTRY_COUNT = 14;
-static_assert(sizeof(D2xxApi) == D2XX_ENTRY_COUNT * sizeof(void *), "one pointer per entry");
+constexpr int D2XX_OPTIONAL_COUNT = 2;
+static_assert(sizeof(D2xxApi) == (D2XX_ENTRY_COUNT + D2XX_OPTIONAL_COUNT) * sizeof(void *),
+              "one pointer per entry");
 extern const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT];
+extern const char *const D2XX_OPTIONAL_NAMES[D2XX_OPTIONAL_COUNT];
 
 // The table the core calls through; set once before the worker starts and never changed while
 // it runs.
@@ -120,6 +129,8 @@ FT_STATUS FT_API FT_GetDeviceInfo(FT_HANDLE handle, uint32_t *type, uint32_t *id
 FT_STATUS FT_API FT_GetComPortNumber(FT_HANDLE handle, int32_t *port);
 FT_STATUS FT_API FT_WriteEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t value);
 FT_STATUS FT_API FT_CyclePort(FT_HANDLE handle);
+FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms);
+FT_STATUS FT_API FT_ReadEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t *value);
 }
 
 #define D2XX_TYPECHECK(fn) \
@@ -138,4 +149,6 @@ D2XX_TYPECHECK(FT_GetDeviceInfo);
 D2XX_TYPECHECK(FT_GetComPortNumber);
 D2XX_TYPECHECK(FT_WriteEE);
 D2XX_TYPECHECK(FT_CyclePort);
+D2XX_TYPECHECK(FT_SetLatencyTimer);
+D2XX_TYPECHECK(FT_ReadEE);
 #undef D2XX_TYPECHECK

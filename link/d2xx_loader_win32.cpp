@@ -20,6 +20,11 @@ void take(Fn &slot, EntryPoint entry) {
     slot = reinterpret_cast<Fn>(entry);
 }
 
+template <typename Fn>
+void take(Fn &slot, FARPROC entry) {
+    take(slot, reinterpret_cast<EntryPoint>(entry));
+}
+
 const wchar_t *missingEntryPoint(const char *name) {
     int n = wsprintfW(failure, L"FTD2XX.dll has no entry point ");
     // The names are ASCII; widen them by hand within the buffer.
@@ -68,6 +73,9 @@ const wchar_t *loadD2xxLibrary() {
     take(api.getComPortNumber, entries[i++]);
     take(api.writeEE, entries[i++]);
     take(api.cyclePort, entries[i++]);
+    // Optional: a library without them leaves the entries null.
+    take(api.setLatencyTimer, GetProcAddress(library, D2XX_OPTIONAL_NAMES[0]));
+    take(api.readEE, GetProcAddress(library, D2XX_OPTIONAL_NAMES[1]));
     g_d2xx = &api;
     return nullptr;
 }

@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "worker/host.h"
+#include "link/clock.h"
 
 ChannelHandles g_channels = {NO_CHANNEL, NO_CHANNEL};
 const D2xxApi *g_d2xx = nullptr;
+const ClockSeam *g_clockSeam = nullptr;
 
 const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT] = {
     "FT_CreateDeviceInfoList", "FT_GetDeviceInfoList",
@@ -18,6 +19,8 @@ const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT] = {
     "FT_GetDeviceInfo",        "FT_GetComPortNumber",
     "FT_WriteEE",              "FT_CyclePort",
 };
+
+const char *const D2XX_OPTIONAL_NAMES[D2XX_OPTIONAL_COUNT] = {"FT_SetLatencyTimer", "FT_ReadEE"};
 
 void *(*g_linkAllocate)(size_t count, size_t size) = calloc;
 
@@ -79,7 +82,6 @@ bool findAdapter() {
     auto *accepted = static_cast<FT_DEVICE_LIST_INFO_NODE *>(
         g_linkAllocate(n, sizeof(FT_DEVICE_LIST_INFO_NODE)));
     if (!devices || !accepted) {
-        g_host->fatalError(L"Can't allocate memory!");
         free(devices);
         free(accepted);
         return false;
@@ -141,10 +143,10 @@ LinkResult openChannel(uint32_t locId, FT_HANDLE &slot) {
 LinkResult readLinkByte(const FT_HANDLE *slot, uint8_t *out) {
     if (!slot) return LINK_ERROR;
     // Elapsed time in unsigned arithmetic: the wrap of the tick count cannot end the wait early.
-    const uint32_t start = g_host->tickCount();
+    const uint32_t start = tickCount();
     for (;;) {
-        if (g_host->stopRequested()) return LINK_ERROR;
-        if (g_host->tickCount() - start >= LINK_TIMEOUT_MS) return LINK_TIMEOUT;
+        if (stopRequested()) return LINK_ERROR;
+        if (tickCount() - start >= LINK_TIMEOUT_MS) return LINK_TIMEOUT;
         uint8_t byte = 0;
         uint32_t done = 0;
         if (g_d2xx->read(*slot, &byte, 1, &done) != FT_OK) return LINK_ERROR;

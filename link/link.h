@@ -35,8 +35,7 @@ constexpr uint32_t LINK_TIMEOUT_MS = 300;  // channel read/write time-outs and t
 extern void *(*g_linkAllocate)(size_t count, size_t size);
 
 // Lists the attached channels, accepts the emulator adapter and opens its channels. False only
-// when the device lists cannot be allocated (already reported as a fatal error): the worker must
-// end. On true, `g_channels.channelA` is an open channel A (with channel B open or NO_CHANNEL)
+// when the device lists cannot be allocated: the caller reports it as fatal and the worker ends. On true, `g_channels.channelA` is an open channel A (with channel B open or NO_CHANNEL)
 // when this search opened one; otherwise `g_channels` is untouched.
 bool findAdapter();
 

@@ -3,7 +3,6 @@
 
 #include "link/link.h"
 #include "protocol/protocol.h"
-#include "worker/app_state.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ bool writeBlock(uint16_t address, const uint8_t *data) {
     return sendBlockWritePacket(packet);
 }
 
-bool readBlock(uint16_t address) {
+bool readBlock(uint16_t address, uint8_t *data) {
     BlockReadRequest request = makeBlockReadRequest(address);
     uint32_t written = 0;
     if (g_d2xx->write(g_channels.channelA, request.bytes, sizeof request.bytes, &written) != FT_OK)
@@ -56,7 +55,6 @@ bool readBlock(uint16_t address) {
     for (uint8_t &byte : answer.bytes)
         if (readLinkByte(&g_channels.channelA, &byte) != LINK_OK) return false;
 
-    if (uint32_t(address) + BLOCK_READ_SIZE > MEMORY_SIZE) return false;
-    memcpy(g_memoryImage + address, answer.bytes, BLOCK_READ_SIZE);
+    memcpy(data, answer.bytes, BLOCK_READ_SIZE);
     return additiveChecksum(answer.bytes, BLOCK_READ_SIZE) == answer.bytes[BLOCK_READ_SIZE];
 }

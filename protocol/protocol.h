@@ -45,6 +45,7 @@ bool sendBlockWritePacket(const BlockWritePacket &packet);
 // Writes the 128 bytes at `data` to the board at `address`.
 bool writeBlock(uint16_t address, const uint8_t *data);
 
-// Reads 256 bytes from `address` into g_memoryImage. True when the whole answer arrived and its
-// checksum matched; a block with a bad checksum has been stored all the same.
-bool readBlock(uint16_t address);
+// Reads the 256 bytes at `address` into `data` (BLOCK_READ_SIZE bytes). True when the whole
+// answer arrived and its checksum matched; a block with a bad checksum has been stored all the
+// same, and one whose answer broke off leaves `data` untouched.
+bool readBlock(uint16_t address, uint8_t *data);

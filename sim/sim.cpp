@@ -234,6 +234,7 @@ FT_STATUS FT_API simOpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
                 c.rxHead = 0;
                 c.baudRate = c.readTimeout = c.writeTimeout = 0;
                 c.wordLength = c.stopBits = c.parity = 0;
+                c.latencyMs = 16;
                 ++g_world.openHandles;
                 *handle = makeHandle(int(ai), ch, c.openSerial);
             }
@@ -422,11 +423,30 @@ FT_STATUS FT_API simCyclePort(FT_HANDLE h) {
     return finish(trace(SIM_CYCLE_PORT, ai, ch, FT_OK));
 }
 
+FT_STATUS FT_API simSetLatencyTimer(FT_HANDLE h, uint8_t ms) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    // The library takes 2 to 255 ms.
+    FT_STATUS st = !c ? FT_INVALID_HANDLE : ms < 2 ? FT_INVALID_PARAMETER : FT_OK;
+    if (st == FT_OK) c->latencyMs = ms;
+    return finish(trace(SIM_SET_LATENCY, ai, ch, st, ms));
+}
+
+FT_STATUS FT_API simReadEE(FT_HANDLE h, uint32_t offset, uint16_t *value) {
+    beforeCall();
+    int ai, ch;
+    SimChannel *c = channelOf(h, &ai, &ch);
+    FT_STATUS st = !c ? FT_INVALID_HANDLE : offset >= 64 ? FT_INVALID_PARAMETER : FT_OK;
+    if (st == FT_OK) *value = g_world.adapters[ai].eeprom[offset];
+    return finish(trace(SIM_READ_EE, ai, ch, st, offset, st == FT_OK ? *value : 0));
+}
+
 const D2xxApi SIM_API = {
     simCreateDeviceInfoList, simGetDeviceInfoList, simOpenEx,   simClose,
     simSetBaudRate,          simSetDataCharacteristics, simSetTimeouts, simPurge,
     simRead,                 simWrite,           simGetDeviceInfo, simGetComPortNumber,
-    simWriteEE,              simCyclePort,
+    simWriteEE,              simCyclePort,       simSetLatencyTimer, simReadEE,
 };
 
 }  // namespace
@@ -436,6 +456,7 @@ const char *simFnName(SimFn fn) {
         "FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_OpenEx", "FT_Close",
         "FT_SetBaudRate", "FT_SetDataCharacteristics", "FT_SetTimeouts", "FT_Purge", "FT_Read",
         "FT_Write", "FT_GetDeviceInfo", "FT_GetComPortNumber", "FT_WriteEE", "FT_CyclePort",
+        "FT_SetLatencyTimer", "FT_ReadEE",
     };
     return names[fn];
 }

@@ -65,6 +65,7 @@ struct SimChannel {
     uint32_t openSerial = 0;  // part of the handle: a handle of an earlier open is stale
     uint32_t baudRate = 0, readTimeout = 0, writeTimeout = 0;
     uint8_t wordLength = 0, stopBits = 0, parity = 0;
+    uint8_t latencyMs = 16;  // the chip's latency timer: 16 ms until the program sets it
     struct Pending {
         uint8_t byte;
         uint64_t at;  // clock time (us) from which the byte can be read
@@ -106,7 +107,7 @@ struct SimAdapterConfig {
 enum SimFn {
     SIM_CREATE_LIST, SIM_GET_LIST, SIM_OPEN, SIM_CLOSE, SIM_SET_BAUD, SIM_SET_DATA,
     SIM_SET_TIMEOUTS, SIM_PURGE, SIM_READ, SIM_WRITE, SIM_GET_INFO, SIM_GET_COM_PORT,
-    SIM_WRITE_EE, SIM_CYCLE_PORT,
+    SIM_WRITE_EE, SIM_CYCLE_PORT, SIM_SET_LATENCY, SIM_READ_EE,
 };
 const char *simFnName(SimFn fn);
 

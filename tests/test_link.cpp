@@ -11,6 +11,7 @@
 #include "link/link.h"
 #include "sim/sim.h"
 #include "tests/support/recording_host.h"
+#include "worker/worker.h"
 
 namespace {
 
@@ -406,6 +407,9 @@ TEST_P(OutOfMemory, IsFatalAndOpensNothing) {
     };
     simAddAdapter();
     EXPECT_FALSE(findAdapter());
+    EXPECT_EQ(host.fatal, "");  // the worker reports it, and then ends
+    calls = 0;
+    EXPECT_EQ(workerMain(), 0);
     EXPECT_EQ(host.fatal, "Can't allocate memory!");
     EXPECT_EQ(simCount(SIM_GET_LIST), 0);
     EXPECT_EQ(simCount(SIM_OPEN), 0);

@@ -258,7 +258,7 @@ class ReadRequest : public Protocol,
 
 TEST_P(ReadRequest, RequestOnTheWire) {
     const auto [address, checksum] = GetParam();
-    EXPECT_TRUE(readBlock(address));
+    EXPECT_TRUE(readBlock(address, g_memoryImage + address));
     Bytes expected = header('R', 0x00, address);
     expected.push_back(checksum);
     EXPECT_EQ(wire(), (std::vector<Bytes>{expected}));
@@ -295,7 +295,7 @@ protected:
 TEST_F(BlockRead, StoresExactlyTheBlock) {
     for (uint16_t address : {0x1200, 0x7F00}) {
         memset(g_memoryImage, 0xA5, MEMORY_SIZE);
-        EXPECT_TRUE(readBlock(address));
+        EXPECT_TRUE(readBlock(address, g_memoryImage + address));
         EXPECT_EQ(image(address, address + 256u), boardMemory(address, address + 256u));
         expectUntouchedOutside(address, address + 256u);
     }
@@ -305,14 +305,14 @@ TEST_F(BlockRead, StoresExactlyTheBlock) {
 TEST_F(BlockRead, AnswerThatStopsFailsAfterTheMissingBytesDeadline) {
     board().truncateReadBlock = 0x12;
     board().truncateAfterBytes = 200;
-    EXPECT_FALSE(readBlock(0x1200));
+    EXPECT_FALSE(readBlock(0x1200, g_memoryImage + 0x1200));
     EXPECT_EQ(elapsedMs(), 300u);
     expectUntouchedOutside(0, 0);
 }
 
 TEST_F(BlockRead, BadChecksumFailsButTheDataAreStored) {
     board().badChecksumReadBlock = 0x12;
-    EXPECT_FALSE(readBlock(0x1200));
+    EXPECT_FALSE(readBlock(0x1200, g_memoryImage + 0x1200));
     EXPECT_EQ(image(0x1200, 0x1300), boardMemory(0x1200, 0x1300));
     expectUntouchedOutside(0x1200, 0x1300);
     EXPECT_EQ(simCount(SIM_READ), 257) << "nothing is read after the checksum";
@@ -320,7 +320,7 @@ TEST_F(BlockRead, BadChecksumFailsButTheDataAreStored) {
 
 TEST_F(BlockRead, SlowButSteadyAnswerSucceeds) {
     board().byteIntervalMs = 250;
-    EXPECT_TRUE(readBlock(0x0100));
+    EXPECT_TRUE(readBlock(0x0100, g_memoryImage + 0x0100));
     EXPECT_EQ(elapsedMs(), 257u * 250u);
     EXPECT_EQ(image(0x0100, 0x0200), boardMemory(0x0100, 0x0200));
 }
@@ -328,14 +328,14 @@ TEST_F(BlockRead, SlowButSteadyAnswerSucceeds) {
 TEST_F(BlockRead, ReadErrorFailsAtOnce) {
     board().byteIntervalMs = 10;
     unplugAfterMs(1005);  // while waiting for byte 100
-    EXPECT_FALSE(readBlock(0x0100));
+    EXPECT_FALSE(readBlock(0x0100, g_memoryImage + 0x0100));
     EXPECT_LT(elapsedMs(), 1005u + 300u);
     expectUntouchedOutside(0, 0);
 }
 
 TEST_F(BlockRead, RequestNotSentFailsWithoutReading) {
     simUnplug(0);
-    EXPECT_FALSE(readBlock(0x0100));
+    EXPECT_FALSE(readBlock(0x0100, g_memoryImage + 0x0100));
     EXPECT_EQ(simCount(SIM_READ), 0);
     expectUntouchedOutside(0, 0);
 }

@@ -65,7 +65,7 @@ void successTail(WorkerState &w) {
     // The press that started the operation disabled the buttons.
     w.buttonsEnabled = false;
     logText(" Ok.\r\nRe-connect...");
-    g_host->sleep(RECONNECT_PAUSE_MS);
+    pauseMs(RECONNECT_PAUSE_MS);
     if (stopRequested()) return;
     g_d2xx->cyclePort(g_channels.channelA);
     closeChannel(g_channels.channelA);
@@ -75,7 +75,7 @@ void successTail(WorkerState &w) {
 void failureHold(const OperationOutcome &outcome) {
     logWide(outcome.logText);
     showStatusLine(outcome.statusText, FAILURE_STATUS_TICKS);
-    g_host->sleep(FAILURE_HOLD_MS);
+    pauseMs(FAILURE_HOLD_MS);
 }
 
 // Re-enables the buttons after a failure that keeps the connection. The pending request is
@@ -113,14 +113,14 @@ int32_t waitForChoice(WorkerState &w) {
     uint32_t lastPoll = 0;
     for (;;) {
         if (stopRequested()) return OP_NONE;
-        if (!polled || g_host->tickCount() - lastPoll >= POLL_PERIOD_MS) {
+        if (!polled || tickCount() - lastPoll >= POLL_PERIOD_MS) {
             polled = true;
-            lastPoll = g_host->tickCount();
+            lastPoll = tickCount();
             if (!queryBoardStatus(&w.status)) return OP_NONE;
         }
         const int32_t op = g_appState.requestedOperation.exchange(OP_NONE);
         if (op != OP_NONE) return op;
-        const uint32_t elapsed = g_host->tickCount() - lastPoll;
+        const uint32_t elapsed = tickCount() - lastPoll;
         g_host->waitForRequest(elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
     }
 }
@@ -200,8 +200,11 @@ int workerMain() {
     forgetConnection(w);
 
     while (!stopRequested()) {
-        if (!findAdapter()) return 0;
-        if (!runPass(w)) g_host->sleep(IDLE_SEARCH_PAUSE_MS);
+        if (!findAdapter()) {
+            if (workerWindowOpen()) g_host->fatalError(L"Can't allocate memory!");
+            return 0;
+        }
+        if (!runPass(w)) pauseMs(IDLE_SEARCH_PAUSE_MS);
     }
     return 0;
 }

@@ -15,7 +15,7 @@ OperationOutcome updateAdapterEeprom() {
         if (g_d2xx->writeEE(g_channels.channelA, uint32_t(i), AdapterEepromImage[i]) != FT_OK) {
             // Words before this one stay written; nothing is retried.
             logText("Fail! Can't program FTDI chip!");
-            g_host->sleep(FAILURE_PAUSE_MS);
+            pauseMs(FAILURE_PAUSE_MS);
             logText("\r\n");
             return {OUTCOME_LINK_LOST, nullptr, nullptr};
         }

@@ -2,16 +2,21 @@
 //
 // The window operations are made by the worker thread only. Each is synchronous: it returns
 // after the GUI thread has carried it out, so a text may live in the caller's temporary storage.
+// The one exception is the block progress step, which is posted so that it never holds up a
+// block; the host carries out every posted step before the next synchronous operation, so the
+// window still changes in the order the worker asked. A file dialog is asked for without blocking
+// the GUI thread's message handling, and the wait for its answer ends on a stop request.
 // Once a stop has been requested the host may drop window operations, and the worker makes none
 // of its own accord (see `workerWindowOpen`).
 //
-// The clock and the waits are the only way the core measures or spends time, so tests can run
-// in virtual time. Every wait ends early when a stop is requested.
+// Time and the stop request come from the clock seam below (link/clock.h), which the host fills
+// together with this table. The one wait of its own here ends early on a request or a stop.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "link/clock.h"
 #include "worker/app_state.h"
 
 // The three value labels of the info box written in wide text (IDC_TYPE has its own call).
@@ -46,12 +51,14 @@ struct Host {
     // one step on the GUI thread, so the timer's decrement cannot interleave with the store.
     void (*showStatus)(const wchar_t *text, uint32_t hold);
     // One block progress step: progress bar shown, status line hidden, hold 0, position set.
+    // Posted, not sent: it may take effect after the call returns, but before any later operation.
     void (*showProgress)(uint32_t position);
     // Applies the enable rule of `buttonEnabledByRule` to the four buttons.
     void (*setButtonStates)(bool ready);
     void (*enableButton)(Operation button, bool enable);
     // Asks for an image file. `fileName` holds FILE_NAME_CAPACITY characters: the initial name
-    // on entry, the chosen full path on true. False: no file chosen.
+    // on entry, the chosen full path on true. False: no file chosen, or a stop was requested
+    // while the dialog was open (the buffer is then left as it was).
     bool (*askImageFile)(FileDialogKind kind, wchar_t *fileName);
     // Shows a fatal error; the program ends after the user has seen it.
     void (*fatalError)(const wchar_t *text);
@@ -65,12 +72,9 @@ struct Host {
     // returns its length, 0 when unknown. A path that does not fit is cut and returns 0.
     size_t (*programPath)(wchar_t *buffer, size_t capacity);
 
-    // --- time and stop ---
-    uint32_t (*tickCount)();  // milliseconds, wraps after 49.7 days
-    void (*sleep)(uint32_t ms);
+    // --- the wait for the user ---
     // Waits until a request is stored, the time is up or a stop is requested.
     void (*waitForRequest)(uint32_t ms);
-    bool (*stopRequested)();
 };
 
 // The host the core calls through; set once before the worker starts.
@@ -81,5 +85,3 @@ inline bool buttonEnabledByRule(Operation button, bool ready, bool updateRequire
     if (!ready) return false;
     return button == OP_UPDATE ? updateRequired : !updateRequired;
 }
-
-inline bool stopRequested() { return g_host->stopRequested(); }

@@ -47,7 +47,7 @@ bool writeAllBlocks(const uint8_t *image) {
 OperationOutcome eraseMemory() {
     logText(" Erase.\r\nClear ECU memory, wait... ");
     if (!writeAllBlocks(nullptr)) return BLOCK_FAILED;
-    g_host->sleep(SETTLE_PAUSE_MS);
+    pauseMs(SETTLE_PAUSE_MS);
     return DONE;
 }
 
@@ -55,7 +55,7 @@ OperationOutcome readMemory() {
     logText(" Read.\r\nRead data from ECU, wait... ");
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_READ_SIZE) {
         blockProgress(address);
-        if (!readBlock(uint16_t(address))) return BLOCK_FAILED;
+        if (!readBlock(uint16_t(address), g_memoryImage + address)) return BLOCK_FAILED;
     }
     logText(" Ok.\r\nSave binary file... ");
     if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_SAVE, g_fileNameBuffer))
@@ -81,6 +81,6 @@ OperationOutcome writeMemory() {
     }
     logText(" Ok.\r\nWrite data to ECU, wait... ");
     if (!writeAllBlocks(g_memoryImage)) return BLOCK_FAILED;
-    g_host->sleep(SETTLE_PAUSE_MS);
+    pauseMs(SETTLE_PAUSE_MS);
     return DONE;
 }

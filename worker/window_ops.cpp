@@ -11,7 +11,7 @@ uint8_t g_memoryImage[MEMORY_SIZE];
 const Host *g_host = nullptr;
 wchar_t g_fileNameBuffer[FILE_NAME_CAPACITY];
 
-bool workerWindowOpen() { return !g_host->stopRequested(); }
+bool workerWindowOpen() { return !stopRequested(); }
 
 namespace {
 

@@ -27,6 +27,8 @@ PLAIN_NAME(FT_GetDeviceInfo, 24)
 PLAIN_NAME(FT_GetComPortNumber, 8)
 PLAIN_NAME(FT_WriteEE, 12)
 PLAIN_NAME(FT_CyclePort, 4)
+PLAIN_NAME(FT_SetLatencyTimer, 8)
+PLAIN_NAME(FT_ReadEE, 12)
 
 extern "C" {
 
@@ -100,6 +102,16 @@ FT_STATUS FT_API FT_WriteEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t valu
 FT_STATUS FT_API FT_CyclePort(FT_HANDLE handle) {
     standinEnter();
     return simD2xx()->cyclePort(handle);
+}
+
+FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
+    standinEnter();
+    return simD2xx()->setLatencyTimer(handle, ms);
+}
+
+FT_STATUS FT_API FT_ReadEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t *value) {
+    standinEnter();
+    return simD2xx()->readEE(handle, wordOffset, value);
 }
 
 }  // extern "C"

@@ -147,7 +147,7 @@ size_t programPath(wchar_t *buffer, size_t capacity) {
     return p.size();
 }
 
-uint32_t tickCount() {
+uint32_t virtualTickCount() {
     ++rec().clockReads;
     return rec().ms();
 }
@@ -179,9 +179,10 @@ bool stopRequestedByHost() { return rec().stop; }
 const Host RECORDING_HOST = {
     appendLog,     clearLog,      setTypeLabel,  setInfoLabel,  showStatus,
     showProgress,  setButtonStates, enableButton, askImageFile, fatalError,
-    loadImageFile, saveImageFile, programPath,   tickCount,     sleepMs,
-    waitForRequest, stopRequestedByHost,
+    loadImageFile, saveImageFile, programPath,   waitForRequest,
 };
+
+const ClockSeam RECORDING_CLOCK = {virtualTickCount, sleepMs, stopRequestedByHost};
 
 uint64_t simNowUs() { return rec().nowUs; }
 void simSleepUs(uint64_t us) { rec().advanceUs(us); }
@@ -233,6 +234,7 @@ RecordingHost &installRecordingHost(uint64_t limitMs) {
     host.nowUs = 1000000;
     g_rec = &host;
     g_host = &RECORDING_HOST;
+    g_clockSeam = &RECORDING_CLOCK;
     simReset(SimClock{simNowUs, simSleepUs});
     g_d2xx = simD2xx();
     g_appState.requestedOperation = OP_NONE;

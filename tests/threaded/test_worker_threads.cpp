@@ -67,8 +67,6 @@ const Host THREADED_HOST = {
     [](const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; },
     [](const wchar_t *, const uint8_t *) { return FILE_OPEN_FAILED; },
     [](wchar_t *buffer, size_t) -> size_t { buffer[0] = 0; return 0; },
-    [] { return uint32_t(g_gui->nowUs / 1000); },
-    [](uint32_t ms) { if (!g_gui->stop) g_gui->nowUs += uint64_t(ms) * 1000; },
     [](uint32_t ms) {
         std::unique_lock<std::mutex> lock(g_gui->mutex);
         g_gui->changed.wait_for(lock, std::chrono::milliseconds(1), [] {
@@ -76,6 +74,11 @@ const Host THREADED_HOST = {
         });
         g_gui->nowUs += uint64_t(ms) * 1000;
     },
+};
+
+const ClockSeam THREADED_CLOCK = {
+    [] { return uint32_t(g_gui->nowUs / 1000); },
+    [](uint32_t ms) { if (!g_gui->stop) g_gui->nowUs += uint64_t(ms) * 1000; },
     [] { return g_gui->stop.load(); },
 };
 
@@ -86,6 +89,7 @@ TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     GuiThread gui;
     g_gui = &gui;
     g_host = &THREADED_HOST;
+    g_clockSeam = &THREADED_CLOCK;
     simReset(SimClock{simNow, simSleep});
     g_d2xx = simD2xx();
     g_channels = {NO_CHANNEL, NO_CHANNEL};

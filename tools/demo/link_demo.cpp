@@ -61,7 +61,7 @@ int main() {
     printf("RTP port COM%d, Datalog port COM%d.\n", comPort(g_channels.channelA),
            comPort(g_channels.channelB));
 
-    if (!readBlock(0x0000)) {
+    if (!readBlock(0x0000, g_memoryImage)) {
         printf("Reading block 0x0000 failed.\n");
         return 1;
     }
