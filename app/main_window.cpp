@@ -50,6 +50,20 @@ void closeForeignWindow() {
     SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
 }
 
+BOOL CALLBACK cancelOwnedDialog(HWND window, LPARAM owner) {
+    wchar_t className[16];
+    if (GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+        GetClassNameW(window, className, 16) && lstrcmpW(className, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+// A file dialog open over the closing window is cancelled, so that the program ends at once.
+void cancelOpenDialogs() {
+    EnumThreadWindows(GetCurrentThreadId(), cancelOwnedDialog,
+                      reinterpret_cast<LPARAM>(mainWindow()));
+}
+
 void initialiseOnFirstShow(HWND window) {
     g_appState.mainWindow = window;
     centreWindow(GetDesktopWindow());
@@ -100,8 +114,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CLOSE:
     case WM_QUIT:  // only when sent straight to the window
-        shutdownWorker();
-        PostQuitMessage(0);
+        // A close that arrives while the first one waits for the worker changes nothing.
+        if (shutdownWorker()) {
+            cancelOpenDialogs();
+            PostQuitMessage(0);
+        }
         return 0;
     case WM_SHOWWINDOW:
         if (!mainWindow()) initialiseOnFirstShow(window);
@@ -188,7 +205,10 @@ int startWorker() {
 
 // Stops the worker and closes both adapter channels. The worker may be blocked in a window
 // operation sent to this thread, so sent messages keep being handled while we wait for it.
-void shutdownWorker() {
+bool shutdownWorker() {
+    static bool started = false;
+    if (started) return false;
+    started = true;
     requestWorkerStop();
     if (HANDLE thread = static_cast<HANDLE>(g_appState.workerThread.load())) {
         const DWORD start = GetTickCount();
@@ -217,6 +237,7 @@ void shutdownWorker() {
     }
     closeChannel(g_channels.channelA);
     closeChannel(g_channels.channelB);
+    return true;
 }
 
 void showFatalError(const wchar_t *text) {

@@ -16,8 +16,8 @@ constexpr UINT WM_FATAL_ERROR = WM_USER + 2;
 
 // The GUI-thread halves of the worker's window operations (win32_host.cpp). Each is sent by the
 // worker so that the controls it touches change in one step on the GUI thread; only the block
-// progress step is posted, and every message the worker sends applies the posted steps first,
-// so the window still changes in the order the worker asked.
+// progress step and the file dialog request are posted, and every message the worker sends
+// applies the posted steps first, so the window still changes in the order the worker asked.
 enum : UINT {
     WM_HOST_CLEAR_LOG = WM_APP + 1,
     WM_HOST_SET_TYPE_LABEL,   // wParam: 8-bit text
@@ -26,7 +26,7 @@ enum : UINT {
     WM_HOST_SHOW_PROGRESS,    // posted; wParam: position
     WM_HOST_SET_BUTTONS,      // wParam: ready
     WM_HOST_ENABLE_BUTTON,    // wParam: Operation, lParam: enable
-    WM_HOST_ASK_IMAGE_FILE,   // wParam: FileDialogKind, lParam: file name buffer; result 1: chosen
+    WM_HOST_ASK_IMAGE_FILE,   // posted; the request waits in win32_host.cpp
 };
 
 constexpr UINT_PTR TIMER_ID = 0;
@@ -47,7 +47,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void centreWindow(HWND reference);
 BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
 int startWorker();
-void shutdownWorker();
+// Stops the worker and closes both channels; true for the call that did it, false for any later
+// (or nested) call, which does nothing.
+bool shutdownWorker();
 // Shows `text` in the fatal error box and ends the message loop.
 void showFatalError(const wchar_t *text);
 

@@ -2,6 +2,8 @@
 // out there, on the GUI thread, each in one step; its waits end early on the stop request.
 #include "app/main_window.h"
 
+#include "app/image_files.h"
+
 #include <commctrl.h>
 #include <commdlg.h>
 
@@ -21,7 +23,17 @@ constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(
 
 HANDLE stopEvent = nullptr;     // manual reset: once set, every wait of the worker ends at once
 HANDLE requestEvent = nullptr;  // auto reset: a button press for a worker waiting for the user
+HANDLE answerEvent = nullptr;   // auto reset: the GUI thread has answered a file dialog request
 std::atomic<bool> stopFlag{false};
+
+// A file dialog the worker asked for. The worker fills it and posts the request; the GUI thread
+// runs the dialog from its own message loop, fills in the answer and sets `answerEvent`. A worker
+// that stops meanwhile never reads it again.
+struct DialogRequest {
+    FileDialogKind kind;
+    wchar_t fileName[FILE_NAME_CAPACITY];
+    bool chosen;
+} dialogRequest;
 
 // Sends one window operation to the GUI thread and waits for it to be carried out. After a
 // stop request nothing is sent: the window is going away.
@@ -84,84 +96,27 @@ void hostEnableButton(Operation button, bool enable) {
     sendToWindow(WM_HOST_ENABLE_BUTTON, button, enable);
 }
 
+// Posted, never sent: the dialog must not run inside a message sent by another thread, where
+// Windows refuses the COM calls that some shell folders make. The wait ends on the answer or on a
+// stop request, so closing the window never waits for the dialog.
 bool hostAskImageFile(FileDialogKind kind, wchar_t *fileName) {
-    return sendToWindow(WM_HOST_ASK_IMAGE_FILE, kind, reinterpret_cast<LPARAM>(fileName)) == 1;
+    HWND window = mainWindow();
+    if (stopFlag || !window) return false;
+    dialogRequest.kind = kind;
+    lstrcpynW(dialogRequest.fileName, fileName, FILE_NAME_CAPACITY);
+    dialogRequest.chosen = false;
+    ResetEvent(answerEvent);
+    if (!PostMessageW(window, WM_HOST_ASK_IMAGE_FILE, 0, 0)) return false;
+    const HANDLE events[] = {answerEvent, stopEvent};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 || stopFlag)
+        return false;
+    if (!dialogRequest.chosen) return false;
+    lstrcpynW(fileName, dialogRequest.fileName, FILE_NAME_CAPACITY);
+    return true;
 }
 
 void hostFatalError(const wchar_t *text) {
     sendToWindow(WM_FATAL_ERROR, reinterpret_cast<WPARAM>(text), 0);
-}
-
-FileResult hostLoadImageFile(const wchar_t *path, uint8_t *image) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
-    FileResult result = FILE_OK;
-    // The whole 64-bit size: a file of 4 GiB plus one image is not an image.
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart != MEMORY_SIZE) {
-        result = FILE_BAD_SIZE;
-    } else {
-        DWORD read = 0;
-        if (!ReadFile(file, image, MEMORY_SIZE, &read, nullptr) || read != MEMORY_SIZE)
-            result = FILE_IO_FAILED;
-    }
-    CloseHandle(file);
-    return result;
-}
-
-// The folder part of `path`, with its trailing separator, for a temporary file beside it.
-bool folderOf(const wchar_t *path, wchar_t *folder, size_t capacity) {
-    size_t end = 0;  // one past the last separator
-    size_t length = 0;
-    for (; path[length]; ++length)
-        if (path[length] == L'\\' || path[length] == L'/') end = length + 1;
-    if (end == 0 && length >= 2 && path[1] == L':') end = 2;  // "C:name" is relative to drive C
-    if (end == 0) {
-        lstrcpyW(folder, L".");
-        return true;
-    }
-    if (end >= capacity) return false;
-    for (size_t i = 0; i < end; ++i) folder[i] = path[i];
-    folder[end] = L'\0';
-    return true;
-}
-
-// Writes a temporary file beside the target and moves it over the target only when it is
-// complete, so a failed save leaves an existing file as it was.
-FileResult hostSaveImageFile(const wchar_t *path, const uint8_t *image) {
-    // A target we may not write (read-only, locked, a folder, a bad name) cannot be created:
-    // find that out first, without truncating what is there.
-    HANDLE target = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (target == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
-    const bool targetIsNew = GetLastError() != ERROR_ALREADY_EXISTS;
-    CloseHandle(target);
-
-    wchar_t folder[MAX_PATH];
-    wchar_t temporary[MAX_PATH];
-    // GetTempFileNameW creates the file under a name no other file has.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (folderOf(path, folder, MAX_PATH) && GetTempFileNameW(folder, L"kst", 0, temporary)) {
-        file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) DeleteFileW(temporary);
-    }
-    bool complete = false;
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        complete = WriteFile(file, image, MEMORY_SIZE, &written, nullptr) &&
-                   written == MEMORY_SIZE && FlushFileBuffers(file);
-        CloseHandle(file);
-        if (complete)
-            complete = MoveFileExW(temporary, path,
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-        if (!complete) DeleteFileW(temporary);
-    }
-    if (complete) return FILE_OK;
-    // Leave the folder as we found it: an empty file we made for the check goes again.
-    if (targetIsNew) DeleteFileW(path);
-    return FILE_IO_FAILED;
 }
 
 size_t hostProgramPath(wchar_t *buffer, size_t capacity) {
@@ -194,7 +149,7 @@ bool hostStopRequested() { return stopFlag; }
 const Host WIN32_HOST = {
     hostAppendLog,      hostClearLog,     hostSetTypeLabel,    hostSetInfoLabel,
     hostShowStatus,     hostShowProgress, hostSetButtonStates, hostEnableButton,
-    hostAskImageFile,   hostFatalError,   hostLoadImageFile,   hostSaveImageFile,
+    hostAskImageFile,   hostFatalError,   loadImageFileWin32,  saveImageFileWin32,
     hostProgramPath,    hostWaitForRequest,
 };
 
@@ -230,7 +185,8 @@ bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
 bool initWin32Host() {
     if (!stopEvent) stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!requestEvent) requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!stopEvent || !requestEvent) return false;
+    if (!answerEvent) answerEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!stopEvent || !requestEvent || !answerEvent) return false;
     g_host = &WIN32_HOST;
     g_clockSeam = &WIN32_CLOCK;
     return true;
@@ -298,10 +254,8 @@ bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &resu
             EnableWindow(GetDlgItem(window, control), lParam != 0);
         break;
     case WM_HOST_ASK_IMAGE_FILE:
-        result = askImageFile(static_cast<FileDialogKind>(wParam),
-                              reinterpret_cast<wchar_t *>(lParam))
-                     ? 1
-                     : 0;
+        dialogRequest.chosen = askImageFile(dialogRequest.kind, dialogRequest.fileName);
+        SetEvent(answerEvent);
         break;
     }
     return true;

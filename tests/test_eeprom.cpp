@@ -183,6 +183,18 @@ INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
                                            FailureCase{"Unplugged", -1, 20, 21}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Closing the window during an Update lets it finish the words, so the adapter is not left with
+// half an image, but neither cycles the port nor touches the window again.
+TEST_F(UpdateOperation, StopRequestDuringTheWordsFinishesThemWithoutACycle) {
+    host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
+    host.whenEvent("progress 123", [this] { host.stop = true; });
+    EXPECT_EQ(workerMain(), 0);
+    ASSERT_EQ(eepromWrites().size(), 64u);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(simAdapter(0).eeprom[i], AdapterEepromImage[i]);
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(host.windowOpsAfterStop, 0);
+}
+
 TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
     simAdapter(0).eepromFailAtWord = 5;
     uint64_t failedAt = 0, lostAt = 0;

@@ -109,12 +109,27 @@ TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     EXPECT_EQ(packets[255][132], 0x56);
 }
 
+// The last block's answer, 1000 ms of settling, the success text, 2000 ms, the port cycle.
 TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReconnect) {
-    uint64_t lastBlock = 0, reconnect = 0;
-    host.whenEvent("progress 256", [&] { lastBlock = host.ms(); });
-    host.whenLog(RECONNECT, [&] { reconnect = host.ms(); });
-    runOperation(OP_ERASE);
-    EXPECT_EQ(reconnect - lastBlock, 1000u);
+    for (Operation op : {OP_ERASE, OP_WRITE}) {
+        SCOPED_TRACE(op);
+        if (op == OP_WRITE) {
+            installRecordingHost();
+            SetUp();
+            host.files[IMAGE] = pseudoRandom(3);
+        }
+        uint64_t reconnect = 0;
+        host.whenLog(RECONNECT, [&] { reconnect = host.nowUs; });
+        runOperation(op);
+        uint64_t lastAnswer = 0, cycle = 0;
+        for (const SimCall &c : simWorld().trace) {
+            if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect) lastAnswer = c.time;
+            if (c.fn == SIM_CYCLE_PORT) cycle = c.time;
+        }
+        ASSERT_NE(cycle, 0u);
+        EXPECT_EQ((reconnect - lastAnswer) / 1000, 1000u);
+        EXPECT_EQ(cycle - reconnect, 2000000u);
+    }
 }
 
 TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "link/link.h"
 #include "sim/sim.h"
@@ -107,6 +108,81 @@ TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged
                                          [](const SimCall &c) { return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}; });
     EXPECT_GE(queries, 30u);
     EXPECT_LE(queries, 45u);
+}
+
+int statusQueries() {
+    return int(std::count_if(simWorld().trace.begin(), simWorld().trace.end(), [](const SimCall &c) {
+        return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'};
+    }));
+}
+
+TEST_F(WorkerConnection, ThreeConnectQueriesForASilentBoard) {
+    simAddAdapter();
+    simAdapter(0).board.versionReply = SIM_REPLY_SILENT;
+    int queries = 0;
+    host.whenLog("Fail.", [&] {
+        queries = statusQueries();
+        stopNow();
+    });
+    run();
+    EXPECT_EQ(queries, 3);
+}
+
+TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
+    simAddAdapter();
+    simAdapter(0).board.wireTiming = true;
+    host.whenLog(CHOICE, [this] { stopAt(host.ms() + 5100); });
+    run();
+    std::vector<uint64_t> starts;
+    for (const SimCall &c : simWorld().trace)
+        if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) starts.push_back(c.time);
+    // The connect query and the choice query, then the wait's: the first at once, then every 500.
+    ASSERT_GE(starts.size(), 2u + 10u);
+    for (size_t i = 3; i < starts.size(); ++i)
+        EXPECT_NEAR(double(starts[i] - starts[i - 1]) / 1000, 500.0, 1.0) << "query " << i;
+}
+
+// An adapter that identifies but fails its first query at once is searched for again after a
+// pause, not in a tight loop.
+TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
+    simAddAdapter();
+    g_d2xx = [] {
+        static D2xxApi api = *simD2xx();
+        api.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
+        return &api;
+    }();
+    // Without the pause virtual time would stand still: end such a run instead of hanging.
+    simWorld().onCall = [](const SimCall &c) {
+        static int searches = 0;
+        if (c.fn == SIM_CREATE_LIST && ++searches % 1000 == 0) recordingHost().stop = true;
+    };
+    stopAt(host.ms() + 1000);
+    run();
+    const int passes = count("Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    EXPECT_GE(passes, 10);
+    EXPECT_LE(passes, 21);  // one per 50 ms pause
+}
+
+// The info box shows channel A's description without the library's " A", and only that.
+TEST_F(WorkerConnection, ChannelSuffixIsTrimmedExactly) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"KESTA OBD1 EMU A", "KESTA OBD1 EMU"}, {"KESTA OBD1 EMU a", "KESTA OBD1 EMU a"},
+        {" A", ""}, {"A", "A"}, {"XA", "XA"}, {"", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        installRecordingHost();
+        simAddAdapter();  // accepted and picked by its serials
+        FT_DEVICE_LIST_INFO_NODE &r = simAdapter(0).channels[0].record;
+        memset(r.Description, 0, sizeof r.Description);
+        memcpy(r.Description, c.first, strlen(c.first));
+        ASSERT_TRUE(findAdapter());
+        AdapterIdentity identity = {};
+        ASSERT_TRUE(identifyAdapter(identity));
+        EXPECT_STREQ(identity.description, c.second);
+        closeChannel(g_channels.channelA);
+        closeChannel(g_channels.channelB);
+    }
 }
 
 struct ClassCase {

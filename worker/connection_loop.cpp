@@ -134,8 +134,9 @@ OperationOutcome dispatch(int32_t op) {
     }
 }
 
-// From identification to one of the tails, on the channels the search opened.
-void runConnection(WorkerState &w) {
+// From identification to one of the tails, on the channels the search opened. Returns true when
+// the connection got as far as offering the choice.
+bool runConnection(WorkerState &w) {
     g_appState.updateRequired = w.identity.adapterClass != ADAPTER_ID_CURRENT;
     if (w.connectedBefore) clearLogPane();
     w.connectedBefore = true;
@@ -145,49 +146,54 @@ void runConnection(WorkerState &w) {
     showStatusLine(L"", 1);
 
     for (int i = 0; i < CONNECT_QUERIES; ++i) {
-        if (!queryBoardStatus(&w.status)) return disconnectTail(w);
+        if (!queryBoardStatus(&w.status)) return disconnectTail(w), false;
         if (w.status.answered) break;
     }
     logText(w.status.answered ? "Ok." : "Fail.");
 
+    bool offered = false;
     for (;;) {
         logText("\r\n");
         reportConnection(w.status, w.identity);
-        if (!offerChoice(w)) return disconnectTail(w);
+        if (!offerChoice(w)) return disconnectTail(w), offered;
+        offered = true;
         const int32_t op = waitForChoice(w);
-        if (op == OP_NONE) return disconnectTail(w);
+        if (op == OP_NONE) return disconnectTail(w), true;
 
         const OperationOutcome outcome = dispatch(op);
-        if (stopRequested()) return;
+        if (stopRequested()) return true;
         switch (outcome.kind) {
-        case OUTCOME_DONE: return successTail(w);
-        case OUTCOME_LINK_LOST: return disconnectTail(w);
+        case OUTCOME_DONE: return successTail(w), true;
+        case OUTCOME_LINK_LOST: return disconnectTail(w), true;
         case OUTCOME_FAILED_DROP:
             failureHold(outcome);
-            return disconnectTail(w);
+            return disconnectTail(w), true;
         case OUTCOME_FAILED_STAY:
             failureHold(outcome);
-            if (stopRequested()) return;
+            if (stopRequested()) return true;
             restoreButtons();
             break;
         }
     }
 }
 
-// One search pass after `findAdapter`. Returns true when an adapter was connected.
+// One search pass after `findAdapter`. Returns true when the pass got as far as offering the
+// choice: an adapter that identifies but is lost before that (its first query fails at once) is
+// paused after like an unusable one, or the search would spin a core rewriting the log.
 bool runPass(WorkerState &w) {
     w.infoShown = false;
     const bool usable = channelOpen(g_channels.channelA) && identifyAdapter(w.identity) &&
                         channelOpen(g_channels.channelB);
+    bool settled = false;
     if (usable)
-        runConnection(w);
+        settled = runConnection(w);
     else
         disconnectTail(w);
 
     closeChannel(g_channels.channelA);
     closeChannel(g_channels.channelB);
     forgetConnection(w);
-    return usable;
+    return settled;
 }
 
 }  // namespace

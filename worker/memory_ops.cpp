@@ -29,6 +29,8 @@ bool writeAllBlocks(const uint8_t *image) {
     BlockWritePacket erased;
     for (uint8_t &b : erased.bytes) b = 0xFF;
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_WRITE_SIZE) {
+        // A closing program sends no further block.
+        if (stopRequested()) return false;
         blockProgress(address);
         bool accepted;
         if (image) {
@@ -58,7 +60,9 @@ OperationOutcome readMemory() {
         if (!readBlock(uint16_t(address), g_memoryImage + address)) return BLOCK_FAILED;
     }
     logText(" Ok.\r\nSave binary file... ");
-    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_SAVE, g_fileNameBuffer))
+    // A dialog answered while the program closes saves nothing.
+    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_SAVE, g_fileNameBuffer) ||
+        stopRequested())
         return dropped(L"Canceled.\r\n", L"Operation canceled!");
     switch (g_host->saveImageFile(g_fileNameBuffer, g_memoryImage)) {
     case FILE_OK: return DONE;
@@ -71,7 +75,8 @@ OperationOutcome readMemory() {
 
 OperationOutcome writeMemory() {
     logText(" Write.\r\nLoad binary file... ");
-    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_OPEN, g_fileNameBuffer))
+    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_OPEN, g_fileNameBuffer) ||
+        stopRequested())
         return kept(L"Canceled.\r\n", L"Operation canceled!");
     switch (g_host->loadImageFile(g_fileNameBuffer, g_memoryImage)) {
     case FILE_OK: break;

@@ -1,0 +1,25 @@
+// Reading and saving image files on Windows: the file half of the host seam.
+//
+// The calls a save makes are reached through `g_imageFileCalls`, so that the end-to-end driver
+// can make each of them fail in turn; the program never changes the table.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "worker/host.h"
+
+struct ImageFileCalls {
+    UINT(WINAPI *getTempFileName)(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
+    BOOL(WINAPI *writeFile)(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                            LPOVERLAPPED overlapped);
+    BOOL(WINAPI *moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
+};
+extern ImageFileCalls g_imageFileCalls;
+
+// Reads a whole image file: FILE_BAD_SIZE unless its 64-bit size is exactly MEMORY_SIZE.
+FileResult loadImageFileWin32(const wchar_t *path, uint8_t *image);
+// Saves an image so that a failure leaves no partial new file, and an existing file as it was
+// whenever a temporary file can be made beside it.
+FileResult saveImageFileWin32(const wchar_t *path, const uint8_t *image);
