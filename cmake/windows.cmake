@@ -28,7 +28,8 @@ endif()
 # The GUI test driver (run under Wine beside the program and the stand-in).
 file(GLOB E2E_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
 if(E2E_SOURCES)
-  add_executable(e2e_driver ${E2E_SOURCES})
+  # The driver also checks the program's image file code on the real file calls.
+  add_executable(e2e_driver ${E2E_SOURCES} ${CMAKE_SOURCE_DIR}/app/image_files.cpp)
   target_include_directories(e2e_driver PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(e2e_driver PRIVATE comctl32 user32 gdi32 kernel32 psapi)
   target_link_options(e2e_driver PRIVATE ${STATIC_RUNTIME} -municode)

@@ -33,11 +33,7 @@ if [ "${1:-}" != "--inside-xvfb" ]; then
     fi
 
     mkdir -p "$out/run" "$out/screenshots"
-    # The prefix is made once; Wine must not be asked to install Mono or Gecko meanwhile.
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot --init >/dev/null 2>&1
-        wineserver -w
-    fi
+    bash "$root/tools/wine-prefix.sh" || { echo "0 passed, 1 failed (Wine prefix)"; exit 1; }
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb "$@"
     exit $?
 fi

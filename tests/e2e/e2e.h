@@ -63,9 +63,10 @@ bool failed();
 // Makes the scenario's folder afresh and fills it: the program, the stand-in and the scenario
 // text (UTF-8).
 bool prepareRun(const char *name, const std::string &scenario);
-// Starts the program in the run folder and waits for its window. With `withScenario` false the
-// stand-in gets no scenario and shows its default adapter (and writes no files).
-bool startProgram(bool withScenario = true);
+// Starts the program in the run folder and waits for its window (unless `waitForWindow` is
+// false). With `withScenario` false the stand-in gets no scenario and shows its default adapter
+// (and writes no files).
+bool startProgram(bool withScenario = true, bool waitForWindow = true);
 // Starts another process of the program (same folder and scenario); does not wait for a window.
 bool startSecondInstance(PROCESS_INFORMATION &pi);
 HWND mainWindow();
@@ -91,6 +92,12 @@ std::string buttonStates();
 bool pressButton(int id);  // BM_CLICK; fails when the button is disabled
 void postKey(UINT key);     // WM_KEYDOWN and WM_KEYUP through the program's message loop
 void closeWindow();         // WM_CLOSE, posted
+// Sends WM_LOG_APPEND with `text` copied into the program's memory, as the worker sends it;
+// false unless the window answered 1.
+bool appendToLog(const std::wstring &text);
+// The text of a message box of the program, and its OK button pressed.
+std::wstring messageBoxText(HWND box);
+bool pressMessageBoxOk(HWND box);
 
 // A file dialog of the program with this title, or null.
 HWND findDialog(const wchar_t *title);

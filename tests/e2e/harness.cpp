@@ -163,8 +163,9 @@ bool launch(PROCESS_INFORMATION &pi, bool withScenario) {
 
 }  // namespace
 
-bool startProgram(bool withScenario) {
+bool startProgram(bool withScenario, bool waitForWindow) {
     CHECK(launch(g_program, withScenario));
+    if (!waitForWindow) return true;
     const bool appeared = waitUntil(30, [] {
         g_window = findWindow(g_program.dwProcessId, MAIN_CLASS, nullptr);
         return g_window && IsWindowVisible(g_window);
@@ -295,6 +296,30 @@ void postKey(UINT key) {
 }
 
 void closeWindow() { PostMessageW(g_window, WM_CLOSE, 0, 0); }
+
+bool appendToLog(const std::wstring &text) {
+    const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+    void *remote = VirtualAllocEx(g_program.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    REQUIRE(remote, "cannot reserve memory in the program (error %lu)", GetLastError());
+    DWORD_PTR result = 0;
+    const bool sent = WriteProcessMemory(g_program.hProcess, remote, text.c_str(), bytes, nullptr) &&
+                      sendTimed(g_window, WM_USER + 1, reinterpret_cast<WPARAM>(remote), 0, &result);
+    VirtualFreeEx(g_program.hProcess, remote, 0, MEM_RELEASE);
+    REQUIRE(sent && result == 1, "WM_LOG_APPEND was not taken (result %lu)", static_cast<unsigned long>(result));
+    return true;
+}
+
+// A message box keeps its text in a static control with this identifier.
+constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
+
+std::wstring messageBoxText(HWND box) { return windowText(GetDlgItem(box, MESSAGE_BOX_TEXT_ID)); }
+
+bool pressMessageBoxOk(HWND box) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    const bool closed = waitUntil(10, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+    REQUIRE(closed, "the message box stayed open");
+    return true;
+}
 
 HWND findDialog(const wchar_t *title) { return findWindow(g_program.dwProcessId, nullptr, title); }
 

@@ -703,6 +703,105 @@ bool readTruncatedAnswer() {
     return true;
 }
 
+// The log pane in the real edit control: the worker's texts and 40000 more characters appended
+// as the worker appends them; every piece is taken, and the pane cuts its oldest lines exactly
+// by its rule once it holds more than 32768 characters.
+bool logTrim() {
+    CHECK(connect("log_trim", "adapter\n"));
+    std::wstring expected = FIRST_CONNECTION;
+    for (int i = 0; i < 400; ++i) {
+        const std::wstring line = L"line " + std::to_wstring(1000 + i).substr(1) + L" " +
+                                  std::wstring(86, wchar_t(L'a' + i % 26)) + L"\r\n";
+        CHECK(appendToLog(line));
+        const size_t before = expected.size();
+        expected += line;
+        if (before > 32768) {
+            const size_t lf = expected.find(L'\n', 16383);
+            expected.erase(0, lf != std::wstring::npos && lf < before ? lf + 1 : before);
+        }
+    }
+    const std::wstring shownText = logText();
+    screenshot();
+    REQUIRE(shownText == expected, "the pane holds %u characters, expected %u; it begins %s",
+            unsigned(shownText.size()), unsigned(expected.size()), shown(shownText.substr(0, 40)).c_str());
+    REQUIRE(expected.size() < 32768 + 100, "the model never trimmed");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// The program beside no FTD2XX.dll, or beside one built for the other processor: its own error
+// box captioned "Fatal error...", and the program ends with exit code 0 once it is dismissed.
+bool fatalLibrary(const char *name, const wchar_t *replacement, const wchar_t *expected) {
+    CHECK(prepareRun(name, "adapter\n"));
+    const std::wstring dll = g_runDir + L"FTD2XX.dll";
+    REQUIRE(DeleteFileW(dll.c_str()), "cannot remove the stand-in");
+    if (replacement)
+        REQUIRE(CopyFileW(replacement, dll.c_str(), FALSE), "cannot copy %s", utf8(replacement).c_str());
+    // The box comes while the window is being shown for the first time.
+    CHECK(startProgram(true, false));
+    HWND box;
+    CHECK(waitForDialog(L"Fatal error...", 15, box));
+    screenshot();
+    const std::wstring text = messageBoxText(box);
+    REQUIRE(text.find(expected) != std::wstring::npos, "the box reads %s", shown(text).c_str());
+    CHECK(pressMessageBoxOk(box));
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code), "the program did not end after the box");
+    REQUIRE(code == 0, "exit code %lu", code);
+    return true;
+}
+
+bool libraryMissing() {
+    return fatalLibrary("library_missing", nullptr, L"the adapter's driver library is missing");
+}
+
+bool libraryForOtherProcessor() {
+    // The win32 build's stand-in beside this 64-bit program.
+    std::wstring other = g_paths.standin;
+    const size_t at = other.rfind(L"\\win64\\");
+    REQUIRE(at != std::wstring::npos, "no win64 folder in %s", utf8(other).c_str());
+    other.replace(at, 7, L"\\win32\\");
+    REQUIRE(fileExists(other), "no 32-bit stand-in at %s (build the win32 preset)", utf8(other).c_str());
+    return fatalLibrary("library_other_processor", other.c_str(), L"not built for this program's processor");
+}
+
+// Closing the window while a file dialog is open ends the program at once: the worker is not
+// stuck in a sent message, so it stops without being terminated, and nothing is written.
+bool closeDuringDialog(const char *name, int button, const wchar_t *title) {
+    CHECK(connect(name, "adapter\n  memory random 6\n"));
+    std::vector<uint8_t> before;
+    CHECK(boardMemory(before));
+    CHECK(pressButton(button));
+    HWND dialog;
+    CHECK(waitForDialog(title, OPERATION_S, dialog));
+    screenshot();
+    const int blocksBefore = traceCount("length=133");
+    closeWindow();
+    double took = 0;
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code, &took), "the program did not end within 10 s");
+    printf("  ended %.2f s after WM_CLOSE\n", took);
+    // A worker stuck in a sent message would cost the 2 s shutdown wait and a TerminateThread.
+    REQUIRE(took <= 0.5, "the program took %.2f s to end with the dialog open", took);
+    REQUIRE(code == 0, "exit code %lu", code);
+    REQUIRE(traceCount("length=133") == blocksBefore, "a block was written after the close");
+    std::vector<uint8_t> after;
+    CHECK(boardMemory(after));
+    REQUIRE(after == before, "the board's memory changed");
+    for (const std::wstring &file : filesIn(g_runDir)) {
+        const bool ours = file == L"KestaOBD1EMU.exe" || file == L"FTD2XX.dll" ||
+                          file == L"scenario.txt" || file == L"trace.txt" || file == L"screenshot.bmp" ||
+                          file == L"memory-0.bin" || file == L"eeprom-0.bin";
+        REQUIRE(ours, "the close left a file behind: %s", utf8(file).c_str());
+    }
+    CHECK(checkTraceClean());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool closeDuringSaveDialog() { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }
+bool closeDuringOpenDialog() { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }
+
 const Scenario SCENARIOS[] = {
     {"start_state", startState},
     {"first_connection", firstConnection},
@@ -733,6 +832,12 @@ const Scenario SCENARIOS[] = {
     {"banner_cycle", bannerCycle},
     {"update_write_fails", updateWriteFails},
     {"read_truncated_answer", readTruncatedAnswer},
+    {"log_trim", logTrim},
+    {"library_missing", libraryMissing},
+    {"library_other_processor", libraryForOtherProcessor},
+    {"close_during_save_dialog", closeDuringSaveDialog},
+    {"close_during_open_dialog", closeDuringOpenDialog},
+    {"image_file_saves", imageFileSaves},
 };
 
 }  // namespace

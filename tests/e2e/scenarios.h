@@ -11,3 +11,6 @@ struct Scenario {
 const Scenario *scenarios(size_t &count);
 // The benchmark's runs: not tests, run by tools/bench.sh only.
 const Scenario *benchmarks(size_t &count);
+
+// The program's image file code on the real file calls (image_files.cpp).
+bool imageFileSaves();
