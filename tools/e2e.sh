@@ -63,6 +63,7 @@ for name in "$@"; do
         [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${scenario_timeout} s"
         failed=$((failed + 1))
         failures="$failures $name"
+        echo "  kept: build/e2e/run/$name/ (program, scenario, trace) and build/e2e/screenshots/$name.png"
         # Whatever a failed scenario left running must not disturb the next one.
         wineserver -k 2>/dev/null
     fi

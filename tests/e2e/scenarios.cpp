@@ -330,7 +330,8 @@ bool failedFileStepStays(const std::wstring &logText, const std::wstring &status
     screenshot();
     CHECK(waitButtons("ERW-", 10));
     const double hold = secondsSince(held);
-    REQUIRE(hold >= 4.0 && hold <= 7.5, "the buttons came back after %.1f s, expected about 5", hold);
+    // Lower bound exact, upper bound with room for a loaded machine.
+    REQUIRE(hold >= 4.0 && hold <= 9.0, "the buttons came back after %.1f s, expected about 5", hold);
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + logText + REPORT_AGAIN + CHOICE, 5));
     return true;
 }
@@ -473,7 +474,8 @@ bool unplugWhileWaiting() {
 }
 
 bool timedUnplugAndPlug() {
-    CHECK(connect("timed_unplug_and_plug", "adapter\nat 7000 unplug 0\nat 10000 plug 0\n"));
+    // The unplug comes well after the connection, even on a loaded machine.
+    CHECK(connect("timed_unplug_and_plug", "adapter\nat 12000 unplug 0\nat 15000 plug 0\n"));
     CHECK(waitDropped(CHOICE));
     screenshot();
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
@@ -647,7 +649,8 @@ bool hoverDescription() {
     const ULONGLONG shownAt = GetTickCount64();
     CHECK(waitStatus(L"", 3));
     const double held = secondsSince(shownAt);
-    REQUIRE(held >= 0.5 && held <= 1.6, "the description stayed %.2f s", held);
+    // About a second; the upper bound leaves room for a loaded machine's late timer ticks.
+    REQUIRE(held >= 0.5 && held <= 3.0, "the description stayed %.2f s", held);
     restOn(IDC_UPDATE);
     CHECK(holdsSteady(1.5));
     REQUIRE(controlText(IDC_STATUS).empty(), "a disabled button was described: %s",
