@@ -32,13 +32,16 @@ build=build/release
 rm -rf "$build" dist
 no_paths="-ffile-prefix-map=$root/="
 no_stamps="-s -Wl,--no-insert-timestamp"
-echo "== release $version: build"
-cmake --preset win32 -B "$build" -DKESTA_WERROR=ON \
-  -DCMAKE_C_FLAGS="$no_paths" -DCMAKE_CXX_FLAGS="$no_paths" \
-  -DCMAKE_EXE_LINKER_FLAGS="$no_stamps" -DCMAKE_SHARED_LINKER_FLAGS="$no_stamps" >/dev/null ||
-  fail "configuring $build failed"
-cmake --build "$build" --target KestaOBD1EMU ftd2xx_standin -- -j2 >/dev/null ||
-  fail "building $build failed (run: cmake --build $build)"
+echo "== release $version: build in $build"
+mkdir -p "$build"
+log="$build/build.log"
+if ! { cmake --preset win32 -B "$build" -DKESTA_WERROR=ON \
+         -DCMAKE_C_FLAGS="$no_paths" -DCMAKE_CXX_FLAGS="$no_paths" \
+         -DCMAKE_EXE_LINKER_FLAGS="$no_stamps" -DCMAKE_SHARED_LINKER_FLAGS="$no_stamps" &&
+       cmake --build "$build" --target KestaOBD1EMU ftd2xx_standin -- -j2; } >"$log" 2>&1; then
+  tail -n 40 "$log" >&2
+  fail "the build failed (whole log: $log)"
+fi
 
 echo "== release $version: dist/"
 python3 tools/release/pack.py "$build" dist "$version" "$SOURCE_DATE_EPOCH" ||
