@@ -5,10 +5,12 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
+#include "res/version.h"
+
 namespace {
 
 constexpr wchar_t PRODUCT_NAME[] = L"Kesta OBD1 EMU";
-constexpr wchar_t PRODUCT_VERSION[] = L"1.0";
+constexpr wchar_t PRODUCT_VERSION[] = KESTA_VERSION_WIDE_TEXT;
 
 // The two ends of the right picture's bottom row: its background touches both.
 constexpr int RIGHT_PICTURE_LAST_PIXEL = 101;

@@ -14,6 +14,8 @@ if(APP_SOURCES AND EXISTS ${CMAKE_SOURCE_DIR}/res/app.rc)
   target_include_directories(KestaOBD1EMU PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(KestaOBD1EMU PRIVATE kesta_core comctl32 comdlg32 gdi32 user32 kernel32 uxtheme)
   target_link_options(KestaOBD1EMU PRIVATE ${STATIC_RUNTIME})
+  include(cmake/version.cmake)
+  kesta_version_resources(KestaOBD1EMU)
 endif()
 
 # The stand-in library: the simulator behind the vendor's exported names, driven by a scenario file.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds all three presets with warnings as errors,
 # runs the native unit tests (AddressSanitizer/UBSan and ThreadSanitizer suites), checks the
-# Windows binaries' imports, and runs the end-to-end scenarios of the real program under Wine.
+# Windows binaries' imports and the program's resources, builds the release twice and compares
+# the two, and runs the end-to-end scenarios of the real program under Wine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +36,9 @@ if python3 tests/resources/check_resources.py build/win32/KestaOBD1EMU.exe build
 else
   failed=$((failed + 1))
 fi
+
+echo "== release (built twice, compared byte for byte)"
+if python3 tests/release/check_release.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 if [ -f tools/e2e.sh ]; then
   echo "== end-to-end scenarios (win64 program under Wine)"

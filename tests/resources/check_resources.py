@@ -2,8 +2,11 @@
 """Checks the resources built into the program: the dialog templates, bitmaps, icon groups, both
 manifests and the version record, read straight from the PE file's resource directory.
 
+The version record and the manifest's assemblyIdentity must carry the version in VERSION.
+
 Usage: check_resources.py PROGRAM.exe [...]; prints one line per failed check and exits 1 then.
 """
+import os
 import struct
 import sys
 
@@ -51,6 +54,14 @@ def read_resources(path):
     return found
 
 
+def program_version():
+    """The text of VERSION and its four numbers as Windows keeps them (missing ones are 0)."""
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    with open(os.path.join(root, 'VERSION')) as f:
+        text = f.readline().strip()
+    return text, ([int(n) for n in text.split('.')] + [0, 0, 0])[:4]
+
+
 def by_name(resources, rtype, name):
     return [v for (t, n, _), v in resources.items() if t == rtype and n == name]
 
@@ -63,6 +74,7 @@ def check(path):
             failures.append('%s: %s' % (path, what))
 
     res = read_resources(path)
+    version_text, numbers = program_version()
 
     for name, size in ((100, (356, 179)), (102, (280, 25))):
         dialogs = by_name(res, RT_DIALOG, name)
@@ -120,6 +132,8 @@ def check(path):
            'neutral manifest asks for administrator rights')
     expect(b'Microsoft.Windows.Common-Controls' in neutral and b'6.0.0.0' in neutral,
            'neutral manifest depends on Common Controls 6.0')
+    identity = 'name="Kesta.OBD1EMU" version="%s"' % '.'.join(map(str, numbers))
+    expect(identity.encode() in neutral, 'neutral manifest holds %s' % identity)
     expect(b'asInvoker' in english and b'Common-Controls' not in english,
            'manifest 1033 asks for asInvoker only')
 
@@ -127,7 +141,7 @@ def check(path):
     expect(len(versions) == 1, 'version record present')
     if versions:
         record = versions[0]
-        for key, value in (('FileVersion', '1.0'), ('ProductVersion', '1.0'),
+        for key, value in (('FileVersion', version_text), ('ProductVersion', version_text),
                            ('ProductName', 'Kesta OBD1 EMU V1'), ('FileDescription', 'Kesta OBD1 EMU V1')):
             pair = key.encode('utf-16-le') + b'\0\0'
             at = record.find(pair)
@@ -142,8 +156,9 @@ def check(path):
             expect(found == value, 'version %s is "%s" (got %r)' % (key, value, found))
         fixed = record.find(struct.pack('<I', 0xFEEF04BD))
         if fixed >= 0:
-            file_ms, file_ls = struct.unpack_from('<II', record, fixed + 8)
-            expect((file_ms, file_ls) == (0x00010000, 0), 'fixed file version is 1.0.0.0')
+            fixed_numbers = struct.unpack_from('<HHHHHHHH', record, fixed + 8)
+            expected = (numbers[1], numbers[0], numbers[3], numbers[2]) * 2
+            expect(fixed_numbers == expected, 'fixed file and product version are %d.%d.%d.%d' % tuple(numbers))
     return failures
 
 
