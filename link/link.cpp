@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/clock.h"
+#include "link/damaged_adapter.h"
 
 ChannelHandles g_channels = {NO_CHANNEL, NO_CHANNEL};
 const D2xxApi *g_d2xx = nullptr;
@@ -75,7 +76,11 @@ void pickChannel(const FT_DEVICE_LIST_INFO_NODE *accepted, uint32_t k, const cha
 
 bool findAdapter() {
     uint32_t n = 0;
-    if (g_d2xx->createDeviceInfoList(&n) != FT_OK || n == 0) return true;
+    if (g_d2xx->createDeviceInfoList(&n) != FT_OK) return true;
+    if (n == 0) {
+        forgetDepartedDevices(nullptr, 0);
+        return true;
+    }
 
     auto *devices = static_cast<FT_DEVICE_LIST_INFO_NODE *>(
         g_linkAllocate(n, sizeof(FT_DEVICE_LIST_INFO_NODE)));
@@ -100,13 +105,19 @@ bool findAdapter() {
     for (uint32_t i = 0; i < reported; ++i)
         if (isAdapterChannel(devices[i])) accepted[k++] = devices[i];
 
+    forgetDepartedDevices(devices, reported);
+
     FT_HANDLE a = NO_CHANNEL;
     FT_HANDLE b = NO_CHANNEL;
+    bool damaged = false;
     // One adapter shows up as one or two accepted channels; more means several adapters, and
     // then we cannot tell which one the user means.
     if (k == 1 || k == 2) {
         pickChannel(accepted, k, CHANNEL_A_DESCRIPTION, CHANNEL_A_SERIAL, a);
         pickChannel(accepted, k, CHANNEL_B_DESCRIPTION, CHANNEL_B_SERIAL, b);
+    } else if (k == 0) {
+        // Blank chips are looked at only while no adapter of ours is attached.
+        damaged = openDamagedAdapter(devices, reported, a, b);
     }
     free(devices);
     free(accepted);
@@ -114,6 +125,7 @@ bool findAdapter() {
     if (channelOpen(a)) {
         g_channels.channelA = a;
         g_channels.channelB = b;
+        g_adapterDamaged = damaged;
     } else {
         closeChannel(b);
     }

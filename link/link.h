@@ -23,6 +23,10 @@ struct ChannelHandles {
 };
 extern ChannelHandles g_channels;
 
+// Set by every search that stores channels: true when they belong to our adapter recognised by its
+// EEPROM after an Update was cut short (its chip came up blank), so only Update may run on it.
+extern bool g_adapterDamaged;
+
 // Line settings of every opened channel.
 constexpr uint32_t LINK_BAUD_RATE = 115200;
 constexpr uint8_t LINK_WORD_LENGTH = 8;
@@ -38,6 +42,9 @@ extern void *(*g_linkAllocate)(size_t count, size_t size);
 // when the device lists cannot be allocated: the caller reports it as fatal and the worker ends. On true, `g_channels.channelA` is an open channel A (with channel B open or NO_CHANNEL)
 // when this search opened one; otherwise `g_channels` is untouched.
 bool findAdapter();
+
+// Forgets which blank chips were probed and found not ours, as if all had just been plugged in.
+void forgetProbedDevices();
 
 // Opens the channel at `locId` with the line settings into `slot`; on LINK_ERROR the slot
 // holds NO_CHANNEL.

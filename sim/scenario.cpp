@@ -132,13 +132,27 @@ bool arity(const Tokens &t, size_t count, std::string &error) {
     return false;
 }
 
+// "eeprom valid", "eeprom bad-checksum", "eeprom fill FFFF".
+bool eepromContent(SimAdapterConfig &config, const Tokens &t, std::string &error) {
+    if (t.size() == 2 && t[1] == "valid") return config.eeprom = SIM_EEPROM_VALID, true;
+    if (t.size() == 2 && t[1] == "bad-checksum") return config.eeprom = SIM_EEPROM_BAD_CHECKSUM, true;
+    uint32_t v;
+    if (t.size() == 3 && t[1] == "fill" && parseNumber(t[2], 16, 0xFFFF, v)) {
+        config.eeprom = SIM_EEPROM_FILL;
+        config.eepromFill = uint16_t(v);
+        return true;
+    }
+    return error = "eeprom takes valid, bad-checksum or fill HHHH", false;
+}
+
 // One adapter setting line. `runtime`: only what can change while the program runs (the board,
 // the faults and the ports); identity and memory are fixed at start.
 bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string &error) {
     const std::string &w = t[0];
     if (w == "usb-id" || w == "product" || w == "serial" || w == "manufacturer" ||
-        w == "memory" || w == "plugged") {
+        w == "memory" || w == "plugged" || w == "eeprom") {
         if (runtime) return error = "\"" + w + "\" can only be set at start", false;
+        if (w == "eeprom") return eepromContent(a.config, t, error);
         if (w == "usb-id") return arity(t, 2, error) && usbId(t[1], a.config.usbId, error);
         if (w == "product") return arity(t, 2, error) && (a.config.product = t[1], true);
         if (w == "serial") return arity(t, 2, error) && (a.config.serial = t[1], true);
@@ -205,6 +219,14 @@ bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string
         if (t[1] == "off") return a.*f.field = -1, true;
         return index(t[1], f.max, a.*f.field, error);
     }
+    if (w == "read-ee-fails") return arity(t, 2, error) && onOff(t[1], a.readEeFails, error);
+    if (w == "eeprom-drop-word") {
+        if (t.size() == 2 && t[1] == "off") return a.eepromDropWord = -1, true;
+        if (!arity(t, 3, error) || !index(t[1], 63, a.eepromDropWord, error)) return false;
+        if (t[2] == "once") return a.eepromDropWrites = 1, true;
+        if (t[2] == "always") return a.eepromDropWrites = -1, true;
+        return error = "eeprom-drop-word takes a word and once or always", false;
+    }
     if (w == "truncate-read-block") {
         if (t.size() == 2 && t[1] == "off") return a.truncateReadBlock = -1, true;
         return arity(t, 3, error) && index(t[1], 127, a.truncateReadBlock, error) &&
@@ -267,6 +289,9 @@ void applyRuntimeSettings(const ScenarioAdapter &s, SimAdapter &a) {
     b.unplugAtBlockCommand = s.unplugAtBlockCommand;
     a.unplugAtEepromWord = s.unplugAtEepromWord;
     a.eepromFailAtWord = s.eepromFailAtWord;
+    a.eepromDropWord = s.eepromDropWord;
+    a.eepromDropWrites = s.eepromDropWrites;
+    a.readEeFails = s.readEeFails;
     a.reenumerateMs = s.reenumerateMs;
 }
 

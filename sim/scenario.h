@@ -40,6 +40,9 @@ struct ScenarioAdapter {
     int unplugAtBlockCommand = -1;
     int unplugAtEepromWord = -1;
     int eepromFailAtWord = -1;
+    int eepromDropWord = -1;
+    int eepromDropWrites = 0;  // -1: always
+    bool readEeFails = false;
     uint32_t reenumerateMs = 1500;
     bool plugged = true;
 };

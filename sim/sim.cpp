@@ -73,20 +73,25 @@ FT_STATUS finish(SimCall &call) {
     return call.status;
 }
 
+// The chip reads its EEPROM when it enumerates; the library names the channels from it.
+void enumerate(SimAdapter &a) {
+    SimEepromIdentity id = simDecodeEeprom(a.eeprom);
+    for (int ch = 0; ch < 2; ++ch) {
+        FT_DEVICE_LIST_INFO_NODE &r = a.channels[ch].record;
+        r.ID = uint32_t(id.vendor) << 16 | id.product;
+        setText(r.Description, sizeof r.Description, id.productName + (ch ? " B" : " A"));
+        setText(r.SerialNumber, sizeof r.SerialNumber,
+                id.serial.empty() ? std::string() : id.serial + (ch ? "B" : "A"));
+    }
+}
+
 void beforeCall() {
     if (g_world.beforeCall) g_world.beforeCall();
     // An adapter that cycled its port comes back once enumeration is over, as its EEPROM says.
     for (SimAdapter &a : g_world.adapters) {
         if (!a.cycling || nowUs() - a.cycleStart < uint64_t(a.reenumerateMs) * 1000) continue;
         a.cycling = false;
-        SimEepromIdentity id = simDecodeEeprom(a.eeprom);
-        for (int ch = 0; ch < 2; ++ch) {
-            FT_DEVICE_LIST_INFO_NODE &r = a.channels[ch].record;
-            r.ID = uint32_t(id.vendor) << 16 | id.product;
-            setText(r.Description, sizeof r.Description, id.productName + (ch ? " B" : " A"));
-            setText(r.SerialNumber, sizeof r.SerialNumber,
-                    id.serial.empty() ? std::string() : id.serial + (ch ? "B" : "A"));
-        }
+        enumerate(a);
     }
 }
 
@@ -404,6 +409,8 @@ FT_STATUS FT_API simWriteEE(FT_HANDLE h, uint32_t offset, uint16_t value) {
             st = FT_IO_ERROR;
         } else if (int(offset) == a.eepromFailAtWord) {
             st = FT_OTHER_ERROR;
+        } else if (int(offset) == a.eepromDropWord && a.eepromDropWrites != 0) {
+            if (a.eepromDropWrites > 0) --a.eepromDropWrites;
         } else {
             a.eeprom[offset] = value;
         }
@@ -437,7 +444,10 @@ FT_STATUS FT_API simReadEE(FT_HANDLE h, uint32_t offset, uint16_t *value) {
     beforeCall();
     int ai, ch;
     SimChannel *c = channelOf(h, &ai, &ch);
-    FT_STATUS st = !c ? FT_INVALID_HANDLE : offset >= 64 ? FT_INVALID_PARAMETER : FT_OK;
+    FT_STATUS st = !c                               ? FT_INVALID_HANDLE
+                   : offset >= 64                     ? FT_INVALID_PARAMETER
+                   : g_world.adapters[ai].readEeFails ? FT_IO_ERROR
+                                                      : FT_OK;
     if (st == FT_OK) *value = g_world.adapters[ai].eeprom[offset];
     return finish(trace(SIM_READ_EE, ai, ch, st, offset, st == FT_OK ? *value : 0));
 }
@@ -477,6 +487,8 @@ int simAddAdapter(const SimAdapterConfig &config) {
     SimAdapter &a = g_world.adapters.back();
     simEncodeEeprom(uint16_t(config.usbId >> 16), uint16_t(config.usbId), config.manufacturer,
                     config.product, config.serial, a.eeprom);
+    if (config.eeprom == SIM_EEPROM_BAD_CHECKSUM) a.eeprom[63] = uint16_t(~a.eeprom[63]);
+    if (config.eeprom == SIM_EEPROM_FILL) std::fill(a.eeprom, a.eeprom + 64, config.eepromFill);
     for (int ch = 0; ch < 2; ++ch) {
         SimChannel &c = a.channels[ch];
         FT_DEVICE_LIST_INFO_NODE &r = c.record;
@@ -489,6 +501,7 @@ int simAddAdapter(const SimAdapterConfig &config) {
         c.comPort = ch ? config.comPortB : config.comPortA;
         g_world.list.push_back({index, ch, {}});
     }
+    if (config.eeprom != SIM_EEPROM_VALID) enumerate(a);
     return index;
 }
 
@@ -508,7 +521,12 @@ void simUnplug(int adapter) {
     a.plugged = false;
 }
 
-void simPlug(int adapter) { simAdapter(adapter).plugged = true; }
+void simPlug(int adapter) {
+    SimAdapter &a = simAdapter(adapter);
+    if (a.plugged) return;
+    a.plugged = true;
+    enumerate(a);
+}
 
 std::vector<std::vector<uint8_t>> simWrites(int adapter, int channel) {
     std::vector<std::vector<uint8_t>> out;

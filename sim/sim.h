@@ -81,6 +81,10 @@ struct SimAdapter {
     bool plugged = true;
     int eepromFailAtWord = -1;
     int unplugAtEepromWord = -1;
+    // Writes of this word report success but store nothing, `eepromDropWrites` times (-1: always).
+    int eepromDropWord = -1;
+    int eepromDropWrites = 0;
+    bool readEeFails = false;  // FT_ReadEE fails
     uint32_t reenumerateMs = 1500;
     bool cycling = false;
     uint64_t cycleStart = 0;
@@ -95,7 +99,16 @@ struct SimListEntry {
     FT_DEVICE_LIST_INFO_NODE foreign;
 };
 
+// What the adapter's EEPROM holds when it is attached.
+enum SimEepromContent {
+    SIM_EEPROM_VALID,         // the identity of the config, with its checksum
+    SIM_EEPROM_BAD_CHECKSUM,  // the same words with word 63 wrong: the chip comes up blank
+    SIM_EEPROM_FILL,          // every word `eepromFill` (0xFFFF: erased): blank as well
+};
+
 struct SimAdapterConfig {
+    SimEepromContent eeprom = SIM_EEPROM_VALID;
+    uint16_t eepromFill = 0xFFFF;
     uint32_t usbId = 0x04036010;
     std::string manufacturer = "Quorvantide";
     std::string product = "KESTA OBD1 EMU";  // channels are product + " A" / " B"
@@ -139,12 +152,14 @@ const SimClock &simClock();
 const D2xxApi *simD2xx();
 
 // Attaches an adapter (its two channel records are appended to the list) and returns its index.
+// With an EEPROM other than SIM_EEPROM_VALID it is listed as its chip enumerates from it, blank.
 int simAddAdapter(const SimAdapterConfig &config = SimAdapterConfig());
 SimAdapter &simAdapter(int index);
 // Appends a record of some other device.
 void simAddForeignDevice(uint32_t type, uint32_t id, const char *description, const char *serial);
 
 void simUnplug(int adapter);
+// Plugging in enumerates the adapter: it is listed with the identity its EEPROM holds now.
 void simPlug(int adapter);
 
 // Bytes written to a channel of an adapter, in call order.
@@ -162,5 +177,5 @@ struct SimEepromIdentity {
 void simEncodeEeprom(uint16_t vendor, uint16_t product, const std::string &manufacturer,
                      const std::string &productName, const std::string &serial, uint16_t out[64]);
 // Reads the identity as the chip does at enumeration; with a bad checksum the chip's blank
-// defaults (0403/6010, "Dual RS232-HS", no serial) with checksumValid false.
+// defaults (0403/6010, product "Dual RS232", no serial) with checksumValid false.
 SimEepromIdentity simDecodeEeprom(const uint16_t eeprom[64]);

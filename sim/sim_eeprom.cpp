@@ -64,7 +64,7 @@ void simEncodeEeprom(uint16_t vendor, uint16_t product, const std::string &manuf
 
 SimEepromIdentity simDecodeEeprom(const uint16_t eeprom[64]) {
     if (chipChecksum(eeprom) != eeprom[63])
-        return SimEepromIdentity{false, 0x0403, 0x6010, "", "Dual RS232-HS", ""};
+        return SimEepromIdentity{false, 0x0403, 0x6010, "", "Dual RS232", ""};
     return SimEepromIdentity{true, eeprom[1], eeprom[2], descriptorAt(eeprom, 0x0E),
                              descriptorAt(eeprom, 0x10), descriptorAt(eeprom, 0x12)};
 }

@@ -17,6 +17,24 @@ using Texts = std::vector<std::string>;
 const char CHOICE[] = "Waiting for your choice...";
 const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
 const char OLD_MESSAGE[] = "Kesta OBD1 EMU needs an update.\r\n";
+const char DAMAGED_MESSAGE[] =
+    "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n";
+const char RECONNECT[] = " Ok.\r\nRe-connect...";
+const char REPORT[] =
+    "].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
+
+// The simulator's library without the optional FT_ReadEE.
+const D2xxApi *libraryWithoutReadEE() {
+    static D2xxApi api;
+    api = *simD2xx();
+    api.readEE = nullptr;
+    return &api;
+}
+
+bool eepromHoldsTheImage(int adapter) {
+    return std::equal(simAdapter(adapter).eeprom, simAdapter(adapter).eeprom + EEPROM_WORDS,
+                      AdapterEepromImage);
+}
 
 // The chip's checksum, written out here on its own: start 0xAAAA; XOR each word, rotate left.
 uint16_t referenceChecksum(const uint16_t *words) {
@@ -82,8 +100,13 @@ TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
     corrupted[30] ^= 0x0100;
     const SimEepromIdentity blank = simDecodeEeprom(corrupted);
     EXPECT_FALSE(blank.checksumValid);
-    EXPECT_EQ(blank.productName, "Dual RS232-HS");
+    EXPECT_EQ(blank.vendor, 0x0403);
+    EXPECT_EQ(blank.product, 0x6010);
+    EXPECT_EQ(blank.productName, "Dual RS232");
     EXPECT_EQ(blank.serial, "");
+    // Only the broken one is ours in need of repair; a sound image is no business of the probe.
+    EXPECT_TRUE(eepromIsOursDamaged(corrupted));
+    EXPECT_FALSE(eepromIsOursDamaged(AdapterEepromImage));
 }
 
 class UpdateOperation : public ::testing::Test {
@@ -111,7 +134,12 @@ protected:
     }
 };
 
-TEST_F(UpdateOperation, OldAdapterComesBackAsCurrent) {
+// With FT_ReadEE the image is read back before the cycle; without it the Update is as before.
+class UpdateLibraries : public UpdateOperation, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
+    const bool readBack = GetParam();
+    if (!readBack) g_d2xx = libraryWithoutReadEE();
     bool onlyUpdate = false;
     host.whenEvent("buttons ready", [&] {
         onlyUpdate = host.buttons[OP_UPDATE] && !host.buttons[OP_ERASE] && !host.buttons[OP_READ] &&
@@ -136,7 +164,9 @@ TEST_F(UpdateOperation, OldAdapterComesBackAsCurrent) {
     std::vector<uint32_t> progress;
     for (uint32_t i = 0; i < 64; ++i) progress.push_back(4 * i + 3);
     EXPECT_EQ(host.progress, progress);
+    EXPECT_EQ(simCount(SIM_READ_EE), readBack ? 64 : 0);
     EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+    EXPECT_TRUE(eepromHoldsTheImage(0));
 
     // It enumerated from its EEPROM, and the new connection began with an empty log.
     const FT_DEVICE_LIST_INFO_NODE &a = simAdapter(0).channels[0].record;
@@ -151,11 +181,94 @@ TEST_F(UpdateOperation, OldAdapterComesBackAsCurrent) {
     EXPECT_FALSE(host.buttons[OP_UPDATE]);
 }
 
+INSTANTIATE_TEST_SUITE_P(ReadEE, UpdateLibraries, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Present" : "Missing"; });
+
+TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
+    simAdapter(0).eepromDropWord = 2;  // the product id: 6D20 stays where 6010 belongs
+    simAdapter(0).eepromDropWrites = 1;
+    host.whenEvent("buttons ready", [this] {
+        host.press(OP_UPDATE);
+        host.whenLog(RECONNECT, [this] { host.whenLog(CHOICE, [this] { host.stop = true; }); });
+    });
+    EXPECT_EQ(workerMain(), 0);
+
+    const auto writes = eepromWrites();
+    ASSERT_EQ(writes.size(), 65u);
+    EXPECT_EQ(writes[64]->arg[0], 2u);
+    // The rewrite came before the cycle: the adapter enumerated current from it.
+    EXPECT_TRUE(eepromHoldsTheImage(0));
+    EXPECT_EQ(simAdapter(0).channels[0].record.ID, 0x04036010u);
+    EXPECT_EQ(host.progress.back(), 255u);
+    const Texts log = fromChoice();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(Texts(log.begin(), log.begin() + 3), (Texts{CHOICE, " Update.\r\nUpdate, wait... ", RECONNECT}));
+}
+
+// An Update cut short by unplugging, then the adapter plugged in again: it enumerates from what
+// its EEPROM holds, is offered Update alone and comes back current from it.
+struct CutCase {
+    const char *name;
+    int cutBeforeWord;
+    const char *usbId;    // as the announce line shows it after the replug
+    const char *type;     // the info box's description then
+    const char *message;  // the class message then
+};
+
+class CutUpdates : public UpdateOperation, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
+    const CutCase &c = GetParam();
+    simAdapter(0).unplugAtEepromWord = c.cutBeforeWord;
+    std::string replugged, type;
+    bool onlyUpdate = false;
+    host.whenEvent("buttons ready", [&] {
+        host.press(OP_UPDATE);
+        host.whenLog(DISCONNECTED, [&] {
+            simAdapter(0).unplugAtEepromWord = -1;
+            host.atMs(host.ms() + 1000, [] { simPlug(0); });
+            host.whenEvent("buttons ready", [&] {
+                replugged = host.logPane;
+                type = host.typeLabel;
+                onlyUpdate = host.buttons[OP_UPDATE] && !host.buttons[OP_ERASE];
+                host.press(OP_UPDATE);
+                host.whenLog(RECONNECT, [&] {
+                    host.whenLog(CHOICE, [&] { host.atMs(host.ms() + 100, [&] { host.stop = true; }); });
+                });
+            });
+        });
+    });
+    EXPECT_EQ(workerMain(), 0);
+
+    EXPECT_EQ(replugged, std::string("Found Kesta OBD1 EMU [") + c.usbId + REPORT + c.message + CHOICE);
+    EXPECT_EQ(type, c.type);
+    EXPECT_TRUE(onlyUpdate);
+    EXPECT_EQ(eepromWrites().size(), size_t(c.cutBeforeWord + 1 + 64));
+    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+    EXPECT_TRUE(eepromHoldsTheImage(0));
+    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "KESTA OBD1 EMU A");
+    EXPECT_EQ(host.logPane, std::string("Found Kesta OBD1 EMU [0403/6010") + REPORT + CHOICE);
+    EXPECT_TRUE(host.buttons[OP_ERASE] && !host.buttons[OP_UPDATE]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unplugged, CutUpdates,
+    ::testing::Values(
+        // Word 0 is the same in the old image and the new one: nothing has changed yet.
+        CutCase{"BeforeWord1", 1, "0403/6D20", "KESTA OBD1 EMU", OLD_MESSAGE},
+        CutCase{"BeforeWord30", 30, "0403/6010", "Dual RS232", DAMAGED_MESSAGE},
+        CutCase{"BeforeWord62", 62, "0403/6010", "Dual RS232", DAMAGED_MESSAGE},
+        CutCase{"BeforeWord63", 63, "0403/6010", "Dual RS232", DAMAGED_MESSAGE}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 struct FailureCase {
     const char *name;
     int failAtWord;
     int unplugAtWord;
-    size_t calls;
+    int neverStoredWord;  // every write of it is lost
+    bool readBackFails;
+    size_t calls;         // of FT_WriteEE
+    size_t steps;         // of the progress bar
 };
 
 class UpdateFailures : public UpdateOperation, public ::testing::WithParamInterface<FailureCase> {};
@@ -164,6 +277,9 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     const FailureCase &c = GetParam();
     simAdapter(0).eepromFailAtWord = c.failAtWord;
     simAdapter(0).unplugAtEepromWord = c.unplugAtWord;
+    simAdapter(0).eepromDropWord = c.neverStoredWord;
+    simAdapter(0).eepromDropWrites = -1;
+    simAdapter(0).readEeFails = c.readBackFails;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog(DISCONNECTED, [this] { host.stop = true; });
     EXPECT_EQ(workerMain(), 0);
@@ -172,15 +288,18 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     const Texts log = fromChoice();
     EXPECT_EQ(log, (Texts{CHOICE, " Update.\r\nUpdate, wait... ", "Fail! Can't program FTDI chip!",
                           "\r\n", DISCONNECTED}));
-    EXPECT_EQ(host.progress.size(), c.calls);
-    EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.calls - 1) + 3));
+    EXPECT_EQ(host.progress.size(), c.steps);
+    EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.steps - 1) + 3));
     EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
-                         ::testing::Values(FailureCase{"FirstWord", 0, -1, 1},
-                                           FailureCase{"LastWord", 63, -1, 64},
-                                           FailureCase{"Unplugged", -1, 20, 21}),
+                         ::testing::Values(FailureCase{"FirstWord", 0, -1, -1, false, 1, 1},
+                                           FailureCase{"LastWord", 63, -1, -1, false, 64, 64},
+                                           FailureCase{"Unplugged", -1, 20, -1, false, 21, 21},
+                                           // Written, then written again three times.
+                                           FailureCase{"NeverStored", -1, -1, 63, false, 67, 64},
+                                           FailureCase{"ReadBackFails", -1, -1, -1, true, 64, 64}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Closing the window during an Update lets it finish the words, so the adapter is not left with
@@ -208,17 +327,67 @@ TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
     EXPECT_EQ(lostAt - failedAt, 5000u);
 }
 
-TEST_F(UpdateOperation, AdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
+TEST_F(UpdateOperation, WithoutReadEEAnAdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
+    g_d2xx = libraryWithoutReadEE();
     simAdapter(0).eeprom[63] ^= 1;
     FT_HANDLE slot = NO_CHANNEL;
     ASSERT_EQ(openChannel(simAdapter(0).channels[0].record.LocId, slot), LINK_OK);
     ASSERT_EQ(g_d2xx->cyclePort(slot), FT_OK);
     closeChannel(slot);
     host.advanceUs(uint64_t(simAdapter(0).reenumerateMs) * 1000);
+    const int opens = simCount(SIM_OPEN);
     ASSERT_TRUE(findAdapter());
     EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
-    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232-HS A");
+    EXPECT_EQ(simCount(SIM_OPEN), opens) << "probed without FT_ReadEE";
+    EXPECT_EQ(simAdapter(0).channels[0].record.ID, 0x04036010u);
+    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
+    EXPECT_STREQ(simAdapter(0).channels[1].record.Description, "Dual RS232 B");
     EXPECT_STREQ(simAdapter(0).channels[0].record.SerialNumber, "");
 }
+
+// Someone else's blank chip, alone on the bus: probed once each time it is plugged in, never
+// written, cycled or shown.
+struct ForeignCase {
+    const char *name;
+    SimEepromContent eeprom;
+    const char *manufacturer, *product, *serial;
+};
+
+class ForeignBlankChips : public ::testing::TestWithParam<ForeignCase> {
+protected:
+    RecordingHost &host = installRecordingHost();
+};
+
+TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
+    const ForeignCase &c = GetParam();
+    SimAdapterConfig config;
+    config.eeprom = c.eeprom;
+    config.manufacturer = c.manufacturer;
+    config.product = c.product;
+    config.serial = c.serial;
+    simAddAdapter(config);
+    simAdapter(0).board.powered = false;
+    host.atMs(host.ms() + 5000, [] { simUnplug(0); });
+    host.atMs(host.ms() + 6000, [] { simPlug(0); });
+    host.atMs(host.ms() + 11000, [this] { host.stop = true; });
+    EXPECT_EQ(workerMain(), 0);
+
+    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
+    EXPECT_GE(simCount(SIM_CREATE_LIST), 100);
+    EXPECT_EQ(simCount(SIM_OPEN), 2);
+    EXPECT_EQ(simCount(SIM_READ_EE), 2 * 64);
+    EXPECT_EQ(simCount(SIM_CLOSE), 2);
+    EXPECT_EQ(simWorld().openHandles, 0);
+    EXPECT_EQ(simCount(SIM_WRITE_EE) + simCount(SIM_CYCLE_PORT) + simCount(SIM_WRITE), 0);
+    EXPECT_EQ(host.logTexts, Texts{"Searching for device...\r\n"});
+    EXPECT_EQ(g_appState.deviceFound.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, ForeignBlankChips,
+    ::testing::Values(ForeignCase{"Erased", SIM_EEPROM_FILL, "Quorvantide", "KESTA OBD1 EMU", "KESTA"},
+                      ForeignCase{"OtherMakerBadChecksum", SIM_EEPROM_BAD_CHECKSUM, "Other Maker",
+                                  "USB Dual Serial", "OM0042"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -145,6 +145,7 @@ struct DiscoveryCase {
     const char *channelA;  // simulated channel held by the slot afterwards, or "none"
     const char *channelB;
     std::vector<uint32_t> opened;  // successful FT_OpenEx calls, by location
+    bool damaged = false;          // the stored adapter was recognised by its EEPROM
 };
 
 void PrintTo(const DiscoveryCase &c, std::ostream *os) { *os << c.name; }
@@ -161,9 +162,18 @@ TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     EXPECT_EQ(simWorld().openHandles, stored);
     EXPECT_EQ(heldChannel(g_channels.channelA), c.channelA);
     EXPECT_EQ(heldChannel(g_channels.channelB), c.channelB);
+    EXPECT_EQ(g_adapterDamaged, c.damaged);
 }
 
 const char *const OTHER_TEXT = "USB Serial Converter";
+
+// A chip listed with its blank defaults: ours after a cut Update (our strings, bad checksum) or
+// someone else's erased one.
+void attachBlank(SimEepromContent eeprom) {
+    SimAdapterConfig config;
+    config.eeprom = eeprom;
+    simAddAdapter(config);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Records, DiscoveryTable,
@@ -295,7 +305,25 @@ INSTANTIATE_TEST_SUITE_P(
                           fillField(r.SerialNumber, "KESTAB");
                           memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
                       },
-                      "0A", "none", {LOC_A}}),
+                      "0A", "none", {LOC_A}},
+        // Probed first (opened, read, closed), then opened as the adapter.
+        DiscoveryCase{"DamagedAdapterIsRecognisedByItsEeprom",
+                      [] { attachBlank(SIM_EEPROM_BAD_CHECKSUM); },
+                      "0A", "0B", {LOC_A, LOC_A, LOC_B}, true},
+        DiscoveryCase{"ErasedChipIsProbedAndClosed", [] { attachBlank(SIM_EEPROM_FILL); },
+                      "none", "none", {LOC_A}},
+        DiscoveryCase{"ChannelBIsTheOneBesideTheRecognisedChannelA",
+                      [] {
+                          attachBlank(SIM_EEPROM_FILL);
+                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+                      },
+                      "1A", "1B", {LOC_A, 0x2001, 0x2001, 0x2002}, true},
+        DiscoveryCase{"NoBlankChipIsProbedBesideOurAdapter",
+                      [] {
+                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+                          simAddAdapter();
+                      },
+                      "1A", "1B", {0x2001, 0x2002}}),
     [](const ::testing::TestParamInfo<DiscoveryCase> &info) { return std::string(info.param.name); });
 
 // A channel that will not take a setting is closed again and the next candidate is tried.

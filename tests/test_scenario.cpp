@@ -70,6 +70,9 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
         "  unplug-at-block-command 64\n"
         "  unplug-at-eeprom-word 30\n"
         "  eeprom-fail-at-word 63\n"
+        "  eeprom-drop-word 2 once\n"
+        "  read-ee-fails on\n"
+        "  eeprom bad-checksum\n"
         "  reenumerate-ms 900\n"
         "  plugged no\n"
         "\r\n"
@@ -112,6 +115,10 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(a.unplugAtBlockCommand, 64);
     EXPECT_EQ(a.unplugAtEepromWord, 30);
     EXPECT_EQ(a.eepromFailAtWord, 63);
+    EXPECT_EQ(a.eepromDropWord, 2);
+    EXPECT_EQ(a.eepromDropWrites, 1);
+    EXPECT_TRUE(a.readEeFails);
+    EXPECT_EQ(a.config.eeprom, SIM_EEPROM_BAD_CHECKSUM);
     EXPECT_EQ(a.reenumerateMs, 900u);
     EXPECT_FALSE(a.plugged);
 
@@ -122,7 +129,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(s.events[1].command, "power 0 on");
     EXPECT_EQ(s.events[2].atMs, 5000u);
     EXPECT_EQ(s.events[2].command, "plug 0");
-    EXPECT_EQ(s.events[2].line, 27);
+    EXPECT_EQ(s.events[2].line, 30);
 }
 
 TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {
@@ -175,6 +182,9 @@ TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         {"adapter\nat soon unplug 0\n", "line 2: \"soon\" is not a number from 0 to 4294967295"},
         {"adapter\nat 100 set 0 usb-id 04036010\n", "line 2: \"usb-id\" can only be set at start"},
         {"foreign 4 xyz a b\n", "line 1: \"xyz\" is not a hexadecimal id"},
+        {"adapter\neeprom fill 10000\n", "line 2: eeprom takes valid, bad-checksum or fill HHHH"},
+        {"adapter\neeprom-drop-word 2 twice\n", "line 2: eeprom-drop-word takes a word and once or always"},
+        {"adapter\nat 100 set 0 eeprom valid\n", "line 2: \"eeprom\" can only be set at start"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -193,11 +203,14 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
           "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
           "adapter\n  product \"SECOND\"\n  channel-b unlisted\n  memory random 7\n"
           "adapter\n  memory file /abs/short.bin\n  plugged no\n"
-          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n");
+          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n"
+          "adapter\n  eeprom fill FFFF\n");
     EXPECT_EQ(listedDescriptions(),
               (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
-                                        "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B"}));
-    ASSERT_EQ(simWorld().adapters.size(), 4u);
+                                        "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B",
+                                        "Dual RS232 A", "Dual RS232 B"}));
+    ASSERT_EQ(simWorld().adapters.size(), 5u);
+    EXPECT_EQ(simAdapter(4).eeprom[63], 0xFFFF);
     EXPECT_EQ(simAdapter(0).board.memory[0], 0x01);
     EXPECT_EQ(simAdapter(0).board.memory[32767], 0x5A);
 

@@ -18,15 +18,6 @@ constexpr unsigned textLength(const char *text) {
     return n;
 }
 
-constexpr uint16_t checksumOf(const uint16_t *words, int count) {
-    uint16_t value = 0xAAAA;
-    for (int i = 0; i < count; ++i) {
-        value = uint16_t(value ^ words[i]);
-        value = uint16_t(value << 1 | value >> 15);
-    }
-    return value;
-}
-
 // Lays out the image; `fits` is false when the three descriptors overrun their area.
 constexpr EepromWords layOut(const char *manufacturer, const char *product, const char *serial,
                              bool &fits) {
@@ -57,7 +48,7 @@ constexpr EepromWords layOut(const char *manufacturer, const char *product, cons
             image.words[byteAddress / 2 + 1 + i] = static_cast<unsigned char>(strings[s][i]);
         byteAddress += length;
     }
-    image.words[EEPROM_WORDS - 1] = checksumOf(image.words, EEPROM_WORDS - 1);
+    image.words[EEPROM_WORDS - 1] = eepromChecksum(image.words, EEPROM_WORDS - 1);
     return image;
 }
 
@@ -71,8 +62,6 @@ constexpr EepromWords SHIPPED_IMAGE = buildShipped();
 }  // namespace
 
 const uint16_t *const AdapterEepromImage = SHIPPED_IMAGE.words;
-
-uint16_t eepromChecksum(const uint16_t *words, int count) { return checksumOf(words, count); }
 
 bool buildEepromImage(const char *manufacturer, const char *product, const char *serial,
                       uint16_t *image) {

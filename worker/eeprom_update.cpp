@@ -5,20 +5,48 @@
 #include "worker/worker.h"
 
 namespace {
+
 constexpr uint32_t FAILURE_PAUSE_MS = 5000;
+// A word read back different is written again this many times at most.
+constexpr int REWRITES_PER_WORD = 3;
+
+// The chip reads its EEPROM only when it enumerates, so a word it failed to store would show only
+// after the port cycle, as an adapter that comes back blank. Read back before cycling instead.
+// False when a word stays different or cannot be read.
+bool verifyImage() {
+    const FT_HANDLE channel = g_channels.channelA;
+    for (int i = 0; i < EEPROM_WORDS; ++i) {
+        for (int rewrites = 0;; ++rewrites) {
+            uint16_t stored = 0;
+            if (g_d2xx->readEE(channel, uint32_t(i), &stored) != FT_OK) return false;
+            if (stored == AdapterEepromImage[i]) break;
+            if (rewrites == REWRITES_PER_WORD ||
+                g_d2xx->writeEE(channel, uint32_t(i), AdapterEepromImage[i]) != FT_OK)
+                return false;
+        }
+    }
+    return true;
 }
+
+OperationOutcome cannotProgram() {
+    logText("Fail! Can't program FTDI chip!");
+    pauseMs(FAILURE_PAUSE_MS);
+    logText("\r\n");
+    return {OUTCOME_LINK_LOST, nullptr, nullptr};
+}
+
+}  // namespace
 
 OperationOutcome updateAdapterEeprom() {
     logText(" Update.\r\nUpdate, wait... ");
     for (int i = 0; i < EEPROM_WORDS; ++i) {
         showProgressStep(uint32_t(4 * i + 3));
-        if (g_d2xx->writeEE(g_channels.channelA, uint32_t(i), AdapterEepromImage[i]) != FT_OK) {
-            // Words before this one stay written; nothing is retried.
-            logText("Fail! Can't program FTDI chip!");
-            pauseMs(FAILURE_PAUSE_MS);
-            logText("\r\n");
-            return {OUTCOME_LINK_LOST, nullptr, nullptr};
-        }
+        // Words before a failed one stay written; the adapter is not cycled, so it keeps running
+        // on what it enumerated with.
+        if (g_d2xx->writeEE(g_channels.channelA, uint32_t(i), AdapterEepromImage[i]) != FT_OK)
+            return cannotProgram();
     }
+    // Without FT_ReadEE in the library there is nothing to read back with.
+    if (g_d2xx->readEE && !verifyImage()) return cannotProgram();
     return {OUTCOME_DONE, nullptr, nullptr};
 }

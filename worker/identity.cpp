@@ -20,7 +20,7 @@ bool identifyAdapter(AdapterIdentity &identity) {
         return false;
     identity.description[sizeof identity.description - 1] = '\0';
     identity.usbId = usbId;
-    identity.adapterClass = classifyUsbId(usbId);
+    identity.adapterClass = g_adapterDamaged ? ADAPTER_ID_DAMAGED : classifyUsbId(usbId);
 
     // The library names channel A "<product> A"; the info box shows the product.
     const size_t length = strlen(identity.description);
@@ -71,6 +71,8 @@ void reportConnection(const BoardStatus &status, const AdapterIdentity &identity
         logText("Invalid USBID.\r\nThe problem will be fixed after update.\r\n");
     else if (identity.adapterClass == ADAPTER_ID_OLD)
         logText("Kesta OBD1 EMU needs an update.\r\n");
+    else if (identity.adapterClass == ADAPTER_ID_DAMAGED)
+        logText("Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n");
 }
 
 void clearAdapterInfo() {

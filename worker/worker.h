@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "link/eeprom_rules.h"
 #include "protocol/protocol.h"
 #include "worker/host.h"
 
@@ -30,6 +31,9 @@ enum AdapterClass {
     ADAPTER_ID_INVALID = 0,
     ADAPTER_ID_CURRENT = 1,
     ADAPTER_ID_OLD = 2,
+    // Ours, recognised by its EEPROM after an Update was cut short; its USB id is the chip's
+    // blank default, so the id cannot tell.
+    ADAPTER_ID_DAMAGED = 3,
 };
 
 constexpr uint32_t USB_ID_CURRENT = 0x04036010;
@@ -60,11 +64,9 @@ OperationOutcome updateAdapterEeprom();
 
 // --- adapter configuration EEPROM ---
 
-constexpr int EEPROM_WORDS = 64;
-// The image the Update writes: built from its strings, word 63 the checksum of words 0 to 62.
+// The image the Update writes: built from its strings, word 63 the checksum of words 0 to 62
+// (the chip's rule, link/eeprom_rules.h).
 extern const uint16_t *const AdapterEepromImage;
-// The checksum rule of the adapter's EEPROM over `count` words.
-uint16_t eepromChecksum(const uint16_t *words, int count);
 // Builds an image with the given strings into `image` (EEPROM_WORDS words); false when the
 // strings do not fit.
 bool buildEepromImage(const char *manufacturer, const char *product, const char *serial,

@@ -17,6 +17,8 @@ const std::wstring REPORT_AGAIN =
     L"\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
 const std::wstring CHOICE = L"Waiting for your choice...";
 const std::wstring NEEDS_UPDATE = L"Kesta OBD1 EMU needs an update.\r\n";
+const std::wstring DAMAGED = L"Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n";
+const std::wstring CANNOT_PROGRAM = L"Fail! Can't program FTDI chip!";
 const std::wstring FIRST_CONNECTION = SEARCHING + FOUND + REPORT + CHOICE;
 // A later identification empties the log first.
 const std::wstring RECONNECTED = FOUND + REPORT + CHOICE;
@@ -538,8 +540,9 @@ bool unplugMidUpdate() {
     CHECK(waitDropped(L"Fail! Can't program FTDI chip!\r\n"));
     REQUIRE(traceCount("FT_WriteEE") == 31, "%d EEPROM writes, expected 31", traceCount("FT_WriteEE"));
     CHECK(control("plug 0"));
-    // Unplugged, not cycled: it comes back with the identity it enumerated with.
-    CHECK(waitLogEquals(FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    // Plugged in, the chip reads its half-written EEPROM, finds the checksum broken and comes up
+    // blank; the program knows it by its EEPROM.
+    CHECK(waitLogEquals(FOUND + REPORT + DAMAGED + CHOICE, CONNECT_S));
     CHECK(closeAndCheck());
     return true;
 }
@@ -802,8 +805,71 @@ bool closeDuringDialog(const char *name, int button, const wchar_t *title) {
     return true;
 }
 
+// An Update cut by unplugging, the adapter plugged in again: offered Update alone with its own
+// class message, repaired, and back as current.
+bool repairAfterCutUpdate() {
+    CHECK(prepareRun("repair_after_cut_update",
+                     "adapter\n  usb-id 04036D20\n  unplug-at-eeprom-word 50\n  reenumerate-ms 1000\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + CANNOT_PROGRAM, 15));
+    CHECK(waitDropped(CANNOT_PROGRAM + L"\r\n"));
+    CHECK(control("set 0 unplug-at-eeprom-word off"));
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(FOUND + REPORT + DAMAGED + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(infoLabels(L"Dual RS232", L"Ver. 01.02", L"COM5", L"COM6"));
+    screenshot();
+    REQUIRE(traceCount("FT_ReadEE a0/A st=0") == 64, "the blank adapter was read %d times, expected 64",
+            traceCount("FT_ReadEE a0/A st=0"));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + RECONNECT, 20));
+    // Read back whole before the cycle.
+    REQUIRE(traceCount("FT_ReadEE a0/A st=0") == 128, "%d EEPROM reads, expected 128",
+            traceCount("FT_ReadEE a0/A st=0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    CHECK(infoLabels(L"KESTA OBD1 EMU", L"Ver. 01.02", L"COM5", L"COM6"));
+    std::vector<uint8_t> words;
+    CHECK(eeprom(words));
+    REQUIRE(words[2] == 0x03 && words[3] == 0x04 && words[4] == 0x10 && words[5] == 0x60,
+            "the EEPROM does not hold 0403/6010");
+    REQUIRE(traceCount("FT_CyclePort a0/A st=0") == 1, "no single port cycle");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
 bool closeDuringSaveDialog() { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }
 bool closeDuringOpenDialog() { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }
+
+// Someone else's erased dual-channel chip beside our adapter: not touched while ours is there;
+// alone, probed once (opened, read, closed), never written, cycled or shown.
+bool foreignBlankChipNotProbed() {
+    CHECK(connect("foreign_blank_chip_not_probed", "adapter\nadapter\n  eeprom fill FFFF\n  power off\n"));
+    CHECK(holdsSteady(2));
+    REQUIRE(traceHas("FT_GetDeviceInfoList -/- st=0 count=4"), "the blank chip is not listed");
+    REQUIRE(!traceHas(" a1/"), "the blank chip was called while our adapter was attached");
+    screenshot();
+    CHECK(control("unplug 0"));
+    CHECK(waitDropped(CHOICE));
+    REQUIRE(waitUntil(10, [] { return traceHas("FT_Close a1/A st=0"); }), "the blank chip was not probed");
+    CHECK(holdsSteady(2));
+    REQUIRE(traceCount("FT_OpenEx a1/A st=0") == 1 && traceCount("FT_ReadEE a1/A st=0") == 64 &&
+                traceCount("FT_Close a1/A st=0") == 1,
+            "the blank chip was opened %d times and read %d times, expected once and 64",
+            traceCount("FT_OpenEx a1/A st=0"), traceCount("FT_ReadEE a1/A st=0"));
+    REQUIRE(!traceHas("FT_WriteEE a1") && !traceHas("FT_CyclePort a1") && !traceHas("FT_Write a1") &&
+                !traceHas("a1/B"),
+            "the blank chip was written, cycled or its channel B opened");
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
 
 const Scenario SCENARIOS[] = {
     {"start_state", startState},
@@ -841,6 +907,8 @@ const Scenario SCENARIOS[] = {
     {"close_during_save_dialog", closeDuringSaveDialog},
     {"close_during_open_dialog", closeDuringOpenDialog},
     {"image_file_saves", imageFileSaves},
+    {"repair_after_cut_update", repairAfterCutUpdate},
+    {"foreign_blank_chip_not_probed", foreignBlankChipNotProbed},
 };
 
 }  // namespace

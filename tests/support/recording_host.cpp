@@ -242,6 +242,8 @@ RecordingHost &installRecordingHost(uint64_t limitMs) {
     g_appState.updateRequired = 0;
     g_appState.deviceFound = 0;
     g_channels = {NO_CHANNEL, NO_CHANNEL};
+    g_adapterDamaged = false;
+    forgetProbedDevices();
     memset(g_memoryImage, 0, sizeof g_memoryImage);
     memset(g_fileNameBuffer, 0, sizeof g_fileNameBuffer);
     return host;

@@ -62,7 +62,8 @@ struct RecordingHost {
 };
 
 // Installs a fresh recording host as `g_host`, the simulator on its clock as `g_d2xx`, and
-// resets the shared state (AppState, channels, memory image, file name buffer).
+// resets the shared state (AppState, channels and the search's memory, memory image, file name
+// buffer).
 RecordingHost &installRecordingHost(uint64_t limitMs = 600000);
 RecordingHost &recordingHost();
 
