@@ -842,6 +842,24 @@ bool repairAfterCutUpdate() {
     return true;
 }
 
+// Closes sent to the window while the first close waits for the worker (here inside a silent
+// board's read) do nothing: one shutdown, one clean exit.
+bool repeatedClose() {
+    CHECK(prepareRun("repeated_close", "adapter\n  power off\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND + L"Fail.\r\n---\r\n" + NO_STATUS, CONNECT_S));
+    const HWND window = mainWindow();
+    closeWindow();
+    for (int i = 0; i < 20 && IsWindow(window); ++i)
+        SendMessageTimeoutW(window, i % 2 ? WM_QUIT : WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 100, nullptr);
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code), "the program did not end");
+    REQUIRE(code == 0, "exit code %lu", code);
+    CHECK(checkTraceClean());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
 bool closeDuringSaveDialog() { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }
 bool closeDuringOpenDialog() { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }
 
@@ -906,6 +924,7 @@ const Scenario SCENARIOS[] = {
     {"library_other_processor", libraryForOtherProcessor},
     {"close_during_save_dialog", closeDuringSaveDialog},
     {"close_during_open_dialog", closeDuringOpenDialog},
+    {"repeated_close", repeatedClose},
     {"image_file_saves", imageFileSaves},
     {"repair_after_cut_update", repairAfterCutUpdate},
     {"foreign_blank_chip_not_probed", foreignBlankChipNotProbed},
