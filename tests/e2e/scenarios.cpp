@@ -747,9 +747,10 @@ bool fatalLibrary(const char *name, const wchar_t *replacement, const wchar_t *e
     CHECK(startProgram(true, false));
     HWND box;
     CHECK(waitForDialog(L"Fatal error...", 15, box));
-    screenshot();
     const std::wstring text = messageBoxText(box);
     REQUIRE(text.find(expected) != std::wstring::npos, "the box reads %s", shown(text).c_str());
+    Sleep(300);  // painted, for the screenshot
+    screenshot();
     CHECK(pressMessageBoxOk(box));
     DWORD code = 1;
     REQUIRE(waitForExit(10, &code), "the program did not end after the box");
