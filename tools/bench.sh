@@ -2,7 +2,7 @@
 # The benchmark (not a test): the real win64 program under Wine beside the FTD2XX.dll stand-in,
 # in real time. Measures idle CPU and take-up and detection latency, and the duration of Erase,
 # Read and Write against the wire-time bound on the adapter chip's model, side by side with the
-# latency timer left at 16 ms; writes docs/benchmark-results.md. Takes about four minutes after
+# latency timer left at 16 ms; writes docs/benchmark-results.md. Takes about five minutes after
 # the build. Works as the first command after a clone: it installs and builds what it needs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
