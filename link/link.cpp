@@ -148,6 +148,10 @@ LinkResult openChannel(uint32_t locId, FT_HANDLE &slot) {
         closeChannel(h);
         return LINK_ERROR;
     }
+    // The chip holds the board's bytes until a USB packet fills or its latency timer runs out, so
+    // at the 16 ms default a short answer waits for the timer. Without the call, or when it fails,
+    // the default stays: slower, not wrong.
+    if (g_d2xx->setLatencyTimer) g_d2xx->setLatencyTimer(h, LINK_LATENCY_TIMER_MS);
     slot = h;
     return LINK_OK;
 }

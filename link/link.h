@@ -33,6 +33,7 @@ constexpr uint8_t LINK_WORD_LENGTH = 8;
 constexpr uint8_t LINK_STOP_BITS = 2;
 constexpr uint8_t LINK_PARITY = 0;
 constexpr uint32_t LINK_TIMEOUT_MS = 300;  // channel read/write time-outs and the byte deadline
+constexpr uint8_t LINK_LATENCY_TIMER_MS = 2;  // the chip's receive latency, where the library can set it
 
 // The allocator of the search's two record arrays (calloc); tests replace it to reach the
 // out-of-memory path.
@@ -46,8 +47,9 @@ bool findAdapter();
 // Forgets which blank chips were probed and found not ours, as if all had just been plugged in.
 void forgetProbedDevices();
 
-// Opens the channel at `locId` with the line settings into `slot`; on LINK_ERROR the slot
-// holds NO_CHANNEL.
+// Opens the channel at `locId` with the line settings into `slot`, then sets the latency timer
+// when the library has the call (its failure is no error); on LINK_ERROR the slot holds
+// NO_CHANNEL.
 LinkResult openChannel(uint32_t locId, FT_HANDLE &slot);
 
 // Reads one byte within LINK_TIMEOUT_MS. `out` is written on LINK_OK only. Ends early with

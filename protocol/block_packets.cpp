@@ -50,7 +50,9 @@ bool readBlock(uint16_t address, uint8_t *data) {
     if (g_d2xx->write(g_channels.channelA, request.bytes, sizeof request.bytes, &written) != FT_OK)
         return false;
 
-    // Each byte has its own deadline: a slow but steady board never times out.
+    // Each byte has its own deadline: a slow but steady board never times out. One byte per
+    // call: a larger FT_Read returns only at its own time-out once an answer breaks off, and the
+    // block would then fail up to 300 ms after the deadline of its missing byte.
     BlockReadAnswer answer;
     for (uint8_t &byte : answer.bytes)
         if (readLinkByte(&g_channels.channelA, &byte) != LINK_OK) return false;

@@ -199,6 +199,10 @@ bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string
     if (w == "power") return arity(t, 2, error) && onOff(t[1], a.powered, error);
     if (w == "wire-timing") return arity(t, 2, error) && onOff(t[1], a.wireTiming, error);
     if (w == "byte-interval") return arity(t, 2, error) && number(t[1], 60000, a.byteIntervalMs, error);
+    if (w == "chip") return arity(t, 2, error) && onOff(t[1], a.chip.on, error);
+    if (w == "call-cost-us") return arity(t, 2, error) && number(t[1], 1000000, a.chip.callCostUs, error);
+    if (w == "board-delay-us") return arity(t, 2, error) && number(t[1], 1000000, a.chip.boardDelayUs, error);
+    if (w == "latency-timer-fails") return arity(t, 2, error) && onOff(t[1], a.latencyTimerFails, error);
     if (w == "reenumerate-ms") return arity(t, 2, error) && number(t[1], 600000, a.reenumerateMs, error);
     // Faults: block indexes are address / 128 for writes and address / 256 for reads; -1 is off.
     struct Fault {
@@ -273,7 +277,9 @@ void applyRuntimeSettings(const ScenarioAdapter &s, SimAdapter &a) {
     for (int ch = 0; ch < 2; ++ch) {
         a.channels[ch].listed = s.listed[ch];
         a.channels[ch].openFails = s.openFails[ch];
+        a.channels[ch].failSetting = s.latencyTimerFails ? 4 : 0;
     }
+    a.chip = s.chip;
     a.channels[0].comPort = s.config.comPortA;
     a.channels[1].comPort = s.config.comPortB;
     SimBoard &b = a.board;

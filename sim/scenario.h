@@ -32,6 +32,8 @@ struct ScenarioAdapter {
     std::string memoryFile;  // as written in the scenario; relative to the scenario's folder
     uint32_t byteIntervalMs = 0;
     bool wireTiming = true;
+    SimChipModel chip;  // off: the wire alone
+    bool latencyTimerFails = false;
 
     int refuseWriteBlock = -1;
     int badChecksumReadBlock = -1;

@@ -9,6 +9,7 @@ namespace {
 SimWorld g_world;
 SimClock g_clock;
 uint32_t g_nextOpenSerial = 1;
+uint64_t g_callStart = 0;  // when the library call in progress was made
 
 constexpr uint8_t ACK = 0x4F;
 constexpr uint8_t REFUSAL = 0x3F;
@@ -16,6 +17,7 @@ constexpr uint32_t MEMORY_BYTES = 32768;
 
 // One byte on the wire: 11 bits at 115200 baud, in microseconds (times 1000 for precision).
 constexpr uint64_t BYTE_NS = 11ull * 1000000000ull / 115200ull;
+constexpr uint64_t NEVER = ~uint64_t(0);
 
 uint64_t nowUs() { return g_clock.nowUs(); }
 
@@ -50,12 +52,21 @@ SimChannel *channelOf(FT_HANDLE h, int *adapterOut, int *channelOut) {
 
 bool adapterVisible(const SimAdapter &a) { return a.plugged && !a.cycling; }
 
+// The chip model carries the wire under it.
+bool wireTimed(const SimAdapter &a) { return a.board.wireTiming || a.chip.on; }
+
+void emptyReceive(SimChannel &c) {
+    c.rx.clear();
+    c.rxHead = 0;
+    c.chipBuffer.clear();
+    c.chipHead = 0;
+}
+
 void closeAll(SimAdapter &a) {
     for (SimChannel &c : a.channels) {
         if (c.open) --g_world.openHandles;
         c.open = false;
-        c.rx.clear();
-        c.rxHead = 0;
+        emptyReceive(c);
     }
     a.board.pending.clear();
 }
@@ -68,8 +79,18 @@ SimCall &trace(SimFn fn, int adapter, int channel, FT_STATUS status, uint32_t a0
     return g_world.trace.back();
 }
 
+// With the chip model a call on the adapter returns no sooner than its cost after it was made;
+// in real time the stand-in's own work up to then counts as part of that cost.
+void payCallCost(int adapter) {
+    if (adapter < 0 || !g_world.adapters[size_t(adapter)].chip.on) return;
+    const uint64_t end = g_callStart + g_world.adapters[size_t(adapter)].chip.callCostUs;
+    const uint64_t now = nowUs();
+    if (now < end) g_clock.sleepUs(end - now);
+}
+
 FT_STATUS finish(SimCall &call) {
     if (g_world.onCall) g_world.onCall(call);
+    payCallCost(call.adapter);
     return call.status;
 }
 
@@ -85,7 +106,9 @@ void enumerate(SimAdapter &a) {
     }
 }
 
-void beforeCall() {
+// Starts every call; gives the time it was made.
+uint64_t beforeCall() {
+    g_callStart = nowUs();
     if (g_world.beforeCall) g_world.beforeCall();
     // An adapter that cycled its port comes back once enumeration is over, as its EEPROM says.
     for (SimAdapter &a : g_world.adapters) {
@@ -93,18 +116,70 @@ void beforeCall() {
         a.cycling = false;
         enumerate(a);
     }
+    return g_callStart;
+}
+
+// --- the chip's receive path ---
+
+// When the chip sends its next packet, as far as the bytes buffered now tell: never with an empty
+// buffer, else at the 62nd byte's arrival or at the timer's expiry, whichever comes first.
+uint64_t nextPacket(const SimChannel &c) {
+    if (c.chipHead >= c.chipBuffer.size()) return NEVER;
+    const uint64_t expiry = c.timerStart + uint64_t(c.latencyMs) * 1000;
+    if (c.chipBuffer.size() - c.chipHead < SIM_PACKET_DATA) return expiry;
+    return std::min(expiry, c.chipBuffer[c.chipHead + SIM_PACKET_DATA - 1].at);
+}
+
+// Sends the packets the chip sends up to `until`.
+void runChip(SimChannel &c, uint64_t until) {
+    const uint64_t period = uint64_t(c.latencyMs) * 1000;
+    while (c.chipHead < c.chipBuffer.size()) {
+        // Expiries before the next byte arrives send empty packets: the timer only keeps its beat.
+        const uint64_t arrival = c.chipBuffer[c.chipHead].at;
+        if (arrival > c.timerStart + period) c.timerStart += (arrival - c.timerStart - 1) / period * period;
+        const uint64_t sent = nextPacket(c);
+        if (sent > until) return;
+        for (uint32_t n = 0; n < SIM_PACKET_DATA && c.chipHead < c.chipBuffer.size() &&
+                             c.chipBuffer[c.chipHead].at <= sent;
+             ++n)
+            c.rx.push_back({c.chipBuffer[c.chipHead++].byte, sent + SIM_HOST_DELAY_US});
+        c.timerStart = sent;
+    }
+    c.chipBuffer.clear();
+    c.chipHead = 0;
+}
+
+// When `count` bytes can be read, or `deadline` if that comes first. Runs the chip up to then.
+uint64_t readableTime(SimChannel &c, uint32_t count, uint64_t from, uint64_t deadline) {
+    for (uint64_t t = from;;) {
+        runChip(c, t);
+        size_t i = c.rxHead;
+        while (i < c.rx.size() && i - c.rxHead < count && c.rx[i].at <= t) ++i;
+        if (i - c.rxHead >= count) return t;
+        const uint64_t next = std::min(i < c.rx.size() ? c.rx[i].at : NEVER, nextPacket(c));
+        if (next > deadline) return deadline;
+        t = next;
+    }
 }
 
 // --- the board ---
 
 void scheduleReply(SimAdapter &a, const std::vector<uint8_t> &reply, uint64_t start) {
     SimChannel &c = a.channels[0];
-    uint64_t startNs = start * 1000;
+    if (a.chip.on) start += a.chip.boardDelayUs;
+    const uint64_t startNs = start * 1000;
     for (size_t i = 0; i < reply.size(); ++i) {
         uint64_t at = startNs;
-        if (a.board.wireTiming) at += (i + 1) * BYTE_NS;
+        if (wireTimed(a)) at += (i + 1) * BYTE_NS;
         at += uint64_t(a.board.byteIntervalMs) * 1000000ull * (i + 1);
-        c.rx.push_back({reply[i], (at + 999) / 1000});
+        const uint64_t atUs = (at + 999) / 1000;
+        if (!a.chip.on) {
+            c.rx.push_back({reply[i], atUs});
+        } else {
+            // One line from the board: a reply does not overtake the one before it.
+            const uint64_t after = c.chipBuffer.empty() ? 0 : c.chipBuffer.back().at;
+            c.chipBuffer.push_back({reply[i], std::max(atUs, after)});
+        }
     }
 }
 
@@ -235,8 +310,8 @@ FT_STATUS FT_API simOpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
             if (st == FT_OK) {
                 c.open = true;
                 c.openSerial = g_nextOpenSerial++;
-                c.rx.clear();
-                c.rxHead = 0;
+                emptyReceive(c);
+                c.timerStart = g_callStart;
                 c.baudRate = c.readTimeout = c.writeTimeout = 0;
                 c.wordLength = c.stopBits = c.parity = 0;
                 c.latencyMs = 16;
@@ -266,9 +341,12 @@ FT_STATUS settingCall(SimFn fn, FT_HANDLE h, int failIndex, uint32_t a0, uint32_
     int ai, ch;
     SimChannel *c = channelOf(h, &ai, &ch);
     FT_STATUS st = !c ? FT_INVALID_HANDLE : c->failSetting == failIndex ? FT_IO_ERROR : FT_OK;
+    // The library takes 2 to 255 ms.
+    if (st == FT_OK && fn == SIM_SET_LATENCY && a0 < 2) st = FT_INVALID_PARAMETER;
     if (st == FT_OK) {
         switch (fn) {
         case SIM_SET_BAUD: c->baudRate = a0; break;
+        case SIM_SET_LATENCY: c->latencyMs = uint8_t(a0); break;
         case SIM_SET_DATA:
             c->wordLength = uint8_t(a0);
             c->stopBits = uint8_t(a1);
@@ -298,49 +376,47 @@ FT_STATUS FT_API simPurge(FT_HANDLE h, uint32_t mask) {
     int ai, ch;
     SimChannel *c = channelOf(h, &ai, &ch);
     if (!c) return finish(trace(SIM_PURGE, ai, ch, FT_INVALID_HANDLE, mask));
-    if (mask & FT_PURGE_RX) {
-        c->rx.clear();
-        c->rxHead = 0;
-    }
+    if (mask & FT_PURGE_RX) emptyReceive(*c);
     if ((mask & FT_PURGE_TX) && ch == 0) g_world.adapters[ai].board.pending.clear();
     return finish(trace(SIM_PURGE, ai, ch, FT_OK, mask));
 }
 
 FT_STATUS FT_API simRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
-    beforeCall();
+    const uint64_t start = beforeCall();
     int ai, ch;
     SimChannel *c = channelOf(h, &ai, &ch);
     *done = 0;
     if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
-    // Like the driver: return what is there, else wait for the first byte up to the time-out.
+    // Like the driver: back as soon as `length` bytes can be read, or at the time-out with
+    // whatever can be read by then.
     auto *out = static_cast<uint8_t *>(buffer);
+    const uint64_t until = readableTime(*c, length, start, start + uint64_t(c->readTimeout) * 1000);
     const uint64_t now = nowUs();
-    if (c->rxHead >= c->rx.size() || c->rx[c->rxHead].at > now) {
-        const uint64_t deadline = now + uint64_t(c->readTimeout) * 1000;
-        if (c->rxHead < c->rx.size() && c->rx[c->rxHead].at <= deadline) {
-            g_clock.sleepUs(c->rx[c->rxHead].at - now);
-        } else {
-            g_clock.sleepUs(deadline - now);
-        }
+    if (until > now) {
+        g_clock.sleepUs(until - now);
         // The adapter may have gone while we waited (real-time stand-in).
         c = channelOf(h, &ai, &ch);
         if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
     }
     const uint64_t ready = nowUs();
+    runChip(*c, ready);
     while (*done < length && c->rxHead < c->rx.size() && c->rx[c->rxHead].at <= ready)
         out[(*done)++] = c->rx[c->rxHead++].byte;
     if (c->rxHead == c->rx.size()) {
         c->rx.clear();
         c->rxHead = 0;
     }
-    if (!g_world.traceReads) return FT_OK;
+    if (!g_world.traceReads) {
+        payCallCost(ai);
+        return FT_OK;
+    }
     SimCall &call = trace(SIM_READ, ai, ch, FT_OK, length);
     call.data.assign(out, out + *done);
     return finish(call);
 }
 
 FT_STATUS FT_API simWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
-    beforeCall();
+    const uint64_t start = beforeCall();
     int ai, ch;
     SimChannel *c = channelOf(h, &ai, &ch);
     *done = 0;
@@ -353,8 +429,8 @@ FT_STATUS FT_API simWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *
     FT_STATUS st = FT_OK;
     if (ch == 0) {
         SimAdapter &a = g_world.adapters[ai];
-        uint64_t arrival = nowUs();
-        if (a.board.wireTiming) {
+        uint64_t arrival = start;
+        if (wireTimed(a)) {
             uint64_t startNs = std::max(a.txFreeAt, arrival) * 1000;
             arrival = (startNs + length * BYTE_NS + 999) / 1000;
             a.txFreeAt = arrival;
@@ -431,13 +507,7 @@ FT_STATUS FT_API simCyclePort(FT_HANDLE h) {
 }
 
 FT_STATUS FT_API simSetLatencyTimer(FT_HANDLE h, uint8_t ms) {
-    beforeCall();
-    int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
-    // The library takes 2 to 255 ms.
-    FT_STATUS st = !c ? FT_INVALID_HANDLE : ms < 2 ? FT_INVALID_PARAMETER : FT_OK;
-    if (st == FT_OK) c->latencyMs = ms;
-    return finish(trace(SIM_SET_LATENCY, ai, ch, st, ms));
+    return settingCall(SIM_SET_LATENCY, h, 4, ms, 0, 0);
 }
 
 FT_STATUS FT_API simReadEE(FT_HANDLE h, uint32_t offset, uint16_t *value) {

@@ -58,7 +58,7 @@ struct SimChannel {
     FT_STATUS comPortStatus = FT_OK;
     FT_STATUS deviceInfoStatus = FT_OK;
     bool openFails = false;
-    int failSetting = 0;  // 1 baud rate, 2 data characteristics, 3 time-outs
+    int failSetting = 0;  // 1 baud rate, 2 data characteristics, 3 time-outs, 4 latency timer
 
     // State.
     bool open = false;
@@ -72,11 +72,30 @@ struct SimChannel {
     };
     std::vector<Pending> rx;
     size_t rxHead = 0;
+    // The chip model's receive buffer: the board's bytes, `at` their arrival, not yet sent to the
+    // host in a packet.
+    std::vector<Pending> chipBuffer;
+    size_t chipHead = 0;
+    uint64_t timerStart = 0;  // when the latency timer last restarted (us)
 };
+
+// The chip model: the adapter chip and its library on top of the wire. The board's bytes gather
+// in the chip's buffer; a USB packet of up to 62 of them goes to the host as soon as 62 are
+// buffered, or when the latency timer runs out, with whatever is buffered then (even nothing).
+// The timer restarts at every packet, and a packet's bytes can be read SIM_HOST_DELAY_US after it
+// is sent. Off, the board's bytes are readable as they come off the wire.
+struct SimChipModel {
+    bool on = false;
+    uint32_t callCostUs = 20;      // every library call on the adapter takes at least this long
+    uint32_t boardDelayUs = 500;   // the board's time to take in a command before it answers
+};
+constexpr uint32_t SIM_PACKET_DATA = 62;
+constexpr uint64_t SIM_HOST_DELAY_US = 500;
 
 struct SimAdapter {
     SimChannel channels[2];  // A, B
     SimBoard board;
+    SimChipModel chip;
     uint16_t eeprom[64] = {};
     bool plugged = true;
     int eepromFailAtWord = -1;

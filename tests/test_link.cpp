@@ -41,6 +41,7 @@ Texts channelCalls() {
         case SIM_SET_TIMEOUTS:
             line += " " + std::to_string(c.arg[0]) + " " + std::to_string(c.arg[1]);
             break;
+        case SIM_SET_LATENCY: line += " " + std::to_string(c.arg[0]); break;
         case SIM_CLOSE: break;
         default: continue;
         }
@@ -120,8 +121,10 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
     const Texts expected = {
         "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok",
         "FT_SetDataCharacteristics 8 2 0 0A ok", "FT_SetTimeouts 300 300 0A ok",
+        "FT_SetLatencyTimer 2 0A ok",
         "FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok",
         "FT_SetDataCharacteristics 8 2 0 0B ok", "FT_SetTimeouts 300 300 0B ok",
+        "FT_SetLatencyTimer 2 0B ok",
     };
     EXPECT_EQ(channelCalls(), expected);
     for (const SimChannel &c : simAdapter(0).channels) {
@@ -132,6 +135,7 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
         EXPECT_EQ(c.parity, 0);
         EXPECT_EQ(c.readTimeout, 300u);
         EXPECT_EQ(c.writeTimeout, 300u);
+        EXPECT_EQ(c.latencyMs, 2);
     }
     EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
     EXPECT_EQ(heldChannel(g_channels.channelB), "0B");
@@ -345,7 +349,7 @@ TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
     expected.insert(expected.end(), {"FT_Close 0A ok", "FT_OpenEx 1002 4 0B ok",
                                      "FT_SetBaudRate 115200 0B ok",
                                      "FT_SetDataCharacteristics 8 2 0 0B ok",
-                                     "FT_SetTimeouts 300 300 0B ok"});
+                                     "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"});
     EXPECT_EQ(channelCalls(), expected);
     EXPECT_EQ(simWorld().openHandles, 1);
     EXPECT_EQ(heldChannel(g_channels.channelA), "0B");
@@ -560,6 +564,90 @@ TEST_F(ReadLinkByteAcrossTheTickWrap, SilenceTimesOutAfterTheFullDeadline) {
     EXPECT_EQ(read(), LINK_TIMEOUT);
     EXPECT_EQ(elapsedMs(), 300u);
     EXPECT_EQ(simCount(SIM_READ), 6);
+}
+
+// --- the chip model ---
+
+// The adapter chip between board and host: packets, the latency timer and the library's cost per
+// call. The cost is off unless a test sets it, so times are the chip's alone.
+class ChipModel : public ReadLinkByte {
+protected:
+    void SetUp() override {
+        ReadLinkByte::SetUp();
+        simAdapter(0).chip.on = true;
+        simAdapter(0).chip.callCostUs = 0;
+    }
+    FT_STATUS setLatency(uint8_t ms) { return g_d2xx->setLatencyTimer(g_channels.channelA, ms); }
+    void send(std::vector<uint8_t> bytes) {
+        uint32_t written = 0;
+        ASSERT_EQ(g_d2xx->write(g_channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
+    }
+};
+
+// An Erase block's answer byte reaches the chip 13.3 ms after the packet was sent (the wire both
+// ways and the board's 0.5 ms); it goes out at the next expiry of the timer, which runs from the
+// open, and can be read 0.5 ms later.
+class OneByteAnswer : public ChipModel,
+                      public ::testing::WithParamInterface<std::pair<uint8_t, uint64_t>> {};
+
+TEST_P(OneByteAnswer, WaitsForTheLatencyTimer) {
+    const auto [latencyMs, readableUs] = GetParam();
+    ASSERT_EQ(setLatency(latencyMs), FT_OK);
+    std::vector<uint8_t> erase(133, 0xFF);
+    erase[0] = 'W', erase[1] = 0x80, erase[2] = 0, erase[3] = 0, erase[132] = 0x57;
+    send(erase);
+    EXPECT_EQ(read(), LINK_OK);
+    EXPECT_EQ(out, 0x4F);
+    EXPECT_EQ(host.nowUs - start, readableUs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Latencies, OneByteAnswer,
+                         ::testing::Values(std::make_pair(uint8_t(16), uint64_t(16500)),
+                                           std::make_pair(uint8_t(2), uint64_t(14500)),
+                                           std::make_pair(uint8_t(5), uint64_t(15500)),
+                                           std::make_pair(uint8_t(255), uint64_t(255500))));
+
+TEST_F(ChipModel, BlockAnswerComesAsFourFullPacketsAndOneShort) {
+    ASSERT_EQ(setLatency(16), FT_OK);
+    send({'R', 0x00, 0x00, 0x00, 0x52});
+    // With no cost per call, the bytes of one packet are all read at the moment it can be read.
+    std::vector<std::pair<uint64_t, int>> packets;  // readable at, bytes
+    for (int i = 0; i < 257; ++i) {
+        ASSERT_EQ(read(), LINK_OK);
+        if (packets.empty() || packets.back().first != host.nowUs) packets.push_back({host.nowUs, 0});
+        ++packets.back().second;
+    }
+    std::vector<int> sizes;
+    for (const auto &p : packets) sizes.push_back(p.second);
+    EXPECT_EQ(sizes, (std::vector<int>{62, 62, 62, 62, 9}));
+    // The full packets go as their 62nd byte arrives (62 bytes on the wire: 5.92 ms); the rest
+    // waits for the timer.
+    EXPECT_NEAR(double(packets[1].first - packets[0].first), 5920, 1);
+    EXPECT_EQ(packets[4].first - packets[3].first, 16000u);
+}
+
+TEST_F(ChipModel, LatencyTimerTakesTwoTo255Ms) {
+    const std::pair<uint8_t, FT_STATUS> cases[] = {
+        {0, FT_INVALID_PARAMETER}, {1, FT_INVALID_PARAMETER}, {2, FT_OK}, {255, FT_OK}};
+    for (const auto &[ms, status] : cases) {
+        channelA().latencyMs = 9;
+        EXPECT_EQ(setLatency(ms), status) << int(ms);
+        EXPECT_EQ(channelA().latencyMs, status == FT_OK ? ms : 9) << int(ms);
+    }
+}
+
+TEST_F(ChipModel, EveryCallCostsItsTime) {
+    simAdapter(0).chip.callCostUs = 20;
+    for (int i = 0; i < 10; ++i) g_d2xx->purge(g_channels.channelA, 0);
+    EXPECT_EQ(host.nowUs - start, 200u);
+    // Bytes that can be read at once still cost a call each.
+    for (uint8_t b = 0; b < 5; ++b) byteAtMs(b, 0);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(read(), LINK_OK);
+    EXPECT_EQ(host.nowUs - start, 300u);
+    // The wire alone costs nothing.
+    simAdapter(0).chip.on = false;
+    g_d2xx->purge(g_channels.channelA, 0);
+    EXPECT_EQ(host.nowUs - start, 300u);
 }
 
 // --- closing ---

@@ -340,4 +340,46 @@ TEST_F(BlockRead, RequestNotSentFailsWithoutReading) {
     expectUntouchedOutside(0, 0);
 }
 
+// The read rules on the chip model at its defaults, with the latency timer the program sets: the
+// answers come in packets, each call costs its time, and the deadlines are still per byte.
+class ChipBlockRead : public BlockRead {
+protected:
+    void SetUp() override {
+        BlockRead::SetUp();
+        simAdapter(0).chip.on = true;
+    }
+};
+
+TEST_F(ChipBlockRead, SlowButSteadyAnswerSucceeds) {
+    board().byteIntervalMs = 250;
+    EXPECT_TRUE(readBlock(0x0100, g_memoryImage + 0x0100));
+    EXPECT_EQ(image(0x0100, 0x0200), boardMemory(0x0100, 0x0200));
+}
+
+TEST_F(ChipBlockRead, AnswerThatStopsFailsAfterItsLastByte) {
+    board().truncateReadBlock = 0x12;
+    board().truncateAfterBytes = 200;
+    EXPECT_FALSE(readBlock(0x1200, g_memoryImage + 0x1200));
+    uint64_t lastByteAt = 0;
+    int bytes = 0;
+    for (const SimCall &c : simWorld().trace) {
+        if (c.fn != SIM_READ || c.data.empty()) continue;
+        lastByteAt = c.time;
+        bytes += int(c.data.size());
+    }
+    EXPECT_EQ(bytes, 200);
+    EXPECT_NEAR(double(host.nowUs - lastByteAt), 300000, 100);  // within a call's cost
+    expectUntouchedOutside(0, 0);
+}
+
+TEST_F(ChipBlockRead, SurplusAfterTheStatusReplyLeavesTheNextAnswerIntact) {
+    board().versionReply = SIM_REPLY_LONG;
+    BoardStatus status = {};
+    ASSERT_TRUE(queryBoardStatus(&status));
+    EXPECT_TRUE(status.answered);
+    EXPECT_TRUE(readBlock(0x1200, g_memoryImage + 0x1200));
+    EXPECT_EQ(image(0x1200, 0x1300), boardMemory(0x1200, 0x1300));
+    EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
+}
+
 }  // namespace

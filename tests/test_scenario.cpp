@@ -64,6 +64,10 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
         "  memory random 42\n"
         "  byte-interval 3\n"
         "  wire-timing off\n"
+        "  chip on\n"
+        "  call-cost-us 35\n"
+        "  board-delay-us 700\n"
+        "  latency-timer-fails on\n"
         "  refuse-write-block 99\n"
         "  bad-checksum-read-block 5\n"
         "  truncate-read-block 6 100\n"
@@ -108,6 +112,10 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(a.seed, 42u);
     EXPECT_EQ(a.byteIntervalMs, 3u);
     EXPECT_FALSE(a.wireTiming);
+    EXPECT_TRUE(a.chip.on);
+    EXPECT_EQ(a.chip.callCostUs, 35u);
+    EXPECT_EQ(a.chip.boardDelayUs, 700u);
+    EXPECT_TRUE(a.latencyTimerFails);
     EXPECT_EQ(a.refuseWriteBlock, 99);
     EXPECT_EQ(a.badChecksumReadBlock, 5);
     EXPECT_EQ(a.truncateReadBlock, 6);
@@ -129,7 +137,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(s.events[1].command, "power 0 on");
     EXPECT_EQ(s.events[2].atMs, 5000u);
     EXPECT_EQ(s.events[2].command, "plug 0");
-    EXPECT_EQ(s.events[2].line, 30);
+    EXPECT_EQ(s.events[2].line, 34);
 }
 
 TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {
@@ -144,6 +152,9 @@ TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) 
     EXPECT_EQ(a.version, 0x0102);
     EXPECT_EQ(a.reply, SIM_REPLY_NORMAL);
     EXPECT_TRUE(a.powered && a.plugged && a.wireTiming);
+    EXPECT_FALSE(a.chip.on || a.latencyTimerFails);
+    EXPECT_EQ(a.chip.callCostUs, 20u);
+    EXPECT_EQ(a.chip.boardDelayUs, 500u);
     EXPECT_EQ(a.memoryKind, MEMORY_FILL);
     EXPECT_EQ(a.fillByte, 0xFF);
     EXPECT_EQ(a.refuseWriteBlock, -1);
@@ -168,6 +179,8 @@ TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         {"adapter\nrefuse-write-block 256\n", "line 2: \"256\" is not a number from 0 to 255"},
         {"adapter\nrefuse-write-block -3\n", "line 2: \"-3\" is not a number from 0 to 255"},
         {"adapter\nbyte-interval 5ms\n", "line 2: \"5ms\" is not a number from 0 to 60000"},
+        {"adapter\ncall-cost-us 2000000\n", "line 2: \"2000000\" is not a number from 0 to 1000000"},
+        {"adapter\nchip fast\n", "line 2: expected on or off, not \"fast\""},
         {"adapter\nusb-id 403/6010/1\n", "line 2: \"403/6010/1\" is not a USB id (04036010 or 0403/6010)"},
         {"adapter\nusb-id 4036010\n", "line 2: \"4036010\" is not a USB id (04036010 or 0403/6010)"},
         {"adapter\nversion 1.2\n", "line 2: \"1.2\" is not a version like 01.02"},
@@ -203,7 +216,8 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
           "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
           "adapter\n  product \"SECOND\"\n  channel-b unlisted\n  memory random 7\n"
           "adapter\n  memory file /abs/short.bin\n  plugged no\n"
-          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n"
+          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n  chip on\n"
+          "  latency-timer-fails on\n"
           "adapter\n  eeprom fill FFFF\n");
     EXPECT_EQ(listedDescriptions(),
               (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
@@ -232,6 +246,10 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
     EXPECT_FALSE(simAdapter(3).board.wireTiming);
     EXPECT_TRUE(simAdapter(0).board.wireTiming);
     EXPECT_EQ(simAdapter(3).board.versionReply, SIM_REPLY_SILENT);
+    EXPECT_TRUE(simAdapter(3).chip.on);
+    EXPECT_FALSE(simAdapter(0).chip.on);
+    EXPECT_EQ(simAdapter(3).channels[1].failSetting, 4);
+    EXPECT_EQ(simAdapter(0).channels[1].failSetting, 0);
 
     // The identity lives in the EEPROM too, so a port cycle brings the same names back.
     const SimEepromIdentity id = simDecodeEeprom(simAdapter(1).eeprom);

@@ -310,6 +310,47 @@ TEST_F(WorkerConnection, IncompleteAdaptersAreDroppedSilently) {
     }
 }
 
+TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
+    struct Case {
+        const char *name;
+        bool present, fails;
+        uint8_t timerMs;
+        int calls;
+    };
+    const Case cases[] = {
+        {"present", true, false, 2, 2}, {"absent", false, false, 16, 0}, {"failing", true, true, 16, 2}};
+    static D2xxApi library;
+    Texts firstLog;
+    std::vector<std::string> firstCalls;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingHost &h = installRecordingHost();
+        simAddAdapter();
+        library = *simD2xx();
+        if (!c.present) library.setLatencyTimer = nullptr;
+        g_d2xx = &library;
+        for (SimChannel &ch : simAdapter(0).channels) ch.failSetting = c.fails ? 4 : 0;
+        stopAfter(CHOICE);
+        EXPECT_EQ(workerMain(), 0);
+        // Every other call, its channel, arguments, bytes and outcome, in order.
+        std::vector<std::string> calls;
+        for (const SimCall &call : simWorld().trace) {
+            if (call.fn == SIM_SET_LATENCY) continue;
+            std::string line = std::string(simFnName(call.fn)) + " " + std::to_string(call.channel) +
+                               " " + std::to_string(call.status);
+            for (uint32_t a : call.arg) line += " " + std::to_string(a);
+            for (uint8_t b : call.data) line += " " + std::to_string(b);
+            calls.push_back(line);
+        }
+        if (firstCalls.empty()) firstLog = h.logTexts, firstCalls = calls;
+        EXPECT_EQ(h.logTexts, FIRST_CONNECTION);
+        EXPECT_EQ(h.logTexts, firstLog);
+        EXPECT_EQ(calls, firstCalls);
+        EXPECT_EQ(simCount(SIM_SET_LATENCY), c.calls);
+        for (const SimChannel &ch : simAdapter(0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
+    }
+}
+
 TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
     // No adapter: at most one search per 50 ms.
     stopAt(11000);

@@ -3,7 +3,8 @@
 
 Everything is measured in the one run: CPU shares against the ten seconds they were taken over,
 latencies and durations from the stand-in's trace, which stamps every library call with one clock,
-and durations divided by the wire-time bound of the same traffic.
+and durations divided by the wire-time bound of the same traffic. The block operations run twice on
+the adapter chip's model: with the latency timer left at 16 ms, and as the program sets it.
 
 Usage: bench_report.py BENCH_FOLDER RESULTS_FILE
 """
@@ -17,7 +18,8 @@ import sys
 BYTE_SECONDS = 11 / 115200  # one byte on the wire: start, 8 data, 2 stop bits
 GOAL_CPU = 0.01
 GOAL_LATENCY_MS = 100
-GOAL_RATIO = 1.05
+GOAL_RATIO = {'erase': 1.20, 'read': 1.15, 'write': 1.20}
+KINDS = ('erase', 'read', 'write')
 
 
 def trace(folder):
@@ -112,10 +114,15 @@ def verdict(ok):
     return 'met' if ok else '**missed**'
 
 
+def median_ratio(rows, kind):
+    return statistics.median(r['duration'] / r['bound'] for r in rows if r['kind'] == kind)
+
+
 def main(folder, results):
     wait = idle(folder, 'bench_idle_wait')
     search = idle(folder, 'bench_idle_search')
     ops = operations(os.path.join(folder, 'run', 'bench_operations'))
+    timer16 = operations(os.path.join(folder, 'run', 'bench_operations_timer16'))
     det = detection(os.path.join(folder, 'run', 'bench_detection'))
 
     lines = [
@@ -123,8 +130,9 @@ def main(folder, results):
         '',
         'Measured by `bash tools/bench.sh` (not part of the tests): the real win64 program under Wine',
         'and Xvfb beside the FTD2XX.dll stand-in, in real time, with the wire modelled at 115200 baud',
-        'and 11 bits per byte in both directions. Every figure comes from one run; times come from the',
-        "stand-in's trace, which stamps every library call with one clock.",
+        'and 11 bits per byte in both directions; the block operations run on the adapter chip\'s',
+        'model on top of the wire. Every figure comes from one run; times come from the stand-in\'s',
+        'trace, which stamps every library call with one clock.',
         '',
         '- Date: %s' % datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC'),
         '- Machine: %s' % machine(),
@@ -146,9 +154,10 @@ def main(folder, results):
         '',
         '## Latency',
         '',
-        'Take-up: from the button press to the first block packet on the wire. A press that falls',
-        "while a board query is in flight waits for that query's reply time-out (300 ms, the",
-        "protocol's own); \"beyond\" is what is left after it.",
+        'Take-up (in the run of this program on the chip model, below): from the button press to the',
+        'first block packet on the wire. A press that falls while a board query is in flight waits',
+        "for that query's reply time-out (300 ms, the protocol's own); \"beyond\" is what is left",
+        'after it.',
         '',
         '| Press | Take-up | Beyond the query in flight |',
         '|---|---|---|',
@@ -177,24 +186,54 @@ def main(folder, results):
         'Worst: %.1f ms; goal under %d ms: %s.' % (
             worst_detection, GOAL_LATENCY_MS, verdict(worst_detection < GOAL_LATENCY_MS)),
         '',
-        '## Block operations against the wire-time bound',
+        '## Block operations on the adapter chip, against the wire-time bound',
+        '',
+        'The chip model: the board takes 0.5 ms to process a command before it answers; its bytes',
+        'gather in the adapter chip, which sends them to the host in a USB packet of up to 62 bytes as',
+        'soon as 62 are buffered, or when its latency timer runs out (with whatever it holds); the',
+        'timer restarts at every packet; a packet\'s bytes can be read 0.5 ms after it is sent; every',
+        'library call takes at least 20 us. Two runs of the program, one after the other:',
+        '',
+        '- timer at 16 ms, byte by byte: the stand-in refuses FT_SetLatencyTimer, so the timer stays',
+        '  at its 16 ms default, as for the program without that call (a library without the call',
+        '  behaves the same; the program takes neither as an error). The program reads one byte per',
+        '  library call in both runs;',
+        '- this program: the latency timer set to 2 ms on both channels.',
         '',
         'Duration: from the first block packet to the end of the last answer. Bound: the bytes of the',
         'same traffic at 11 bits per byte and 115200 baud (Erase and Write: 256 x (133 + 1) bytes;',
-        'Read: 128 x (5 + 257) bytes). Between blocks: the part of the duration that is the',
-        "program's own, from the end of each answer to the next packet; the rest is the simulated",
-        'wire and the stand-in. A warm-up Erase before these takes the stand-in\'s one-time costs.',
+        'Read: 128 x (5 + 257) bytes). Each figure is the median of the runs listed further down.',
         '',
-        '| Operation | Blocks | Duration | Bound | Ratio | Goal within 5 % | Between blocks |',
+        '| Operation | Run | Ratio to the bound | Goal for the program |',
+        '|---|---|---|---|',
+    ]
+    for kind in KINDS:
+        ratio = median_ratio(ops, kind)
+        lines.append('| %s | timer at 16 ms, byte by byte | %.3f | |' % (kind, median_ratio(timer16, kind)))
+        lines.append('| %s | this program | %.3f | at most %.2f: %s |' % (
+            kind, ratio, GOAL_RATIO[kind], verdict(ratio <= GOAL_RATIO[kind])))
+    lines += [
+        '',
+        'The timer restarts with the packet that carries an answer and then runs out every 2 ms, so',
+        'an Erase or Write block of this program takes 14 ms when its packet follows the answer to the',
+        'block before within about 0.2 ms, and 16 ms when it comes later; a Read block takes 28 ms',
+        'unless its request comes about 2 ms late. The program\'s time between blocks, mostly its',
+        'progress step, is close to that 0.2 ms under Wine, which is why Erase and Write vary most',
+        'from run to run.',
+        '',
+        'Every run. Between blocks: the part of the duration that is the program\'s own, from the',
+        'end of each answer to the next packet; the rest is the simulated wire and chip and the',
+        'stand-in. A warm-up Erase before each series takes the stand-in\'s one-time costs.',
+        '',
+        '| Operation | Run | Blocks | Duration | Bound | Ratio | Between blocks |',
         '|---|---|---|---|---|---|---|',
     ]
-    for r in ops:
-        ratio = r['duration'] / r['bound']
-        lines.append('| %s | %d | %.0f ms | %.0f ms | %.3f | %s | %.0f ms (%.1f %% of the bound) |' % (
-            r['kind'], r['blocks'], r['duration'], r['bound'], ratio, verdict(ratio <= GOAL_RATIO),
-            r['between'], 100 * r['between'] / r['bound']))
-    ratios = [r['duration'] / r['bound'] for r in ops]
-    lines += ['', 'Median ratio %.3f, worst %.3f.' % (statistics.median(ratios), max(ratios)), '']
+    for label, rows in (('timer at 16 ms, byte by byte', timer16), ('this program', ops)):
+        for r in rows:
+            lines.append('| %s | %s | %d | %.0f ms | %.0f ms | %.3f | %.0f ms (%.1f %% of the bound) |' % (
+                r['kind'], label, r['blocks'], r['duration'], r['bound'], r['duration'] / r['bound'],
+                r['between'], 100 * r['between'] / r['bound']))
+    lines.append('')
     with open(results, 'w') as f:
         f.write('\n'.join(lines))
     print('\n'.join(lines))

@@ -204,6 +204,7 @@ std::string arguments(const SimCall &c) {
         break;
     case SIM_SET_TIMEOUTS: snprintf(s, sizeof s, "read=%u write=%u", unsigned(c.arg[0]), unsigned(c.arg[1])); break;
     case SIM_PURGE: snprintf(s, sizeof s, "mask=%u", unsigned(c.arg[0])); break;
+    case SIM_SET_LATENCY: snprintf(s, sizeof s, "ms=%u", unsigned(c.arg[0])); break;
     case SIM_WRITE: snprintf(s, sizeof s, "length=%u", unsigned(c.arg[0])); break;
     case SIM_WRITE_EE:
     case SIM_READ_EE: snprintf(s, sizeof s, "word=%u value=%04X", unsigned(c.arg[0]), unsigned(c.arg[1])); break;

@@ -258,8 +258,8 @@ bool closeWhileWaiting() {
     return true;
 }
 
-bool erase() {
-    CHECK(connect("erase", "adapter\n  memory random 3\n"));
+bool eraseIn(const char *name, const std::string &world) {
+    CHECK(connect(name, world));
     std::vector<uint8_t> memory;
     CHECK(boardMemory(memory));
     REQUIRE(!allBytes(memory, 0, IMAGE, 0xFF), "the board started erased");
@@ -282,6 +282,8 @@ bool erase() {
     CHECK(checkChannelsClosedAtExit());
     return true;
 }
+
+bool erase() { return eraseIn("erase", "adapter\n  memory random 3\n"); }
 
 bool readNonAsciiPath() {
     CHECK(connect("read_non_ascii_path", "adapter\n  memory random 11\n"));
@@ -306,8 +308,8 @@ bool readNonAsciiPath() {
     return true;
 }
 
-bool write() {
-    CHECK(connect("write", "adapter\n  memory random 5\n"));
+bool writeIn(const char *name, const std::string &world) {
+    CHECK(connect(name, world));
     const std::vector<uint8_t> image = pattern(77, IMAGE);
     const std::wstring path = g_runDir + L"upload.bin";
     CHECK(writeFile(path, image));
@@ -323,6 +325,8 @@ bool write() {
     CHECK(closeAndCheck());
     return true;
 }
+
+bool write() { return writeIn("write", "adapter\n  memory random 5\n"); }
 
 // A failed file step keeps the connection: the hold, the buttons back, the report again.
 bool failedFileStepStays(const std::wstring &logText, const std::wstring &statusText) {
@@ -890,6 +894,44 @@ bool foreignBlankChipNotProbed() {
     return true;
 }
 
+// --- on the chip model: the adapter chip's packets and latency timer, the library's cost per call,
+// the board's time to answer ---
+
+const char CHIP_WORLD[] = "adapter\n  memory random 13\n  chip on\n";
+
+bool latencyTimerSet() {
+    REQUIRE(traceCount("FT_SetLatencyTimer a0/A st=0 ms=2") >= 1 &&
+                traceCount("FT_SetLatencyTimer a0/B st=0 ms=2") >= 1,
+            "the latency timer was not set to 2 ms on both channels");
+    return true;
+}
+
+bool chipErase() {
+    CHECK(eraseIn("chip_erase", CHIP_WORLD));
+    return latencyTimerSet();
+}
+
+bool chipRead() {
+    CHECK(connect("chip_read", CHIP_WORLD));
+    const std::wstring target = g_runDir + L"image.bin";
+    HWND dialog;
+    CHECK(readUntilSaveDialog(dialog));
+    CHECK(answerDialog(dialog, target));
+    CHECK(waitLogEndsWith(CHOICE + READ_OPENING + SAVE_STEP + RECONNECT, 10));
+    std::vector<uint8_t> saved, memory;
+    REQUIRE(readFile(target, saved), "no file at %s", utf8(target).c_str());
+    CHECK(boardMemory(memory));
+    REQUIRE(saved == memory, "the saved file differs from the board memory");
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return latencyTimerSet();
+}
+
+bool chipWrite() {
+    CHECK(writeIn("chip_write", CHIP_WORLD));
+    return latencyTimerSet();
+}
+
 const Scenario SCENARIOS[] = {
     {"start_state", startState},
     {"first_connection", firstConnection},
@@ -929,6 +971,9 @@ const Scenario SCENARIOS[] = {
     {"image_file_saves", imageFileSaves},
     {"repair_after_cut_update", repairAfterCutUpdate},
     {"foreign_blank_chip_not_probed", foreignBlankChipNotProbed},
+    {"chip_erase", chipErase},
+    {"chip_read", chipRead},
+    {"chip_write", chipWrite},
 };
 
 }  // namespace
