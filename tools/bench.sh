@@ -39,13 +39,8 @@ if [ "${1:-}" != "--inside-xvfb" ]; then
     cmake --build --preset win64 -- -j2
   rm -rf "$out"
   mkdir -p "$out/run" || fail "cannot make $out/run"
-  # Wine makes the prefix itself, but not the folders above it.
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Preparing the Wine prefix (once)..."
-    mkdir -p "$(dirname "$WINEPREFIX")" || fail "cannot make $(dirname "$WINEPREFIX")"
-    step "making the Wine prefix $WINEPREFIX (wineboot --init)" wineboot --init
-    step "waiting for Wine to finish the prefix (wineserver -w)" wineserver -w
-  fi
+  # The tests' prefix, made once (with its parent folders) and with unmanaged windows.
+  step "preparing the Wine prefix $WINEPREFIX (tools/wine-prefix.sh)" bash "$root/tools/wine-prefix.sh"
   trap 'wineserver -k 2>/dev/null || true' EXIT
   echo "Running the benchmark under Xvfb..."
   xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb || fail "the benchmark runs failed (see above)"
