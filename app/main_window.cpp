@@ -132,6 +132,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 1;
     case WM_TIMER:
         if (wParam != TIMER_ID) return 1;
+        applyPostedProgress();  // a block position not yet posted is drawn within a tick
         bannerAndStatusTick();
         return 0;
     case WM_CTLCOLORSTATIC:

@@ -23,7 +23,7 @@ enum : UINT {
     WM_HOST_SET_TYPE_LABEL,   // wParam: 8-bit text
     WM_HOST_SET_INFO_LABEL,   // wParam: InfoLabel, lParam: UTF-16 text
     WM_HOST_SHOW_STATUS,      // wParam: UTF-16 text, lParam: hold
-    WM_HOST_SHOW_PROGRESS,    // posted; wParam: position
+    WM_HOST_SHOW_PROGRESS,    // posted; the position waits in win32_host.cpp
     WM_HOST_SET_BUTTONS,      // wParam: ready
     WM_HOST_ENABLE_BUTTON,    // wParam: Operation, lParam: enable
     WM_HOST_ASK_IMAGE_FILE,   // posted; the request waits in win32_host.cpp
@@ -80,7 +80,7 @@ void requestWorkerStop();
 bool workerStopRequested();
 // Wakes a worker waiting for the user's choice.
 void signalOperationRequest();
-// Carries out the block progress steps the worker posted and the window has not yet seen.
+// Shows the block progress position the worker set last, if the window has not shown it yet.
 void applyPostedProgress();
 // Carries out one WM_HOST_* message; false when `message` is not one of them.
 bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result);
