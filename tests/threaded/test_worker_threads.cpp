@@ -27,6 +27,7 @@ struct GuiThread {
     std::atomic<uint64_t> nowUs{1000000};
     // GUI-thread state.
     std::string log;
+    bool logCleared = false;  // by a later identification: the re-connect is done
     bool buttons[5] = {};
 };
 
@@ -50,7 +51,12 @@ std::string narrowText(const wchar_t *t) {
 
 const Host THREADED_HOST = {
     [](const wchar_t *text) { std::string t = narrowText(text); onGui([t] { g_gui->log += t; }); },
-    [] { onGui([] { g_gui->log.clear(); }); },
+    [] {
+        onGui([] {
+            g_gui->log.clear();
+            g_gui->logCleared = true;
+        });
+    },
     [](const char *) { onGui([] {}); },
     [](InfoLabel, const wchar_t *) { onGui([] {}); },
     [](const wchar_t *, uint32_t hold) { onGui([hold] { g_appState.statusHold = hold; }); },
@@ -129,7 +135,9 @@ TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
             for (bool &b : gui.buttons) b = false;
             g_appState.requestedOperation = OP_ERASE;
             gui.changed.notify_all();
-        } else if (seen && choices == 1 && gui.log.find("Re-connect") == std::string::npos) {
+        } else if (seen && choices == 1 && gui.logCleared) {
+            // The choice after the re-connect, not the first one seen again before the worker
+            // took the press.
             ++choices;
             gui.stop = true;
             gui.changed.notify_all();
