@@ -124,6 +124,7 @@ FileResult loadImageFile(const wchar_t *path, uint8_t *image) {
     auto it = rec().files.find(path);
     if (it == rec().files.end() || locked(path)) return FILE_OPEN_FAILED;
     if (it->second.size() != MEMORY_SIZE) return FILE_BAD_SIZE;
+    if (rec().failLoads) return FILE_IO_FAILED;
     memcpy(image, it->second.data(), MEMORY_SIZE);
     return FILE_OK;
 }

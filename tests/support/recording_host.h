@@ -40,6 +40,7 @@ struct RecordingHost {
     std::map<std::wstring, std::vector<uint8_t>> files;
     std::vector<std::wstring> lockedFiles;
     bool failSaves = false;
+    bool failLoads = false;  // a file opened for a Write breaks off while it is read
     std::function<bool(FileDialogKind, std::wstring &)> answerDialog;  // null: cancel
     std::vector<std::pair<FileDialogKind, std::wstring>> dialogs;     // kind and initial name
     std::wstring programPath = L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe";
