@@ -45,6 +45,10 @@ struct RecordingHost {
     std::vector<std::pair<FileDialogKind, std::wstring>> dialogs;     // kind and initial name
     std::wstring programPath = L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe";
 
+    // Sees every window operation carried out, as recorded in `events`: before it (false) and
+    // once its effect is visible (true).
+    std::function<void(const std::string &event, bool done)> watch;
+
     // Triggers.
     std::vector<std::pair<std::string, std::function<void()>>> eventTriggers;
     std::multimap<uint64_t, std::function<void()>> timeTriggers;
