@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,8 +109,10 @@ struct Run {
     std::string readBytes, violation;
     uint64_t calls[16], allCalls, windowOps;
     int dialogs, depth;
-    std::map<FT_HANDLE, int> held;  // channels the program holds: adapter * 2 + channel
-    uint32_t identifiedId;          // channel A's identity as the library last gave it
+    std::set<int> held;  // channels the program holds open: adapter * 2 + channel
+    bool failedCall;     // the call in progress fails by the world's hand
+    int identified;  // the adapter whose identity the library last gave the program
+    uint32_t identifiedId;
     std::string identifiedName;
     int pendingPress;
     bool announced;
@@ -129,9 +132,18 @@ const Host *g_innerHost;
 
 #define SAY(...) (g_run.tracing ? void(g_run.world += format(__VA_ARGS__)) : void())
 
-// A fault drawn "one in n" comes one in n * 6 / hostility, never in a calm world.
-bool hostile(Rng &r, uint32_t n) { return g_run.hostility && oneIn(r, n * 6 / uint32_t(g_run.hostility)); }
-int maybe(Rng &r, uint32_t n, uint32_t range) { return hostile(r, n) ? int(below(r, range)) : -1; }
+// A fault drawn "one in n" comes one in n * 6 / hostility, never in a calm world. `what` says it.
+bool hostile(Rng &r, uint32_t n, const char *what = "") {
+    const bool drawn = g_run.hostility && oneIn(r, n * 6 / uint32_t(g_run.hostility));
+    if (drawn) SAY("%s", what);
+    return drawn;
+}
+// A faulty value below `range`, or -1; `what` says it with the value.
+int maybe(Rng &r, uint32_t n, uint32_t range, const char *what) {
+    const int value = hostile(r, n) ? int(below(r, range)) : -1;
+    if (value >= 0) SAY(what, value);
+    return value;
+}
 
 uint64_t now() { return g_run.host->nowUs; }
 
@@ -157,15 +169,6 @@ void violate(const std::string &what) {
     g_run.host->stop = g_run.stopped = true;
 }
 
-int heldChannel(FT_HANDLE h) {
-    auto it = g_run.held.find(h);
-    return it == g_run.held.end() ? -1 : it->second;
-}
-
-std::string channelName(FT_HANDLE h) {
-    const int c = heldChannel(h);
-    return c < 0 ? "a handle not held" : format("adapter %d %c", c / 2, "AB"[c % 2]);
-}
 
 // --- drawing the world ---
 
@@ -176,27 +179,23 @@ void drawBoard(uint64_t seed, int index) {
     static const char *const REPLIES[] = {"normal", "silent", "short", "wrong third byte", "long"};
     static const uint32_t SLOW_MS[] = {1, 40, 299, 301};
     Rng r = {seed};
-    b.powered = !hostile(r, 12);
-    b.versionReply = hostile(r, 4) ? SimVersionReply(below(r, 5)) : SIM_REPLY_NORMAL;
     b.version = uint16_t(next(r));
-    b.refuseWriteBlock = maybe(r, 6, 256);
-    b.badChecksumReadBlock = maybe(r, 6, 128);
-    b.truncateReadBlock = maybe(r, 8, 128);
+    b.versionReply = hostile(r, 4) ? SimVersionReply(below(r, 5)) : SIM_REPLY_NORMAL;
+    SAY("board %04X, \"VV\" reply %s", b.version, REPLIES[b.versionReply]);
+    b.powered = !hostile(r, 12, ", unpowered");
+    b.refuseWriteBlock = maybe(r, 6, 256, ", refuses write block %d");
+    b.badChecksumReadBlock = maybe(r, 6, 128, ", bad checksum on read block %d");
+    b.truncateReadBlock = maybe(r, 8, 128, ", read block %d cut short");
     b.truncateAfterBytes = int(below(r, 257));
-    b.unplugAtBlockCommand = maybe(r, 8, 400);
+    b.unplugAtBlockCommand = maybe(r, 8, 400, ", unplugged at block command %d");
     b.byteIntervalMs = hostile(r, 10) ? SLOW_MS[below(r, 4)] : 0;
+    if (b.byteIntervalMs) SAY(", a byte every %u ms", b.byteIntervalMs);
     b.wireTiming = g_run.wire;
     for (size_t i = 0; i < sizeof b.memory; i += 8) {
         const uint64_t v = next(r);
         memcpy(b.memory + i, &v, 8);
     }
     if (index >= 0) ++g_run.boardGeneration[size_t(index)];
-    SAY("board %04X, \"VV\" reply %s%s", b.version, REPLIES[b.versionReply], b.powered ? "" : ", unpowered");
-    if (b.refuseWriteBlock >= 0) SAY(", refuses write block %d", b.refuseWriteBlock);
-    if (b.badChecksumReadBlock >= 0) SAY(", bad checksum on read block %d", b.badChecksumReadBlock);
-    if (b.truncateReadBlock >= 0) SAY(", read block %d cut after %d bytes", b.truncateReadBlock, b.truncateAfterBytes);
-    if (b.unplugAtBlockCommand >= 0) SAY(", unplugged at block command %d", b.unplugAtBlockCommand);
-    if (b.byteIntervalMs) SAY(", a byte every %u ms", b.byteIntervalMs);
 }
 
 std::string describeEvent(const Event &e) {
@@ -210,7 +209,7 @@ std::string describeEvent(const Event &e) {
     case ACT_PRESS: return s + "press " + BUTTONS[e.target] + (e.patient ? " (as soon as it is enabled)" : "");
     case ACT_UNPLUG: return s + format("unplug adapter %d", e.target);
     case ACT_PLUG: return s + format("plug adapter %d", e.target);
-    case ACT_REPLUG_OTHER_BOARD: return s + format("replug adapter %d with another board", e.target);
+    case ACT_REPLUG_OTHER_BOARD: return s + format("replug adapter %d with another ", e.target);
     case ACT_TOGGLE_FOREIGN: return s + format("foreign device %d comes or goes", e.target);
     case ACT_STOP: break;
     }
@@ -260,18 +259,19 @@ void drawAdapter(Rng &r) {
     g_run.boardGeneration.push_back(0);
     SAY("  adapter %d: %s [%08X] \"%s\", ports %d/%d", i, KINDS[kind], c.usbId, a.channels[0].record.Description,
         c.comPortA, c.comPortB);
-    if (hostile(r, 12)) SAY(", channel B not listed"), a.channels[1].listed = false;
-    if (hostile(r, 15)) SAY(", FT_GetDeviceInfo fails"), a.channels[0].deviceInfoStatus = FT_IO_ERROR;
-    if (hostile(r, 10)) SAY(", FT_GetComPortNumber fails"), a.channels[0].comPortStatus = FT_IO_ERROR;
-    if (const int ch = maybe(r, 15, 2); ch >= 0) SAY(", channel %c fails to open", "AB"[ch]), a.channels[ch].openFails = true;
-    if (const int s = maybe(r, 15, 3); s >= 0) SAY(", line setting %d fails", s + 1), a.channels[0].failSetting = s + 1;
-    if ((a.eepromFailAtWord = maybe(r, 8, 64)) >= 0) SAY(", EEPROM word %d fails", a.eepromFailAtWord);
-    if ((a.unplugAtEepromWord = maybe(r, 8, 64)) >= 0) SAY(", unplugged at EEPROM word %d", a.unplugAtEepromWord);
+    a.channels[1].listed = !hostile(r, 12, ", channel B not listed");
+    if (hostile(r, 15, ", FT_GetDeviceInfo fails")) a.channels[0].deviceInfoStatus = FT_IO_ERROR;
+    if (hostile(r, 10, ", FT_GetComPortNumber fails")) a.channels[0].comPortStatus = FT_IO_ERROR;
+    if (const int ch = maybe(r, 15, 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
+        a.channels[ch].openFails = true;
+    a.channels[0].failSetting = 1 + maybe(r, 15, 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
+    a.eepromFailAtWord = maybe(r, 8, 64, ", EEPROM word %d fails");
+    a.unplugAtEepromWord = maybe(r, 8, 64, ", unplugged at EEPROM word %d");
     // Word 63, the checksum, always differs from what an adapter needing an update holds.
     a.eepromDropWord = hostile(r, 6) ? oneIn(r, 2) ? 63 : int(below(r, 64)) : -1;
     a.eepromDropWrites = oneIn(r, 3) ? -1 : int(1 + below(r, 4));
     if (a.eepromDropWord >= 0) SAY(", EEPROM word %d not stored %d times", a.eepromDropWord, a.eepromDropWrites);
-    if ((a.readEeFails = hostile(r, 12))) SAY(", FT_ReadEE fails");
+    a.readEeFails = hostile(r, 12, ", FT_ReadEE fails");
     a.reenumerateMs = below(r, 3000);
     SAY(", re-enumerates in %u ms\n    ", a.reenumerateMs);
     drawBoard(next(r), i);
@@ -301,7 +301,7 @@ void drawWorld() {
     Rng r = {g_run.seed};
     RecordingHost &host = *g_run.host;
     g_run.hostility = int(below(r, 4));
-    g_run.lengthMs = 500 + below(r, 40000);
+    g_run.lengthMs = 500 + below(r, 60000);
     g_run.wire = oneIn(r, 3);
     g_run.readEE = !oneIn(r, 5);
     const bool latency = !oneIn(r, 5);
@@ -339,7 +339,7 @@ void drawWorld() {
         if (present) setForeign(int(g_run.foreign.size() - 1), true);
     }
     const int adapters = int(g_run.kinds.size()), foreign = int(g_run.foreign.size());
-    for (uint32_t i = below(r, 13); i > 0; --i) {
+    for (uint32_t i = below(r, 17); i > 0; --i) {
         Event e = {};
         const uint32_t kind = below(r, 20);
         e.action = kind < 12 ? ACT_PRESS : kind < 15 ? ACT_UNPLUG : kind < 17 ? ACT_PLUG
@@ -492,9 +492,8 @@ void startOp(int op) {
         return violate(g_run.pendingPress ? format("a press of button %d began operation %d", g_run.pendingPress, op)
                                           : format("operation %d began without a press", op));
     g_run.pendingPress = 0;
-    const int channel = heldChannel(g_channels.channelA);
-    if (channel < 0 || channel % 2) return violate("an operation began without our channel A open");
-    const int adapter = channel / 2;
+    const int adapter = g_run.identified;
+    if (!g_run.held.count(adapter * 2)) return violate("an operation began without the adapter's channel A");
     const uint8_t *memory = simAdapter(adapter).board.memory;
     g_run.op = op;
     g_run.opAdapter = adapter;
@@ -533,8 +532,7 @@ void onLog(const std::string &t) {
     if (t == UNABLE || t == DISCONNECTED) g_run.pendingPress = 0;
     if (t == OK_TAIL || t == DISCONNECTED) g_run.announced = false;
     if (announce) {
-        const int channel = heldChannel(g_channels.channelA);
-        if (channel < 0 || g_run.kinds[size_t(channel / 2)] == KIND_FOREIGN_BLANK)
+        if (g_run.kinds[size_t(g_run.identified)] == KIND_FOREIGN_BLANK)
             return violate("announced a device that is not ours");
         if (t != format(ANNOUNCE, g_run.identifiedId >> 16, g_run.identifiedId & 0xFFFF))
             violate("the announce line shows another USB id than the adapter's");
@@ -549,81 +547,73 @@ void onLog(const std::string &t) {
 
 // --- the library, as the program sees it: the simulator behind a seeded fault injector ---
 
+std::string channelName(int c) { return c < 0 ? "no channel" : format("adapter %d %c", c / 2, "AB"[c % 2]); }
+
+// The port is cycled only in the success tail of a complete operation; after an Update, once
+// all 64 words were written and (with FT_ReadEE) read back equal.
+void checkCycle() {
+    const Run &r = g_run;
+    const bool complete = r.op == OP_ERASE || r.op == OP_WRITE
+                              ? r.blocks == 256 && !r.blockFailed && !r.awaitingAnswer
+                          : r.op == OP_READ ? r.saved
+                          : r.op == OP_UPDATE
+                              ? r.eeNext == 64 && !r.eeFailed && (!r.readEE || r.eeVerified == 64)
+                              : false;
+    if (!complete || !r.okLogged) violate("port cycled before the operation was complete");
+}
+
 // Before every call: the checks between calls, the world's call-anchored events and the fault
-// draw. True, with `status`, when the call is to fail without reaching the library.
+// draw. True, with `status`, when the call is to fail without reaching the simulator.
 bool enter(SimFn fn, FT_STATUS &status) {
-    // A hang in virtual time: the worker goes on calling or reading the clock without end.
-    if (++g_run.allCalls > CALL_CAP || g_run.host->clockReads > CALL_CAP) violate("more library calls than any world needs");
-    if (g_run.allCalls > 2 * CALL_CAP) abort();  // the stop did not end them; the death callback names the world
+    // A hang in virtual time: the worker calls or reads the clock on and on.
+    if (++g_run.allCalls > CALL_CAP || g_run.host->clockReads > CALL_CAP)
+        violate("more library calls than any world needs");
+    if (g_run.allCalls > 2 * CALL_CAP) abort();  // not even the stop ended it; see onDeath
     checkPressKept(nullptr);
+    if (fn == SIM_CREATE_LIST) {
+        // A search begins: the connection before it has ended with its last line, and the
+        // program holds no channel.
+        finishOp();
+        g_run.pendingPress = 0;
+        if (g_run.announced && !g_run.stopped)
+            violate("a connection ended without the re-connect or the disconnect line");
+        if (!g_run.held.empty()) violate("a search began with " + channelName(*g_run.held.begin()) + " open");
+    }
+    if (fn == SIM_WRITE_EE && (g_run.op != OP_UPDATE || g_run.reported)) violate("EEPROM written outside an Update");
+    if (fn == SIM_CYCLE_PORT) checkCycle();
     if (g_run.anchoredCalls >> fn & 1) fireAnchored(BEFORE_CALL, fn, g_run.calls[fn]);
     ++g_run.calls[fn];
     ++g_run.depth;
     if (!oneIn(g_run.faults, g_run.faultOneIn)) return false;
     status = oneIn(g_run.faults, 4) ? FT_STATUS(next(g_run.faults)) | 1 : 1 + below(g_run.faults, 18);
+    g_run.failedCall = true;
     return true;
 }
 
-FT_STATUS leave(SimFn fn, FT_STATUS status, FT_HANDLE h, const char *detail = "") {
+FT_STATUS leave(SimFn fn, FT_STATUS status) {
     if (--g_run.depth == 0 && g_run.stopInCall && !g_run.settleUs) g_run.settleUs = now();
-    if (g_run.tracing && fn != SIM_READ)
-        note(format("%s(%s%s) -> %u", simFnName(fn), h ? channelName(h).c_str() : "", detail, status));
+    if (g_run.failedCall && g_run.tracing) note(format("%s fails by the world's hand: %u", simFnName(fn), status));
+    g_run.failedCall = false;
     return status;
 }
 
-#define PASS(name, fn, entry, params, args)            \
-    FT_STATUS FT_API name params {                      \
-        FT_STATUS st;                                   \
-        if (!enter(fn, st)) st = g_inner->entry args;   \
-        return leave(fn, st, nullptr);                  \
+// Every entry but FT_Read: the fault draw, then the simulator. A close that reports a failure
+// has closed all the same: the handle is gone either way.
+template <SimFn FN, auto ENTRY, typename Entry> struct Faulty;
+template <SimFn FN, auto ENTRY, typename... Args> struct Faulty<FN, ENTRY, FT_STATUS (*)(Args...)> {
+    static FT_STATUS FT_API call(Args... args) {
+        FT_STATUS status;
+        const bool fails = enter(FN, status);
+        if (!fails || FN == SIM_CLOSE) {
+            const FT_STATUS real = (g_inner->*ENTRY)(args...);
+            if (!fails) status = real;
+        }
+        return leave(FN, status);
     }
-PASS(cGetList, SIM_GET_LIST, getDeviceInfoList, (FT_DEVICE_LIST_INFO_NODE * l, uint32_t *n), (l, n))
-PASS(cSetBaud, SIM_SET_BAUD, setBaudRate, (FT_HANDLE h, uint32_t b), (h, b))
-PASS(cSetData, SIM_SET_DATA, setDataCharacteristics, (FT_HANDLE h, uint8_t w, uint8_t s, uint8_t p), (h, w, s, p))
-PASS(cSetTimeouts, SIM_SET_TIMEOUTS, setTimeouts, (FT_HANDLE h, uint32_t r, uint32_t w), (h, r, w))
-PASS(cPurge, SIM_PURGE, purge, (FT_HANDLE h, uint32_t mask), (h, mask))
-PASS(cGetComPort, SIM_GET_COM_PORT, getComPortNumber, (FT_HANDLE h, int32_t *port), (h, port))
-PASS(cSetLatency, SIM_SET_LATENCY, setLatencyTimer, (FT_HANDLE h, uint8_t ms), (h, ms))
-#undef PASS
+};
+#define FAULTY(fn, entry) Faulty<fn, &D2xxApi::entry, decltype(D2xxApi::entry)>::call
 
-FT_STATUS FT_API cCreateList(uint32_t *count) {
-    // A search begins: the connection before it has ended, with its last line, and the program
-    // holds no channel.
-    finishOp();
-    g_run.pendingPress = 0;
-    if (g_run.announced && !g_run.stopped) violate("a connection ended without \" Ok.\\r\\nRe-connect...\" or the disconnect line");
-    if (!g_run.held.empty()) violate("a search began with " + channelName(g_run.held.begin()->first) + " open");
-    FT_STATUS st;
-    if (!enter(SIM_CREATE_LIST, st)) st = g_inner->createDeviceInfoList(count);
-    return leave(SIM_CREATE_LIST, st, nullptr);
-}
-
-FT_STATUS FT_API cOpen(void *arg, uint32_t flags, FT_HANDLE *h) {
-    FT_STATUS st;
-    if (!enter(SIM_OPEN, st)) st = g_inner->openEx(arg, flags, h);
-    if (st == FT_OK) {
-        const std::vector<SimAdapter> &as = simWorld().adapters;
-        int channel = -1;
-        for (size_t i = 0; i < as.size(); ++i)
-            for (int ch = 0; ch < 2; ++ch)
-                if (as[i].channels[ch].record.LocId == uint32_t(reinterpret_cast<uintptr_t>(arg))) channel = int(i) * 2 + ch;
-        if (g_run.held.count(*h)) violate("a handle given out twice");
-        g_run.held[*h] = channel;
-    }
-    return leave(SIM_OPEN, st, st ? nullptr : *h);
-}
-
-FT_STATUS FT_API cClose(FT_HANDLE h) {
-    FT_STATUS st;
-    // A close that reports a failure has closed all the same: the handle is gone either way.
-    const bool fails = enter(SIM_CLOSE, st);
-    const std::string name = channelName(h);
-    const FT_STATUS closed = g_inner->close(h);
-    if (!fails) st = closed;
-    if (!g_run.held.erase(h)) violate("FT_Close of a handle the program does not hold");
-    return leave(SIM_CLOSE, st, nullptr, name.c_str());
-}
-
+// FT_Read may also come back with fewer bytes than asked.
 FT_STATUS FT_API cRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
     FT_STATUS st;
     if (!enter(SIM_READ, st)) {
@@ -644,103 +634,94 @@ FT_STATUS FT_API cRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *don
     if (g_run.tracing) {
         ++g_run.reads;
         if (st != FT_OK) g_run.readBytes += format("[status %u] ", st);
-        for (uint32_t i = 0; i < got && g_run.readBytes.size() < 60; ++i) g_run.readBytes += format("%02X ", bytes[i]);
+        for (uint32_t i = 0; i < got && g_run.readBytes.size() < 60; ++i)
+            g_run.readBytes += format("%02X ", bytes[i]);
     }
-    return leave(SIM_READ, st, h);
+    return leave(SIM_READ, st);
 }
 
 // What goes on the wire: "VV" at any time; block reads only in a Read, block writes only in an
 // Erase or a Write, on the adapter it began on, in address order, one in flight, carrying the
 // erase fill or the file.
-void checkPacket(FT_HANDLE h, const uint8_t *p, uint32_t length) {
-    const int channel = heldChannel(h);
-    if (channel < 0 || channel % 2) return violate("FT_Write on " + channelName(h));
-    if (length == 2 && p[0] == 'V' && p[1] == 'V') return;
-    const uint32_t address = uint32_t(p[2]) << 8 | p[3];
-    const bool read = length == 5 && p[0] == 'R';
-    const uint32_t size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
-    if (!read && (length != 133 || p[0] != 'W')) return violate("an unknown packet on channel A");
+void checkPacket(int channel, const std::vector<uint8_t> &p) {
+    if (channel % 2 || !g_run.held.count(channel)) return violate("FT_Write on " + channelName(channel));
+    if (p == std::vector<uint8_t>{'V', 'V'}) return;
+    const bool read = p.size() == 5 && p[0] == 'R';
+    const uint32_t address = uint32_t(p[2]) << 8 | p[3], size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
+    if (!read && (p.size() != 133 || p[0] != 'W')) return violate("an unknown packet on channel A");
     if (read ? g_run.op != OP_READ : g_run.op != OP_ERASE && g_run.op != OP_WRITE)
         return violate(read ? "a block read outside a Read" : "board memory written outside an Erase or a Write");
     if (g_run.reported || channel / 2 != g_run.opAdapter) return violate("a block after the end, or to another adapter");
     if (g_run.blockFailed || g_run.awaitingAnswer) return violate("a block sent after a failed or unanswered one");
-    if (address != uint32_t(g_run.blocks++) * size) return violate(format("block at %04X out of order", address));
+    if (address != uint32_t(g_run.blocks++) * size) return violate(format("block %04X out of order", address));
     if (read) return;
     if (g_run.op == OP_WRITE && g_run.writeData.empty()) return violate("a block written before the file was loaded");
-    if (memcmp(p + 4, sentData(address / size), size) != 0) return violate(format("block %04X carries other data", address));
+    if (memcmp(p.data() + 4, sentData(address / size), size) != 0) return violate(format("block %04X carries other data", address));
     g_run.awaitingAnswer = true;
 }
 
-FT_STATUS FT_API cWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
-    FT_STATUS st;
-    const bool fails = enter(SIM_WRITE, st);
-    const auto *p = static_cast<const uint8_t *>(buffer);
-    checkPacket(h, p, length);
-    if (!fails) st = g_inner->write(h, buffer, length, done);
-    if (st != FT_OK && g_run.awaitingAnswer) g_run.awaitingAnswer = false, g_run.blockFailed = true;
-    return leave(SIM_WRITE, st, h, g_run.tracing ? format(", %c.. %u bytes", p[0], length).c_str() : "");
-}
-
-// What the library told the program about the adapter: what it must show and how to treat it.
-FT_STATUS FT_API cGetInfo(FT_HANDLE h, uint32_t *type, uint32_t *id, char *serial, char *description, void *r) {
-    FT_STATUS st;
-    if (!enter(SIM_GET_INFO, st)) st = g_inner->getDeviceInfo(h, type, id, serial, description, r);
-    if (st == FT_OK && id && description) {
+// Every call that reached the simulator, as its trace records it.
+void watchLibrary(const SimCall &call) {
+    const int channel = call.adapter < 0 ? -1 : call.adapter * 2 + call.channel;
+    const uint32_t word = call.arg[0], value = call.arg[1];
+    const bool ok = call.status == FT_OK;
+    if (g_run.tracing)
+        note(format("%s %s [%X %X]%s -> %u", simFnName(call.fn), channelName(channel).c_str(), word,
+                    value, call.data.empty() ? "" : format(" %c.. %zu bytes", call.data[0],
+                                                           call.data.size()).c_str(), call.status));
+    switch (call.fn) {
+    case SIM_OPEN:
+        if (ok && !g_run.held.insert(channel).second) violate("a channel opened twice");
+        break;
+    case SIM_CLOSE:
+        if (!g_run.held.erase(channel)) violate("FT_Close of a channel the program does not hold");
+        break;
+    case SIM_WRITE:
+        checkPacket(channel, call.data);
+        if (!ok && g_run.awaitingAnswer) g_run.awaitingAnswer = false, g_run.blockFailed = true;
+        break;
+    case SIM_GET_INFO: {
+        // What the program learnt of the adapter: what it must show and how to treat it.
+        const FT_DEVICE_LIST_INFO_NODE &r = simAdapter(call.adapter).channels[call.channel].record;
         std::string &name = g_run.identifiedName;
-        g_run.identifiedId = *id;
-        name.assign(description, strnlen(description, 64));
+        if (!ok) break;
+        g_run.identified = call.adapter;
+        g_run.identifiedId = r.ID;
+        name.assign(r.Description, strnlen(r.Description, sizeof r.Description));
         if (name.size() >= 2 && name.compare(name.size() - 2, 2, " A") == 0) name.resize(name.size() - 2);
+        break;
     }
-    return leave(SIM_GET_INFO, st, h);
-}
-
-// The EEPROM is written only in an Update pressed for an adapter that needs one, through its
-// channel A, with the image's words in order; after all 64, a word is written again only when
-// its read-back just differed.
-FT_STATUS FT_API cWriteEE(FT_HANDLE h, uint32_t offset, uint16_t value) {
-    FT_STATUS st;
-    const bool fails = enter(SIM_WRITE_EE, st);
-    const Run &r = g_run;
-    if (r.op != OP_UPDATE || r.reported || heldChannel(h) != r.opAdapter * 2) violate("EEPROM written outside an Update");
-    else if (!r.needsUpdate) violate("EEPROM written on an adapter that needs no update");
-    else if (offset >= 64 || value != AdapterEepromImage[offset] || r.eeFailed) violate(format("EEPROM word %u written with %04X", offset, value));
-    else if (r.eeNext < 64 ? int(offset) != r.eeNext : int(offset) != r.lastReadWord || !r.lastReadDiffers)
-        violate(format("EEPROM word %u written out of order", offset));
-    if (!fails) st = g_inner->writeEE(h, offset, value);
-    if (st != FT_OK) g_run.eeFailed = true;
-    else if (g_run.eeNext < 64) ++g_run.eeNext;
-    return leave(SIM_WRITE_EE, st, h, g_run.tracing ? format(", word %u = %04X", offset, value).c_str() : "");
-}
-
-FT_STATUS FT_API cReadEE(FT_HANDLE h, uint32_t offset, uint16_t *value) {
-    FT_STATUS st;
-    if (!enter(SIM_READ_EE, st)) st = g_inner->readEE(h, offset, value);
-    if (g_run.op == OP_UPDATE && g_run.eeNext == 64 && offset < 64) {
-        g_run.lastReadWord = int(offset);
-        g_run.lastReadDiffers = st == FT_OK && *value != AdapterEepromImage[offset];
-        if (st == FT_OK && !g_run.lastReadDiffers && int(offset) == g_run.eeVerified) ++g_run.eeVerified;
+    case SIM_WRITE_EE:
+        // Only for an adapter that needs it, through its channel A, with the image's words in
+        // order; after all 64, a word is written again only when its read-back just differed.
+        if (channel != g_run.opAdapter * 2 || !g_run.needsUpdate) violate("EEPROM written on an adapter that needs no Update");
+        else if (word >= 64 || value != AdapterEepromImage[word] || g_run.eeFailed) violate(format("EEPROM word %u written with %04X", word, value));
+        else if (g_run.eeNext < 64 ? int(word) != g_run.eeNext : int(word) != g_run.lastReadWord || !g_run.lastReadDiffers)
+            violate(format("EEPROM word %u written out of order", word));
+        if (!ok) g_run.eeFailed = true;
+        else if (g_run.eeNext < 64) ++g_run.eeNext;
+        break;
+    case SIM_READ_EE:
+        if (g_run.op != OP_UPDATE || g_run.eeNext < 64 || word >= 64) break;
+        g_run.lastReadWord = int(word);
+        g_run.lastReadDiffers = ok && value != AdapterEepromImage[word];
+        if (ok && !g_run.lastReadDiffers && int(word) == g_run.eeVerified) ++g_run.eeVerified;
+        break;
+    case SIM_CYCLE_PORT:
+        if (channel != g_run.opAdapter * 2) violate("another channel than the operation's A cycled");
+        break;
+    default: break;
     }
-    return leave(SIM_READ_EE, st, h, g_run.tracing ? format(", word %u = %04X", offset, st ? 0 : *value).c_str() : "");
-}
-
-// The port is cycled only in the success tail of a complete operation, through its channel A;
-// after an Update, once all 64 words were written and (with FT_ReadEE) read back equal.
-FT_STATUS FT_API cCyclePort(FT_HANDLE h) {
-    FT_STATUS st;
-    const bool fails = enter(SIM_CYCLE_PORT, st);
-    const Run &r = g_run;
-    const bool complete = r.op == OP_ERASE || r.op == OP_WRITE ? r.blocks == 256 && !r.blockFailed && !r.awaitingAnswer
-                          : r.op == OP_READ                    ? r.saved
-                          : r.op == OP_UPDATE ? r.eeNext == 64 && !r.eeFailed && (!r.readEE || r.eeVerified == 64)
-                                              : false;
-    if (!complete || !r.okLogged || heldChannel(h) != r.opAdapter * 2) violate("port cycled before the operation was complete");
-    if (!fails) st = g_inner->cyclePort(h);
-    return leave(SIM_CYCLE_PORT, st, h);
 }
 
 const D2xxApi CAMPAIGN_LIBRARY = {
-    cCreateList, cGetList, cOpen,    cClose,      cSetBaud,   cSetData,   cSetTimeouts, cPurge,
-    cRead,       cWrite,   cGetInfo, cGetComPort, cWriteEE,   cCyclePort, cSetLatency,  cReadEE,
+    FAULTY(SIM_CREATE_LIST, createDeviceInfoList), FAULTY(SIM_GET_LIST, getDeviceInfoList),
+    FAULTY(SIM_OPEN, openEx), FAULTY(SIM_CLOSE, close), FAULTY(SIM_SET_BAUD, setBaudRate),
+    FAULTY(SIM_SET_DATA, setDataCharacteristics), FAULTY(SIM_SET_TIMEOUTS, setTimeouts),
+    FAULTY(SIM_PURGE, purge), cRead, FAULTY(SIM_WRITE, write), FAULTY(SIM_GET_INFO, getDeviceInfo),
+    FAULTY(SIM_GET_COM_PORT, getComPortNumber), FAULTY(SIM_WRITE_EE, writeEE),
+    FAULTY(SIM_CYCLE_PORT, cyclePort), FAULTY(SIM_SET_LATENCY, setLatencyTimer),
+    FAULTY(SIM_READ_EE, readEE),
 };
 
 // --- the window, as the worker sees it: the recording host, watched ---
@@ -852,6 +833,7 @@ std::string runWorld(uint64_t seed, bool tracing) {
     g_run.faults = Rng{seed * 0x2545F4914F6CDD1Dull + 1};
     g_run.host = &installRecordingHost(0);
     simWorld().traceReads = false;
+    simWorld().onCall = watchLibrary;
     static D2xxApi library;
     library = CAMPAIGN_LIBRARY;
     g_inner = g_d2xx;
@@ -884,7 +866,7 @@ std::string runWorld(uint64_t seed, bool tracing) {
         violate(format("the worker ended %.1f ms after the stop", double(returned - g_run.stopUs) / 1000));
     if (!g_run.stopped && (!g_run.expectLog.empty() || !g_run.expectStatus.empty())) violate("a failure was not reported");
     finishOp();
-    if (!g_run.held.empty()) violate(channelName(g_run.held.begin()->first) + " left open");
+    if (!g_run.held.empty()) violate(channelName(*g_run.held.begin()) + " left open");
     if (simWorld().openHandles != 0) violate("the simulator has channels left open");
     for (const SimAdapter &a : simWorld().adapters)
         if (a.board.protocolErrors) violate("the board saw a malformed packet: " + a.board.lastProtocolError);
