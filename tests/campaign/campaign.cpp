@@ -65,8 +65,12 @@ std::string format(const char *f, ...) {
 
 enum AdapterKind { KIND_CURRENT, KIND_OLD, KIND_INVALID, KIND_DAMAGED, KIND_FOREIGN_BLANK };
 enum Anchor { AT_MS, BEFORE_CALL, AFTER_WINDOW_OP, IN_DIALOG };
-enum Action { ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP };
-enum Answer { ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN };
+enum Action {
+    ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP,
+};
+enum Answer {
+    ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN,
+};
 
 struct Event {
     Anchor anchor;
@@ -82,7 +86,8 @@ const char *const ANSWER_NAMES[] = {"cancel", "good.bin (an image)", "new.bin (m
                                     "locked.bin (locked)", "odd.bin (wrong size)",
                                     "good.bin, but it breaks off while it is written or read"};
 const wchar_t *const ANSWER_PATHS[] = {L"", L"C:\\img\\good.bin", L"C:\\img\\new.bin",
-                                       L"C:\\img\\locked.bin", L"C:\\img\\odd.bin", L"C:\\img\\good.bin"};
+                                       L"C:\\img\\locked.bin", L"C:\\img\\odd.bin",
+                                       L"C:\\img\\good.bin"};
 
 struct Run {
     uint64_t seed;
@@ -118,7 +123,8 @@ struct Run {
     bool announced;
     // The operation in progress (OP_NONE: none).
     int op, opAdapter, opGeneration, blocks, eeNext, eeVerified, lastReadWord;
-    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed, lastReadDiffers;
+    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
+        lastReadDiffers;
     std::vector<uint8_t> before, writeData;
     std::string expectLog, expectStatus;  // what the next window operation must be
     // The stop.
@@ -149,23 +155,28 @@ uint64_t now() { return g_run.host->nowUs; }
 
 std::string escaped(const std::string &text) {
     std::string shown;
-    for (char c : text) shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : std::string(1, c);
+    for (char c : text)
+        shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : std::string(1, c);
     return shown;
 }
 
 void note(const std::string &line) {
     if (!g_run.tracing || !g_run.violation.empty()) return;
-    if (g_run.reads) g_run.trace.push_back(format("         %u x FT_Read: %s", g_run.reads, g_run.readBytes.c_str()));
+    if (g_run.reads)
+        g_run.trace.push_back(
+            format("         %u x FT_Read: %s", g_run.reads, g_run.readBytes.c_str()));
     g_run.reads = 0;
     g_run.readBytes.clear();
-    g_run.trace.push_back(format("%8.3f %s", double(now() - START_US) / 1e6, escaped(line).c_str()));
+    g_run.trace.push_back(
+        format("%8.3f %s", double(now() - START_US) / 1e6, escaped(line).c_str()));
 }
 
 // The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what) {
     if (!g_run.violation.empty()) return;
     note("VIOLATION: " + what);
-    g_run.violation = format("at %.3f s: %s", double(now() - START_US) / 1e6, escaped(what).c_str());
+    g_run.violation =
+        format("at %.3f s: %s", double(now() - START_US) / 1e6, escaped(what).c_str());
     g_run.host->stop = g_run.stopped = true;
 }
 
@@ -206,7 +217,8 @@ std::string describeEvent(const Event &e) {
                     : e.anchor == AFTER_WINDOW_OP ? format("after window operation #%llu: ", n)
                                                   : format("while file dialog #%llu answers: ", n);
     switch (e.action) {
-    case ACT_PRESS: return s + "press " + BUTTONS[e.target] + (e.patient ? " (as soon as it is enabled)" : "");
+    case ACT_PRESS:
+        return s + "press " + BUTTONS[e.target] + (e.patient ? " (as soon as it is enabled)" : "");
     case ACT_UNPLUG: return s + format("unplug adapter %d", e.target);
     case ACT_PLUG: return s + format("plug adapter %d", e.target);
     case ACT_REPLUG_OTHER_BOARD: return s + format("replug adapter %d with another ", e.target);
@@ -228,24 +240,30 @@ void setForeign(int f, bool present) {
     std::vector<SimListEntry> &list = simWorld().list;
     const SimListEntry entry = {-1, -1, g_run.foreign[size_t(f)]};
     for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].adapter < 0 && list[i].foreign.LocId == entry.foreign.LocId) list.erase(list.begin() + long(i));
+        if (list[i].adapter < 0 && list[i].foreign.LocId == entry.foreign.LocId)
+            list.erase(list.begin() + long(i));
     // Anywhere in the list, ahead of the adapters too.
-    if (present) list.insert(list.begin() + long(below(g_run.faults, uint32_t(list.size() + 1))), entry);
+    if (present)
+        list.insert(list.begin() + long(below(g_run.faults, uint32_t(list.size() + 1))), entry);
     g_run.foreignPresent[size_t(f)] = present;
 }
 
 void drawAdapter(Rng &r) {
-    static const char *const KINDS[] = {"current", "old", "invalid usb id", "damaged (bad checksum, our strings)",
+    static const char *const KINDS[] = {"current", "old", "invalid usb id",
+                                        "damaged (bad checksum, our strings)",
                                         "someone else's blank chip"};
     static const int32_t PORTS[] = {5, 6, 255, 0, 256, -1};
     const uint32_t k = below(r, 20);
     const AdapterKind kind = k < 13 ? KIND_CURRENT : k < 15 ? KIND_OLD : k < 17 ? KIND_INVALID
                              : k < 19 ? KIND_DAMAGED : KIND_FOREIGN_BLANK;
     SimAdapterConfig c;
-    c.usbId = kind == KIND_OLD ? USB_ID_OLD : kind == KIND_INVALID ? uint32_t(next(r)) : USB_ID_CURRENT;
+    c.usbId = kind == KIND_OLD       ? USB_ID_OLD
+              : kind == KIND_INVALID ? uint32_t(next(r))
+                                     : USB_ID_CURRENT;
     if (oneIn(r, 8)) c.product = "OBD1 EMU";  // found by its serial alone
     if (kind == KIND_DAMAGED) c.eeprom = SIM_EEPROM_BAD_CHECKSUM;
-    if (kind == KIND_FOREIGN_BLANK) c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
+    if (kind == KIND_FOREIGN_BLANK)
+        c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
     if (kind == KIND_FOREIGN_BLANK && c.eeprom == SIM_EEPROM_BAD_CHECKSUM) {
         c.manufacturer = "Other Maker";
         c.product = "USB Serial";
@@ -257,20 +275,22 @@ void drawAdapter(Rng &r) {
     SimAdapter &a = simAdapter(i);
     g_run.kinds.push_back(kind);
     g_run.boardGeneration.push_back(0);
-    SAY("  adapter %d: %s [%08X] \"%s\", ports %d/%d", i, KINDS[kind], c.usbId, a.channels[0].record.Description,
-        c.comPortA, c.comPortB);
+    SAY("  adapter %d: %s [%08X] \"%s\", ports %d/%d", i, KINDS[kind], c.usbId,
+        a.channels[0].record.Description, c.comPortA, c.comPortB);
     a.channels[1].listed = !hostile(r, 12, ", channel B not listed");
     if (hostile(r, 15, ", FT_GetDeviceInfo fails")) a.channels[0].deviceInfoStatus = FT_IO_ERROR;
     if (hostile(r, 10, ", FT_GetComPortNumber fails")) a.channels[0].comPortStatus = FT_IO_ERROR;
     if (const int ch = maybe(r, 15, 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
         a.channels[ch].openFails = true;
-    a.channels[0].failSetting = 1 + maybe(r, 15, 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
+    a.channels[0].failSetting =
+        1 + maybe(r, 15, 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
     a.eepromFailAtWord = maybe(r, 8, 64, ", EEPROM word %d fails");
     a.unplugAtEepromWord = maybe(r, 8, 64, ", unplugged at EEPROM word %d");
     // Word 63, the checksum, always differs from what an adapter needing an update holds.
     a.eepromDropWord = hostile(r, 6) ? oneIn(r, 2) ? 63 : int(below(r, 64)) : -1;
     a.eepromDropWrites = oneIn(r, 3) ? -1 : int(1 + below(r, 4));
-    if (a.eepromDropWord >= 0) SAY(", EEPROM word %d not stored %d times", a.eepromDropWord, a.eepromDropWrites);
+    if (a.eepromDropWord >= 0)
+        SAY(", EEPROM word %d not stored %d times", a.eepromDropWord, a.eepromDropWrites);
     a.readEeFails = hostile(r, 12, ", FT_ReadEE fails");
     a.reenumerateMs = below(r, 3000);
     SAY(", re-enumerates in %u ms\n    ", a.reenumerateMs);
@@ -289,10 +309,12 @@ void drawWorld() {
     static const uint32_t ADAPTER_COUNTS[] = {0, 1, 1, 1, 1, 1, 2, 3};
     static const uint32_t ODD_SIZES[] = {0, 1, 32767, 32769, 65536};
     static const FT_DEVICE_LIST_INFO_NODE FOREIGN[] = {
-        {0, FT_DEVICE_2232C, 0x04036010, 0, "", "Dual RS232 A", nullptr},  // a blank chip, not attached
+        // A blank chip that is not attached, another device, and records with our names that
+        // are not ours: another chip type, no id, a longer name.
+        {0, FT_DEVICE_2232C, 0x04036010, 0, "", "Dual RS232 A", nullptr},
         {0, 5, 0x04036001, 0, "FT12345", "USB Serial Converter", nullptr},
-        {0, 3, 0x04036010, 0, "KESTAA", "KESTA OBD1 EMU A", nullptr},  // our name, another chip
-        {0, FT_DEVICE_2232C, 0, 0, "KESTAA", "KESTA OBD1 EMU A", nullptr},  // our name, no id
+        {0, 3, 0x04036010, 0, "KESTAA", "KESTA OBD1 EMU A", nullptr},
+        {0, FT_DEVICE_2232C, 0, 0, "KESTAA", "KESTA OBD1 EMU A", nullptr},
         {0, FT_DEVICE_2232C, 0x04036010, 0, "X", "KESTA OBD1 EMU AX", nullptr},
     };
     static const SimFn CALLS[] = {SIM_READ, SIM_WRITE, SIM_WRITE_EE, SIM_READ_EE, SIM_OPEN,
@@ -307,11 +329,13 @@ void drawWorld() {
     const bool latency = !oneIn(r, 5);
     g_run.faultOneIn = g_run.hostility ? FAULT_RATES[below(r, 7)] : 0;
     g_run.shortReadOneIn = g_run.hostility ? SHORT_RATES[below(r, 5)] : 0;
-    SAY("world %llu: %u ms, hostility %d%s; library: ", (unsigned long long)g_run.seed, g_run.lengthMs,
-        g_run.hostility, g_run.wire ? ", wire timing" : "");
-    SAY("%s", g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str() : "calls do not fail");
+    SAY("world %llu: %u ms, hostility %d%s; library: ", (unsigned long long)g_run.seed,
+        g_run.lengthMs, g_run.hostility, g_run.wire ? ", wire timing" : "");
+    SAY("%s", g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str()
+                               : "calls do not fail");
     if (g_run.shortReadOneIn) SAY(", 1 FT_Read in %u comes back short", g_run.shortReadOneIn);
-    SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer", g_run.readEE ? "with" : "no", latency ? "with" : "no");
+    SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer", g_run.readEE ? "with" : "no",
+        latency ? "with" : "no");
     SAY("\n");
     if (!g_run.readEE) const_cast<D2xxApi *>(g_d2xx)->readEE = nullptr;
     if (!latency) const_cast<D2xxApi *>(g_d2xx)->setLatencyTimer = nullptr;
@@ -334,8 +358,8 @@ void drawWorld() {
         g_run.foreign.push_back(f);
         g_run.foreignPresent.push_back(false);
         const bool present = !oneIn(r, 3);
-        SAY("  foreign device %zu: type %u id %08X \"%s\" \"%s\"%s\n", g_run.foreign.size() - 1, f.Type, f.ID,
-            f.Description, f.SerialNumber, present ? "" : ", not attached yet");
+        SAY("  foreign device %zu: type %u id %08X \"%s\" \"%s\"%s\n", g_run.foreign.size() - 1,
+            f.Type, f.ID, f.Description, f.SerialNumber, present ? "" : ", not attached yet");
         if (present) setForeign(int(g_run.foreign.size() - 1), true);
     }
     const int adapters = int(g_run.kinds.size()), foreign = int(g_run.foreign.size());
@@ -344,23 +368,35 @@ void drawWorld() {
         const uint32_t kind = below(r, 20);
         e.action = kind < 12 ? ACT_PRESS : kind < 15 ? ACT_UNPLUG : kind < 17 ? ACT_PLUG
                    : kind < 19 ? ACT_REPLUG_OTHER_BOARD : ACT_TOGGLE_FOREIGN;
-        e.target = e.action == ACT_PRESS ? int(1 + below(r, 4)) : int(below(r, uint32_t(e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters)));
+        e.target =
+            e.action == ACT_PRESS
+                ? int(1 + below(r, 4))
+                : int(below(r, uint32_t(e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters)));
         e.patient = e.action == ACT_PRESS && !oneIn(r, 3);
         e.board = next(r);
         const uint32_t anchor = below(r, 4), call = below(r, 9);
         e.anchor = anchor < 2 ? AT_MS : anchor == 2 ? BEFORE_CALL : AFTER_WINDOW_OP;
         e.fn = CALLS[call];
-        e.n = e.anchor == AT_MS ? below(r, g_run.lengthMs) : e.anchor == BEFORE_CALL ? below(r, CALL_RANGES[call]) : below(r, 120);
-        if (e.action == ACT_PRESS || (e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters) > 0) addEvent(e);
+        e.n = e.anchor == AT_MS         ? below(r, g_run.lengthMs)
+              : e.anchor == BEFORE_CALL ? below(r, CALL_RANGES[call])
+                                        : below(r, 120);
+        if (e.action == ACT_PRESS || (e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters) > 0)
+            addEvent(e);
     }
     // The stop: at a random moment, or when the world's time is up.
     const uint32_t stop = below(r, 12);
-    const Anchor anchor = stop < 5 ? AT_MS : stop == 5 ? BEFORE_CALL : stop == 6 ? AFTER_WINDOW_OP : IN_DIALOG;
+    const Anchor anchor = stop < 5    ? AT_MS
+                          : stop == 5 ? BEFORE_CALL
+                          : stop == 6 ? AFTER_WINDOW_OP
+                                      : IN_DIALOG;
     const SimFn fn = oneIn(r, 2) ? SIM_READ : SIM_WRITE;
-    const uint64_t n = anchor == AT_MS ? below(r, g_run.lengthMs) : below(r, anchor == IN_DIALOG ? 3 : 200) * (anchor == BEFORE_CALL && fn == SIM_READ ? 100 : 1);
+    const uint64_t n = anchor == AT_MS ? below(r, g_run.lengthMs)
+                                       : below(r, anchor == IN_DIALOG ? 3 : 200) *
+                                             (anchor == BEFORE_CALL && fn == SIM_READ ? 100 : 1);
     if (stop < 8) addEvent({anchor, fn, n, ACT_STOP, 0, false, 0});
     // Mostly an image, so that many Writes and Reads get as far as their blocks.
-    for (uint32_t i = below(r, 6); i > 0; --i) g_run.answers.push_back(oneIn(r, 2) ? ANSWER_GOOD : Answer(below(r, 6)));
+    for (uint32_t i = below(r, 6); i > 0; --i)
+        g_run.answers.push_back(oneIn(r, 2) ? ANSWER_GOOD : Answer(below(r, 6)));
     SAY("  file dialogs answer:");
     for (Answer a : g_run.answers) SAY(" %s;", ANSWER_NAMES[a]);
     SAY(" then cancel\n");
@@ -398,7 +434,8 @@ void fire(size_t index) {
     if (e.action == ACT_UNPLUG || e.action == ACT_REPLUG_OTHER_BOARD) simUnplug(e.target);
     if (e.action == ACT_REPLUG_OTHER_BOARD) drawBoard(e.board, e.target);
     if (e.action == ACT_PLUG || e.action == ACT_REPLUG_OTHER_BOARD) simPlug(e.target);
-    if (e.action == ACT_TOGGLE_FOREIGN) setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
+    if (e.action == ACT_TOGGLE_FOREIGN)
+        setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
 }
 
 void fireAnchored(Anchor anchor, SimFn fn, uint64_t n) {
@@ -410,7 +447,8 @@ void fireAnchored(Anchor anchor, SimFn fn, uint64_t n) {
 
 // --- invariants ---
 
-const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ", " Read.\r\nRead data from ECU, wait... ",
+const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ",
+                               " Read.\r\nRead data from ECU, wait... ",
                                " Write.\r\nLoad binary file... ", " Update.\r\nUpdate, wait... "};
 const char OK_TAIL[] = " Ok.\r\nRe-connect...";
 const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
@@ -421,9 +459,11 @@ const char ANNOUNCE[] = "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ";
 const char *const KNOWN_LOG[] = {
     "Searching for device...\r\n", ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n",
     "RTP port:\t\tCOM%u.\r\n", "Datalog port:\tCOM%u.\r\n", "---\r\n",
-    "Invalid USBID.\r\nThe problem will be fixed after update.\r\n", "Kesta OBD1 EMU needs an update.\r\n",
+    "Invalid USBID.\r\nThe problem will be fixed after update.\r\n",
+    "Kesta OBD1 EMU needs an update.\r\n",
     "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n", CHOICE, UNABLE,
-    DISCONNECTED, OK_TAIL, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ", CANT_PROGRAM,
+    DISCONNECTED, OK_TAIL, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ",
+    CANT_PROGRAM,
 };
 // Failures held with a status text: the log text, then the status text.
 const char *const FAILURE_PAIRS[][2] = {
@@ -441,7 +481,8 @@ bool matches(const char *f, const char *t) {
     while (*f) {
         if (f[0] == '%' && f[1] == 'u') {
             unsigned value = 0, digits = 0;
-            for (; *t >= '0' && *t <= '9' && digits < 4; ++t, ++digits) value = value * 10 + unsigned(*t - '0');
+            for (; *t >= '0' && *t <= '9' && digits < 4; ++t, ++digits)
+                value = value * 10 + unsigned(*t - '0');
             if (value < 1 || value > 255 || t[-int(digits)] == '0') return false;
             f += 2;
         } else if (f[0] == '%') {
@@ -471,17 +512,20 @@ void checkBoard() {
     const int sure = g_run.okLogged ? g_run.blocks : g_run.blocks - 1;
     for (int b = 0; b < int(MEMORY_SIZE / BLOCK_WRITE_SIZE); ++b) {
         const size_t at = size_t(b) * BLOCK_WRITE_SIZE;
-        const bool sent = b < g_run.blocks && memcmp(memory + at, sentData(uint32_t(b)), BLOCK_WRITE_SIZE) == 0;
+        const bool sent =
+            b < g_run.blocks && memcmp(memory + at, sentData(uint32_t(b)), BLOCK_WRITE_SIZE) == 0;
         const bool old = memcmp(memory + at, g_run.before.data() + at, BLOCK_WRITE_SIZE) == 0;
         if (b < sure ? !sent : b < g_run.blocks ? !sent && !old : !old)
-            return violate(format("board block %d holds neither what was sent nor what it held", b));
+            return violate(
+                format("board block %d holds neither what was sent nor what it held", b));
     }
 }
 
 // Every operation that began reports how it ended (a stop excepted), and leaves the board right.
 void finishOp() {
     if (!g_run.op) return;
-    if (!g_run.reported && !g_run.stopped) violate(format("operation %d ended without reporting how", g_run.op));
+    if (!g_run.reported && !g_run.stopped)
+        violate(format("operation %d ended without reporting how", g_run.op));
     checkBoard();
     g_run.op = OP_NONE;
 }
@@ -489,11 +533,13 @@ void finishOp() {
 void startOp(int op) {
     finishOp();
     if (g_run.pendingPress != op)
-        return violate(g_run.pendingPress ? format("a press of button %d began operation %d", g_run.pendingPress, op)
+        return violate(g_run.pendingPress ? format("a press of button %d began operation %d",
+                                                   g_run.pendingPress, op)
                                           : format("operation %d began without a press", op));
     g_run.pendingPress = 0;
     const int adapter = g_run.identified;
-    if (!g_run.held.count(adapter * 2)) return violate("an operation began without the adapter's channel A");
+    if (!g_run.held.count(adapter * 2))
+        return violate("an operation began without the adapter's channel A");
     const uint8_t *memory = simAdapter(adapter).board.memory;
     g_run.op = op;
     g_run.opAdapter = adapter;
@@ -504,8 +550,9 @@ void startOp(int op) {
     g_run.lastReadWord = -1;
     g_run.reported = g_run.okLogged = g_run.blockFailed = g_run.awaitingAnswer = false;
     g_run.saved = g_run.eeFailed = g_run.lastReadDiffers = false;
-    g_run.needsUpdate = g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
-                        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
+    g_run.needsUpdate =
+        g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
+        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
 }
 
 // A press of an enabled button is honoured: its operation's opening text is the next opening
@@ -516,7 +563,8 @@ void startOp(int op) {
 void checkPressKept(const std::string *log) {
     if (!g_run.pendingPress || g_appState.requestedOperation != OP_NONE || g_run.stopped) return;
     if (log && *log == OPENING[g_run.pendingPress]) return;
-    violate(format("the press of button %d was lost: its request is gone and no operation began", g_run.pendingPress));
+    violate(format("the press of button %d was lost: its request is gone and no operation began",
+                   g_run.pendingPress));
 }
 
 void onLog(const std::string &t) {
@@ -547,7 +595,9 @@ void onLog(const std::string &t) {
 
 // --- the library, as the program sees it: the simulator behind a seeded fault injector ---
 
-std::string channelName(int c) { return c < 0 ? "no channel" : format("adapter %d %c", c / 2, "AB"[c % 2]); }
+std::string channelName(int c) {
+    return c < 0 ? "no channel" : format("adapter %d %c", c / 2, "AB"[c % 2]);
+}
 
 // The port is cycled only in the success tail of a complete operation; after an Update, once
 // all 64 words were written and (with FT_ReadEE) read back equal.
@@ -577,22 +627,26 @@ bool enter(SimFn fn, FT_STATUS &status) {
         g_run.pendingPress = 0;
         if (g_run.announced && !g_run.stopped)
             violate("a connection ended without the re-connect or the disconnect line");
-        if (!g_run.held.empty()) violate("a search began with " + channelName(*g_run.held.begin()) + " open");
+        if (!g_run.held.empty())
+            violate("a search began with " + channelName(*g_run.held.begin()) + " open");
     }
-    if (fn == SIM_WRITE_EE && (g_run.op != OP_UPDATE || g_run.reported)) violate("EEPROM written outside an Update");
+    if (fn == SIM_WRITE_EE && (g_run.op != OP_UPDATE || g_run.reported))
+        violate("EEPROM written outside an Update");
     if (fn == SIM_CYCLE_PORT) checkCycle();
     if (g_run.anchoredCalls >> fn & 1) fireAnchored(BEFORE_CALL, fn, g_run.calls[fn]);
     ++g_run.calls[fn];
     ++g_run.depth;
     if (!oneIn(g_run.faults, g_run.faultOneIn)) return false;
-    status = oneIn(g_run.faults, 4) ? FT_STATUS(next(g_run.faults)) | 1 : 1 + below(g_run.faults, 18);
+    status =
+        oneIn(g_run.faults, 4) ? FT_STATUS(next(g_run.faults)) | 1 : 1 + below(g_run.faults, 18);
     g_run.failedCall = true;
     return true;
 }
 
 FT_STATUS leave(SimFn fn, FT_STATUS status) {
     if (--g_run.depth == 0 && g_run.stopInCall && !g_run.settleUs) g_run.settleUs = now();
-    if (g_run.failedCall && g_run.tracing) note(format("%s fails by the world's hand: %u", simFnName(fn), status));
+    if (g_run.failedCall && g_run.tracing)
+        note(format("%s fails by the world's hand: %u", simFnName(fn), status));
     g_run.failedCall = false;
     return status;
 }
@@ -644,19 +698,27 @@ FT_STATUS FT_API cRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *don
 // Erase or a Write, on the adapter it began on, in address order, one in flight, carrying the
 // erase fill or the file.
 void checkPacket(int channel, const std::vector<uint8_t> &p) {
-    if (channel % 2 || !g_run.held.count(channel)) return violate("FT_Write on " + channelName(channel));
+    if (channel % 2 || !g_run.held.count(channel))
+        return violate("FT_Write on " + channelName(channel));
     if (p == std::vector<uint8_t>{'V', 'V'}) return;
     const bool read = p.size() == 5 && p[0] == 'R';
-    const uint32_t address = uint32_t(p[2]) << 8 | p[3], size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
+    const uint32_t address = uint32_t(p[2]) << 8 | p[3],
+                   size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
     if (!read && (p.size() != 133 || p[0] != 'W')) return violate("an unknown packet on channel A");
     if (read ? g_run.op != OP_READ : g_run.op != OP_ERASE && g_run.op != OP_WRITE)
-        return violate(read ? "a block read outside a Read" : "board memory written outside an Erase or a Write");
-    if (g_run.reported || channel / 2 != g_run.opAdapter) return violate("a block after the end, or to another adapter");
-    if (g_run.blockFailed || g_run.awaitingAnswer) return violate("a block sent after a failed or unanswered one");
-    if (address != uint32_t(g_run.blocks++) * size) return violate(format("block %04X out of order", address));
+        return violate(read ? "a block read outside a Read"
+                            : "board memory written outside an Erase or a Write");
+    if (g_run.reported || channel / 2 != g_run.opAdapter)
+        return violate("a block after the end, or to another adapter");
+    if (g_run.blockFailed || g_run.awaitingAnswer)
+        return violate("a block sent after a failed or unanswered one");
+    if (address != uint32_t(g_run.blocks++) * size)
+        return violate(format("block %04X out of order", address));
     if (read) return;
-    if (g_run.op == OP_WRITE && g_run.writeData.empty()) return violate("a block written before the file was loaded");
-    if (memcmp(p.data() + 4, sentData(address / size), size) != 0) return violate(format("block %04X carries other data", address));
+    if (g_run.op == OP_WRITE && g_run.writeData.empty())
+        return violate("a block written before the file was loaded");
+    if (memcmp(p.data() + 4, sentData(address / size), size) != 0)
+        return violate(format("block %04X carries other data", address));
     g_run.awaitingAnswer = true;
 }
 
@@ -688,15 +750,19 @@ void watchLibrary(const SimCall &call) {
         g_run.identified = call.adapter;
         g_run.identifiedId = r.ID;
         name.assign(r.Description, strnlen(r.Description, sizeof r.Description));
-        if (name.size() >= 2 && name.compare(name.size() - 2, 2, " A") == 0) name.resize(name.size() - 2);
+        if (name.size() >= 2 && name.compare(name.size() - 2, 2, " A") == 0)
+            name.resize(name.size() - 2);
         break;
     }
     case SIM_WRITE_EE:
         // Only for an adapter that needs it, through its channel A, with the image's words in
         // order; after all 64, a word is written again only when its read-back just differed.
-        if (channel != g_run.opAdapter * 2 || !g_run.needsUpdate) violate("EEPROM written on an adapter that needs no Update");
-        else if (word >= 64 || value != AdapterEepromImage[word] || g_run.eeFailed) violate(format("EEPROM word %u written with %04X", word, value));
-        else if (g_run.eeNext < 64 ? int(word) != g_run.eeNext : int(word) != g_run.lastReadWord || !g_run.lastReadDiffers)
+        if (channel != g_run.opAdapter * 2 || !g_run.needsUpdate)
+            violate("EEPROM written on an adapter that needs no Update");
+        else if (word >= 64 || value != AdapterEepromImage[word] || g_run.eeFailed)
+            violate(format("EEPROM word %u written with %04X", word, value));
+        else if (g_run.eeNext < 64 ? int(word) != g_run.eeNext
+                                   : int(word) != g_run.lastReadWord || !g_run.lastReadDiffers)
             violate(format("EEPROM word %u written out of order", word));
         if (!ok) g_run.eeFailed = true;
         else if (g_run.eeNext < 64) ++g_run.eeNext;
@@ -708,7 +774,8 @@ void watchLibrary(const SimCall &call) {
         if (ok && !g_run.lastReadDiffers && int(word) == g_run.eeVerified) ++g_run.eeVerified;
         break;
     case SIM_CYCLE_PORT:
-        if (channel != g_run.opAdapter * 2) violate("another channel than the operation's A cycled");
+        if (channel != g_run.opAdapter * 2)
+            violate("another channel than the operation's A cycled");
         break;
     default: break;
     }
@@ -738,7 +805,9 @@ void watchWindow(const std::string &event, bool done) {
             rule = rule && b[op] == buttonEnabledByRule(Operation(op), true, update);
         }
         const bool partial = event.compare(0, 7, "enable ") == 0 && event[7] != '4';
-        if (any && !rule && !partial) violate(format("buttons E%d R%d W%d U%d neither follow the rule nor are all off", b[1], b[2], b[3], b[4]));
+        if (any && !rule && !partial)
+            violate(format("buttons E%d R%d W%d U%d neither follow the rule nor are all off", b[1],
+                           b[2], b[3], b[4]));
         fireAnchored(AFTER_WINDOW_OP, SIM_READ, g_run.windowOps++);
         for (size_t i = 0; i < g_run.patient.size(); ++i) {
             const size_t index = g_run.patient[i];
@@ -750,30 +819,36 @@ void watchWindow(const std::string &event, bool done) {
         return;
     }
     note(event);
-    const std::string log = event.compare(0, 4, "log ") == 0 ? event.substr(4) : std::string("\x01");
+    const std::string log =
+        event.compare(0, 4, "log ") == 0 ? event.substr(4) : std::string("\x01");
     checkPressKept(&log);
     if (!g_run.expectLog.empty() && log != g_run.expectLog)
         violate("\"" + g_run.expectLog + "\" should have been reported here, not: " + event);
     if (!g_run.expectStatus.empty() && event != "status " + g_run.expectStatus + " hold 50")
-        violate("status \"" + g_run.expectStatus + "\" held 50 ticks should follow its log text, not: " + event);
+        violate("status \"" + g_run.expectStatus +
+                "\" held 50 ticks should follow its log text, not: " + event);
     g_run.expectLog.clear();
     g_run.expectStatus.clear();
     const size_t hold = event.rfind(" hold ");
     if (log != "\x01") {
         onLog(log);
     } else if (event.compare(0, 5, "type ") == 0) {
-        if (event.size() > 5 && event.substr(5) != g_run.identifiedName) violate("the type label shows another name than the adapter's");
+        if (event.size() > 5 && event.substr(5) != g_run.identifiedName)
+            violate("the type label shows another name than the adapter's");
     } else if (event.compare(0, 6, "label ") == 0) {
         const char *text = event.c_str() + 8;
-        if (*text && !matches(event[6] == '0' ? "Ver. %02X.%02X" : "COM%u", text)) violate("an unknown label text");
+        if (*text && !matches(event[6] == '0' ? "Ver. %02X.%02X" : "COM%u", text))
+            violate("an unknown label text");
     } else if (event.compare(0, 7, "status ") == 0) {
         const std::string text = event.substr(7, hold - 7), ticks = event.substr(hold + 6);
-        bool known = (text == "Connect the ECU with Kesta OBD1 EMU installed" && ticks == "4294967295") ||
-                     (text.empty() && ticks == "1");
+        bool known =
+            (text == "Connect the ECU with Kesta OBD1 EMU installed" && ticks == "4294967295") ||
+            (text.empty() && ticks == "1");
         for (const auto &pair : FAILURE_PAIRS) known = known || (text == pair[1] && ticks == "50");
         if (!known) violate("an unknown status text or hold");
     } else if (event.compare(0, 9, "progress ") == 0) {
-        if (atoi(event.c_str() + 9) < 1 || atoi(event.c_str() + 9) > 256) violate("a progress position out of range");
+        if (atoi(event.c_str() + 9) < 1 || atoi(event.c_str() + 9) > 256)
+            violate("a progress position out of range");
     } else if (event == "save dialog" || event == "open dialog") {
         if (event[0] == 's' ? g_run.op != OP_READ || g_run.blocks != 128 : g_run.op != OP_WRITE)
             violate("a file dialog outside its operation's step");
@@ -783,14 +858,16 @@ void watchWindow(const std::string &event, bool done) {
 }
 
 FileResult hLoadImageFile(const wchar_t *path, uint8_t *image) {
-    static const char *const TEXTS[] = {" Ok.\r\nWrite data to ECU, wait... ", "Can't open file!\r\n",
-                                        "Invalid file size!\r\n", "Can't read file!\r\n"};
+    static const char *const TEXTS[] = {" Ok.\r\nWrite data to ECU, wait... ",
+                                        "Can't open file!\r\n", "Invalid file size!\r\n",
+                                        "Can't read file!\r\n"};
     if (g_run.op != OP_WRITE || g_run.reported) violate("a file loaded outside a Write");
     const FileResult result = g_innerHost->loadImageFile(path, image);
     note(format("the file loads: %d", int(result)));
     g_run.expectLog = TEXTS[result];
     if (result == FILE_OK) g_run.writeData.assign(image, image + MEMORY_SIZE);
-    if (result == FILE_OK && g_run.host->files[path] != g_run.writeData) violate("the image loaded is not the file");
+    if (result == FILE_OK && g_run.host->files[path] != g_run.writeData)
+        violate("the image loaded is not the file");
     return result;
 }
 
@@ -799,8 +876,10 @@ FileResult hLoadImageFile(const wchar_t *path, uint8_t *image) {
 FileResult hSaveImageFile(const wchar_t *path, const uint8_t *image) {
     static const char *const TEXTS[] = {OK_TAIL, "Can't create file!\r\n", "Can't create file!\r\n",
                                         "Can't write file!\r\n"};
-    if (g_run.op != OP_READ || g_run.reported || g_run.blocks != 128) violate("a file saved outside a Read's save step");
-    if (memcmp(image, g_run.before.data(), MEMORY_SIZE) != 0) violate("the image saved is not the board's memory");
+    if (g_run.op != OP_READ || g_run.reported || g_run.blocks != 128)
+        violate("a file saved outside a Read's save step");
+    if (memcmp(image, g_run.before.data(), MEMORY_SIZE) != 0)
+        violate("the image saved is not the board's memory");
     const std::map<std::wstring, std::vector<uint8_t>> files = g_run.host->files;
     const FileResult result = g_innerHost->saveImageFile(path, image);
     note(format("the file saves: %d", int(result)));
@@ -848,8 +927,10 @@ std::string runWorld(uint64_t seed, bool tracing) {
     drawWorld();
     g_run.fired.assign(g_run.events.size(), false);
     for (size_t i = 0; i < g_run.events.size(); ++i)
-        if (g_run.events[i].anchor == AT_MS) g_run.host->atMs(START_US / 1000 + g_run.events[i].n, [i] { fire(i); });
-    g_run.host->atMs(START_US / 1000 + g_run.lengthMs, [] { requestStop("as the world's time is up"); });
+        if (g_run.events[i].anchor == AT_MS)
+            g_run.host->atMs(START_US / 1000 + g_run.events[i].n, [i] { fire(i); });
+    g_run.host->atMs(START_US / 1000 + g_run.lengthMs,
+                     [] { requestStop("as the world's time is up"); });
     g_run.host->limitUs = START_US + (g_run.lengthMs + 2000) * 1000ull;
 
     workerMain();
@@ -863,19 +944,23 @@ std::string runWorld(uint64_t seed, bool tracing) {
     if (g_run.host->windowOpsAfterStop) violate("a window operation after the stop");
     // Within one read time-out of the stop, or of the end of the library call then in flight.
     if (g_run.stopped && returned > std::max(g_run.stopUs, g_run.settleUs) + LINK_TIMEOUT_MS * 1000)
-        violate(format("the worker ended %.1f ms after the stop", double(returned - g_run.stopUs) / 1000));
-    if (!g_run.stopped && (!g_run.expectLog.empty() || !g_run.expectStatus.empty())) violate("a failure was not reported");
+        violate(format("the worker ended %.1f ms after the stop",
+                       double(returned - g_run.stopUs) / 1000));
+    if (!g_run.stopped && (!g_run.expectLog.empty() || !g_run.expectStatus.empty()))
+        violate("a failure was not reported");
     finishOp();
     if (!g_run.held.empty()) violate(channelName(*g_run.held.begin()) + " left open");
     if (simWorld().openHandles != 0) violate("the simulator has channels left open");
     for (const SimAdapter &a : simWorld().adapters)
-        if (a.board.protocolErrors) violate("the board saw a malformed packet: " + a.board.lastProtocolError);
+        if (a.board.protocolErrors)
+            violate("the board saw a malformed packet: " + a.board.lastProtocolError);
     return g_run.violation;
 }
 
 void onDeath() {
-    if (g_run.seed) fprintf(stderr, "campaign: world %llu crashed (replay: kesta_campaign --seed %llu)\n",
-                            (unsigned long long)g_run.seed, (unsigned long long)g_run.seed);
+    if (g_run.seed)
+        fprintf(stderr, "campaign: world %llu crashed (replay: kesta_campaign --seed %llu)\n",
+                (unsigned long long)g_run.seed, (unsigned long long)g_run.seed);
 }
 
 // Replays a world with its trace and prints both, the trace up to the violation.
@@ -883,9 +968,12 @@ void printWorld(uint64_t seed, size_t lines) {
     const std::string violation = runWorld(seed, true);
     printf("%s", g_run.world.c_str());
     const size_t shown = std::min(g_run.trace.size(), lines);
-    if (shown < g_run.trace.size()) printf("  ... %zu earlier trace lines\n", g_run.trace.size() - shown);
-    for (size_t i = g_run.trace.size() - shown; i < g_run.trace.size(); ++i) printf("  %s\n", g_run.trace[i].c_str());
-    printf("world %llu: %s\n", (unsigned long long)seed, violation.empty() ? "no violation" : violation.c_str());
+    if (shown < g_run.trace.size())
+        printf("  ... %zu earlier trace lines\n", g_run.trace.size() - shown);
+    for (size_t i = g_run.trace.size() - shown; i < g_run.trace.size(); ++i)
+        printf("  %s\n", g_run.trace[i].c_str());
+    printf("world %llu: %s\n", (unsigned long long)seed,
+           violation.empty() ? "no violation" : violation.c_str());
 }
 
 uint64_t freshBase() {
