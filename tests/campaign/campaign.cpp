@@ -93,6 +93,7 @@ struct Run {
     uint64_t seed;
     bool tracing;
     std::string world;  // the world in words, drawn when tracing
+    bool drawing;
     // What the world is.
     int hostility;  // 0 calm (only the user and the plugging) to 3
     uint32_t lengthMs, faultOneIn, shortReadOneIn;
@@ -136,7 +137,9 @@ Run g_run;
 const D2xxApi *g_inner;
 const Host *g_innerHost;
 
-#define SAY(...) (g_run.tracing ? void(g_run.world += format(__VA_ARGS__)) : void())
+// Adds to the world in words while it is drawn, when there is a trace to go with it.
+#define SAY(...) \
+    (g_run.tracing && g_run.drawing ? void(g_run.world += format(__VA_ARGS__)) : void())
 
 // A fault drawn "one in n" comes one in n * 6 / hostility, never in a calm world. `what` says it.
 bool hostile(Rng &r, uint32_t n, const char *what = "") {
@@ -192,7 +195,7 @@ void drawBoard(uint64_t seed, int index) {
     Rng r = {seed};
     b.version = uint16_t(next(r));
     b.versionReply = hostile(r, 4) ? SimVersionReply(below(r, 5)) : SIM_REPLY_NORMAL;
-    SAY("board %04X, \"VV\" reply %s", b.version, REPLIES[b.versionReply]);
+    SAY("%04X, \"VV\" reply %s", b.version, REPLIES[b.versionReply]);
     b.powered = !hostile(r, 12, ", unpowered");
     b.refuseWriteBlock = maybe(r, 6, 256, ", refuses write block %d");
     b.badChecksumReadBlock = maybe(r, 6, 128, ", bad checksum on read block %d");
@@ -202,6 +205,7 @@ void drawBoard(uint64_t seed, int index) {
     b.byteIntervalMs = hostile(r, 10) ? SLOW_MS[below(r, 4)] : 0;
     if (b.byteIntervalMs) SAY(", a byte every %u ms", b.byteIntervalMs);
     b.wireTiming = g_run.wire;
+    b.blockCommands = 0;
     for (size_t i = 0; i < sizeof b.memory; i += 8) {
         const uint64_t v = next(r);
         memcpy(b.memory + i, &v, 8);
@@ -221,7 +225,8 @@ std::string describeEvent(const Event &e) {
         return s + "press " + BUTTONS[e.target] + (e.patient ? " (as soon as it is enabled)" : "");
     case ACT_UNPLUG: return s + format("unplug adapter %d", e.target);
     case ACT_PLUG: return s + format("plug adapter %d", e.target);
-    case ACT_REPLUG_OTHER_BOARD: return s + format("replug adapter %d with another ", e.target);
+    case ACT_REPLUG_OTHER_BOARD:
+        return s + format("replug adapter %d with another board", e.target);
     case ACT_TOGGLE_FOREIGN: return s + format("foreign device %d comes or goes", e.target);
     case ACT_STOP: break;
     }
@@ -232,7 +237,7 @@ void addEvent(const Event &e) {
     g_run.events.push_back(e);
     if (e.anchor == BEFORE_CALL) g_run.anchoredCalls |= 1u << e.fn;
     SAY("  %s", describeEvent(e).c_str());
-    if (e.action == ACT_REPLUG_OTHER_BOARD) drawBoard(e.board, -1);
+    if (e.action == ACT_REPLUG_OTHER_BOARD) SAY(" "), drawBoard(e.board, -1);
     SAY("\n");
 }
 
@@ -293,7 +298,7 @@ void drawAdapter(Rng &r) {
         SAY(", EEPROM word %d not stored %d times", a.eepromDropWord, a.eepromDropWrites);
     a.readEeFails = hostile(r, 12, ", FT_ReadEE fails");
     a.reenumerateMs = below(r, 3000);
-    SAY(", re-enumerates in %u ms\n    ", a.reenumerateMs);
+    SAY(", re-enumerates in %u ms\n    board ", a.reenumerateMs);
     drawBoard(next(r), i);
     SAY("\n");
     if (oneIn(r, 6)) {
@@ -322,6 +327,7 @@ void drawWorld() {
     static const uint32_t CALL_RANGES[] = {40000, 700, 150, 200, 12, 30, 8, 3, 100};
     Rng r = {g_run.seed};
     RecordingHost &host = *g_run.host;
+    g_run.drawing = true;
     g_run.hostility = int(below(r, 4));
     g_run.lengthMs = 500 + below(r, 60000);
     g_run.wire = oneIn(r, 3);
@@ -400,6 +406,7 @@ void drawWorld() {
     SAY("  file dialogs answer:");
     for (Answer a : g_run.answers) SAY(" %s;", ANSWER_NAMES[a]);
     SAY(" then cancel\n");
+    g_run.drawing = false;
 }
 
 // --- the world's events ---
