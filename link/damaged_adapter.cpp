@@ -91,7 +91,8 @@ bool openDamagedAdapter(const FT_DEVICE_LIST_INFO_NODE *records, uint32_t count,
                 probed = &g_probed[g_probedCount++];
                 *probed = {r.LocId, 0};
             }
-            probed->unreadProbes = result == PROBE_UNREAD ? probed->unreadProbes + 1 : UNREAD_PROBES;
+            probed->unreadProbes =
+                result == PROBE_UNREAD ? probed->unreadProbes + 1 : UNREAD_PROBES;
             continue;
         }
         if (openChannel(r.LocId, a) != LINK_OK) return false;
@@ -107,7 +108,8 @@ void forgetDepartedDevices(const FT_DEVICE_LIST_INFO_NODE *records, uint32_t cou
     for (int p = 0; p < g_probedCount; ++p) {
         bool present = false;
         for (uint32_t i = 0; i < count && !present; ++i)
-            present = records[i].LocId == g_probed[p].locId && isBlankChannel(records[i], BLANK_CHANNEL_A);
+            present = records[i].LocId == g_probed[p].locId &&
+                      isBlankChannel(records[i], BLANK_CHANNEL_A);
         if (present) g_probed[kept++] = g_probed[p];
     }
     g_probedCount = kept;

@@ -359,7 +359,8 @@ TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
     EXPECT_EQ(workerMain(), 0);
     EXPECT_EQ(simCount(SIM_READ_EE), 1 + 64);
-    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE), host.logTexts.end());
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE),
+              host.logTexts.end());
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
 }
 
