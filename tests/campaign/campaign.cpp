@@ -11,7 +11,10 @@
 //   kesta_campaign --seed S      replays world S: the world in words and its trace
 #include <sanitizer/common_interface_defs.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -626,7 +629,7 @@ bool enter(SimFn fn, FT_STATUS &status) {
     // A hang in virtual time: the worker calls or reads the clock on and on.
     if (++g_run.allCalls > CALL_CAP || g_run.host->clockReads > CALL_CAP)
         violate("more library calls than any world needs");
-    if (g_run.allCalls > 2 * CALL_CAP) abort();  // not even the stop ended it; see onDeath
+    if (g_run.allCalls > 2 * CALL_CAP) abort();  // not even the stop ended it: onDeath names it
     checkPressKept(nullptr);
     if (fn == SIM_CREATE_LIST) {
         // A search begins: the connection before it has ended with its last line, and the
@@ -965,11 +968,15 @@ std::string runWorld(uint64_t seed, bool tracing) {
     return g_run.violation;
 }
 
+// Names the world the process dies in. AddressSanitizer calls back; UndefinedBehaviorSanitizer,
+// which has a runtime of its own, aborts (see below), as does a hang that outlasts the stop.
 void onDeath() {
-    if (g_run.seed)
-        fprintf(stderr, "campaign: world %llu crashed (replay: kesta_campaign --seed %llu)\n",
-                (unsigned long long)g_run.seed, (unsigned long long)g_run.seed);
+    char text[160];
+    const int n = snprintf(text, sizeof text, "campaign: world %llu died (replay: --seed %llu)\n",
+                           (unsigned long long)g_run.seed, (unsigned long long)g_run.seed);
+    if (g_run.seed && n > 0 && write(2, text, size_t(n)) < 0) return;
 }
+void onAbort(int) { onDeath(); }
 
 // Replays a world with its trace and prints both, the trace up to the violation.
 void printWorld(uint64_t seed, size_t lines) {
@@ -996,8 +1003,11 @@ uint64_t freshBase() {
 
 }  // namespace
 
+extern "C" const char *__ubsan_default_options() { return "abort_on_error=1:print_stacktrace=1"; }
+
 int main(int argc, char **argv) {
     __sanitizer_set_death_callback(onDeath);
+    signal(SIGABRT, onAbort);
     uint64_t fresh = DEFAULT_FRESH_WORLDS;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--seed") == 0) {
