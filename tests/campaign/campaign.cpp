@@ -117,7 +117,7 @@ struct Run {
     std::vector<std::string> trace;
     uint32_t reads;  // FT_Read calls not yet in the trace
     std::string readBytes, violation;
-    uint64_t calls[16], allCalls, windowOps;
+    uint64_t calls[32], allCalls, windowOps;  // calls by SimFn
     int dialogs, depth;
     std::set<int> held;  // channels the program holds open: adapter * 2 + channel
     bool failedCall;     // the call in progress fails by the world's hand
@@ -792,6 +792,7 @@ void watchLibrary(const SimCall &call) {
     }
 }
 
+static_assert(sizeof(D2xxApi) == 16 * sizeof(void *), "one wrapper per library entry");
 const D2xxApi CAMPAIGN_LIBRARY = {
     FAULTY(SIM_CREATE_LIST, createDeviceInfoList), FAULTY(SIM_GET_LIST, getDeviceInfoList),
     FAULTY(SIM_OPEN, openEx), FAULTY(SIM_CLOSE, close), FAULTY(SIM_SET_BAUD, setBaudRate),
