@@ -26,6 +26,16 @@ if(THREADED_TEST_SOURCES)
   kesta_test_suite(kesta_tests_tsan "thread" ${THREADED_TEST_SOURCES})
 endif()
 
+# The seeded fault campaign: random hostile worlds against the whole core, in virtual time. It
+# stops at the first undefined behaviour too, so that a world that breaks is never passed over.
+add_executable(kesta_campaign tests/campaign/campaign.cpp ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES}
+               ${SIM_SOURCES})
+target_include_directories(kesta_campaign PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(kesta_campaign PRIVATE -O1 -fsanitize=address,undefined -fno-sanitize-recover=all
+                       -fno-omit-frame-pointer -g)
+target_link_options(kesta_campaign PRIVATE -fsanitize=address,undefined)
+add_test(NAME Campaign COMMAND kesta_campaign)
+
 # A short demonstration of the link against the simulator.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/demo/link_demo.cpp)
   add_executable(link_demo tools/demo/link_demo.cpp ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES} ${SIM_SOURCES})

@@ -345,6 +345,25 @@ TEST_F(UpdateOperation, WithoutReadEEAnAdapterWithABadChecksumComesBackBlankAndI
     EXPECT_STREQ(simAdapter(0).channels[0].record.SerialNumber, "");
 }
 
+// A probe whose FT_ReadEE failed once judged nothing: the next search probes again and finds our
+// damaged adapter, instead of leaving it alone for as long as it stays plugged in.
+TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
+    RecordingHost &host = installRecordingHost();
+    SimAdapterConfig config;
+    config.eeprom = SIM_EEPROM_BAD_CHECKSUM;
+    simAddAdapter(config);
+    simAdapter(0).readEeFails = true;
+    simWorld().onCall = [](const SimCall &call) {
+        if (call.fn == SIM_READ_EE) simAdapter(0).readEeFails = false;
+    };
+    host.whenEvent("buttons ready", [&host] { host.stop = true; });
+    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(simCount(SIM_READ_EE), 1 + 64);
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE),
+              host.logTexts.end());
+    EXPECT_TRUE(host.buttons[OP_UPDATE]);
+}
+
 // Someone else's blank chip, alone on the bus: probed once each time it is plugged in, never
 // written, cycled or shown.
 struct ForeignCase {

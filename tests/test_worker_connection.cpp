@@ -443,7 +443,7 @@ TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
     host.whenEvent(READY, [this] {
         host.press(OP_WRITE);  // cancelled: the connection stays
         // The user presses Erase the moment the buttons are back, before the report runs.
-        host.whenEvent("enable 4 off", [this] { host.press(OP_ERASE); });
+        host.whenEvent(READY, [this] { host.press(OP_ERASE); });
     });
     host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [this] { stopNow(); });
     run();

@@ -79,14 +79,12 @@ void failureHold(const OperationOutcome &outcome) {
 }
 
 // Re-enables the buttons after a failure that keeps the connection. The pending request is
-// emptied first: a press made once the buttons are back must survive.
+// emptied first: a press made once the buttons are back must survive. All four change in one
+// window operation: between single-button changes a press of the first button back would be
+// followed by the next ones coming on, and a second press would overwrite the first request.
 void restoreButtons() {
     g_appState.requestedOperation = OP_NONE;
-    const bool update = g_appState.updateRequired != 0;
-    enableOneButton(OP_ERASE, !update);
-    enableOneButton(OP_READ, !update);
-    enableOneButton(OP_WRITE, !update);
-    enableOneButton(OP_UPDATE, update);
+    applyButtonStates(true);
 }
 
 // Offers the choice when the board answers or an update is due. False: the link is lost.

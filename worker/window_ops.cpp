@@ -72,7 +72,3 @@ void showProgressStep(uint32_t position) {
 void applyButtonStates(bool ready) {
     if (workerWindowOpen()) g_host->setButtonStates(ready);
 }
-
-void enableOneButton(Operation button, bool enable) {
-    if (workerWindowOpen()) g_host->enableButton(button, enable);
-}

@@ -23,4 +23,3 @@ void setInfoLabel(InfoLabel label, const char *format, ...)
 void showStatusLine(const wchar_t *text, uint32_t hold);
 void showProgressStep(uint32_t position);
 void applyButtonStates(bool ready);
-void enableOneButton(Operation button, bool enable);

@@ -19,6 +19,7 @@ bool windowOp(const std::string &what) {
         return false;
     }
     rec().events.push_back(what);
+    if (rec().watch) rec().watch(what, false);
     return true;
 }
 
@@ -40,7 +41,9 @@ void fireEventTriggers(const std::string &event) {
 struct AfterOp {
     size_t before = rec().events.size();
     ~AfterOp() {
-        if (rec().events.size() > before) fireEventTriggers(rec().events.back());
+        if (rec().events.size() == before) return;
+        if (rec().watch) rec().watch(rec().events.back(), true);
+        fireEventTriggers(rec().events.back());
     }
 };
 
@@ -102,6 +105,7 @@ void enableButton(Operation button, bool enable) {
 }
 
 bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
+    AfterOp after;
     if (!windowOp(kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog")) return false;
     rec().dialogs.push_back({kind, fileName});
     std::wstring chosen = fileName;
@@ -124,6 +128,7 @@ FileResult loadImageFile(const wchar_t *path, uint8_t *image) {
     auto it = rec().files.find(path);
     if (it == rec().files.end() || locked(path)) return FILE_OPEN_FAILED;
     if (it->second.size() != MEMORY_SIZE) return FILE_BAD_SIZE;
+    if (rec().failLoads) return FILE_IO_FAILED;
     memcpy(image, it->second.data(), MEMORY_SIZE);
     return FILE_OK;
 }

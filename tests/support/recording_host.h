@@ -40,9 +40,14 @@ struct RecordingHost {
     std::map<std::wstring, std::vector<uint8_t>> files;
     std::vector<std::wstring> lockedFiles;
     bool failSaves = false;
+    bool failLoads = false;  // a file opened for a Write breaks off while it is read
     std::function<bool(FileDialogKind, std::wstring &)> answerDialog;  // null: cancel
     std::vector<std::pair<FileDialogKind, std::wstring>> dialogs;     // kind and initial name
     std::wstring programPath = L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe";
+
+    // Sees every window operation carried out, as recorded in `events`: before it (false) and
+    // once its effect is visible (true).
+    std::function<void(const std::string &event, bool done)> watch;
 
     // Triggers.
     std::vector<std::pair<std::string, std::function<void()>>> eventTriggers;
