@@ -18,12 +18,6 @@ constexpr int RIGHT_PICTURE_LAST_PIXEL = 101;
 constexpr UINT HOVER_REPORT_DELAY_MS = 50;
 constexpr int PROGRESS_MAX = 255;
 
-constexpr int OPERATION_BUTTON_COUNT = 4;
-constexpr int OPERATION_BUTTONS[OPERATION_BUTTON_COUNT] = {IDC_ERASE, IDC_READ, IDC_WRITE,
-                                                           IDC_UPDATE};
-constexpr int OPERATION_ICONS[OPERATION_BUTTON_COUNT] = {IDI_ERASE, IDI_READ, IDI_WRITE,
-                                                         IDI_UPDATE};
-
 HFONT createStatusFont() {
     LOGFONTW font = {};
     font.lfHeight = -14;
@@ -56,12 +50,12 @@ void initMainWindowControls() {
     if (right) setPicture(IDC_PICTURE_RIGHT, recolourBitmapBackground(right, GetSysColor(COLOR_MENU)));
     setPicture(IDC_PICTURE_CENTER, LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_PICTURE_CENTER)));
 
-    for (int i = 0; i < OPERATION_BUTTON_COUNT; ++i) {
-        HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(OPERATION_ICONS[i]));
-        SendDlgItemMessageW(window, OPERATION_BUTTONS[i], BM_SETIMAGE, IMAGE_ICON,
+    for (const OperationButton &button : OPERATION_BUTTONS) {
+        HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(button.iconId));
+        SendDlgItemMessageW(window, button.controlId, BM_SETIMAGE, IMAGE_ICON,
                             reinterpret_cast<LPARAM>(icon));
-        addButtonTooltip(OPERATION_BUTTONS[i]);
-        SendDlgItemMessageW(window, OPERATION_BUTTONS[i], BM_SETSTYLE, BS_FLAT, TRUE);
+        addButtonTooltip(button.controlId);
+        SendDlgItemMessageW(window, button.controlId, BM_SETSTYLE, BS_FLAT, TRUE);
     }
 
     SendDlgItemMessageW(window, IDC_STATUS, WM_SETFONT,
@@ -74,7 +68,8 @@ void initMainWindowControls() {
     SetWindowTheme(GetDlgItem(window, IDC_PROGRESS), L" ", L" ");
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETBARCOLOR, 0, STATUS_GREEN);
 
-    for (int id : OPERATION_BUTTONS) EnableWindow(GetDlgItem(window, id), FALSE);
+    for (const OperationButton &button : OPERATION_BUTTONS)
+        EnableWindow(GetDlgItem(window, button.controlId), FALSE);
 
     // The pane bounds itself by trimming; the edit control's default limit would refuse
     // appends before a trim is ever due.

@@ -5,8 +5,7 @@
 
 #include <cwchar>
 
-#include "link/d2xx_loader.h"
-#include "link/link.h"
+#include "app/d2xx_loader.h"
 #include "worker/worker.h"
 
 namespace {
@@ -16,11 +15,23 @@ constexpr int FOREIGN_TITLE_PREFIX_LENGTH = 3;
 constexpr int FOREIGN_TITLE_CAPACITY = 256;
 // A foreign window that does not answer within this time is left alone.
 constexpr UINT FOREIGN_SEND_TIMEOUT_MS = 3000;
-// How long closing the window waits for the worker to notice its stop request. The worker's
-// longest uninterruptible step is one vendor library read (300 ms).
+// How long closing the window waits for the worker to notice its stop request. Most steps of
+// the worker end within one vendor library read (300 ms) of it. Two run on regardless, and take
+// longer: Update's 64 EEPROM writes with their read-back, so that a stop alone never leaves the
+// adapter with half an image, and the search's probe of a blank chip (64 EEPROM reads). A worker
+// that outlasts this wait is ended where it stands (TerminateThread below): an Update cut there
+// leaves a half-written EEPROM that the next Update mends (the search recognises the adapter
+// even when it comes up blank), and a probe cut there has only read.
 constexpr DWORD WORKER_STOP_TIMEOUT_MS = 2000;
 
-DWORD WINAPI workerThreadProc(LPVOID) { return static_cast<DWORD>(workerMain()); }
+D2xxApi library;  // filled from FTD2XX.dll before the worker starts
+// The worker thread's record. Only the worker touches it while it runs; the shutdown closes its
+// channels after the worker has stopped.
+Worker worker;
+
+DWORD WINAPI workerThreadProc(LPVOID record) {
+    return static_cast<DWORD>(workerMain(*static_cast<Worker *>(record)));
+}
 
 bool registerMainClass(HINSTANCE instance) {
     WNDCLASSEXW wc = {};
@@ -68,7 +79,7 @@ void initialiseOnFirstShow(HWND window) {
     g_appState.mainWindow = window;
     centreWindow(GetDesktopWindow());
     initMainWindowControls();
-    if (const wchar_t *failure = loadD2xxLibrary()) {
+    if (const wchar_t *failure = loadD2xxLibrary(library)) {
         showFatalError(failure);
         return;
     }
@@ -193,7 +204,10 @@ BOOL CALLBACK findForeignWindow(HWND window, LPARAM) {
 
 int startWorker() {
     HANDLE thread = nullptr;
-    if (initWin32Host()) thread = CreateThread(nullptr, 0, workerThreadProc, nullptr, 0, nullptr);
+    if (initWin32Host()) {
+        worker = makeWorker(&library, win32Clock(), win32Host());
+        thread = CreateThread(nullptr, 0, workerThreadProc, &worker, 0, nullptr);
+    }
     g_appState.workerThread = thread;
     if (!thread) {
         SendMessageW(mainWindow(), WM_LOG_APPEND,
@@ -236,8 +250,11 @@ bool shutdownWorker() {
         CloseHandle(thread);
         g_appState.workerThread = nullptr;
     }
-    closeChannel(g_channels.channelA);
-    closeChannel(g_channels.channelB);
+    // Before any start the record holds no library and no channel.
+    if (worker.link.d2xx) {
+        closeChannel(worker.link, worker.link.channels.channelA);
+        closeChannel(worker.link, worker.link.channels.channelB);
+    }
     return true;
 }
 

@@ -25,7 +25,6 @@ enum : UINT {
     WM_HOST_SHOW_STATUS,      // wParam: UTF-16 text, lParam: hold
     WM_HOST_SHOW_PROGRESS,    // posted; the position waits in win32_host.cpp
     WM_HOST_SET_BUTTONS,      // wParam: ready
-    WM_HOST_ENABLE_BUTTON,    // wParam: Operation, lParam: enable
     WM_HOST_ASK_IMAGE_FILE,   // posted; the request waits in win32_host.cpp
 };
 
@@ -41,6 +40,16 @@ constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
 
 inline HWND mainWindow() { return static_cast<HWND>(g_appState.mainWindow.load()); }
 inline HINSTANCE appInstance() { return static_cast<HINSTANCE>(g_appState.instance.load()); }
+
+// The four operation buttons, in the window's order: control, operation, icon and hover text.
+struct OperationButton {
+    int controlId;
+    Operation operation;
+    int iconId;
+    const wchar_t *description;
+};
+constexpr int OPERATION_BUTTON_COUNT = 4;
+extern const OperationButton OPERATION_BUTTONS[OPERATION_BUTTON_COUNT];
 
 // main_window.cpp
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -62,7 +71,10 @@ HWND addButtonTooltip(int controlId);
 void appendLog(const wchar_t *text);
 
 // status_line.cpp
+// The status line and the progress bar share one place: each of these shows its own and hides
+// the other, and sets the status hold (a progress position has none).
 void showStatusText(const wchar_t *text, uint32_t hold);
+void showProgressPosition(uint32_t position);
 void bannerAndStatusTick();
 // Answers a tooltip's text request with nothing and reports the hovered button instead.
 void onButtonHover(LPARAM notification);
@@ -73,8 +85,13 @@ void requestOperation(Operation operation);
 void setButtonStates(bool ready);
 
 // win32_host.cpp
-// Creates the stop and request events and installs the Win32 host; false when it cannot.
+struct Host;
+struct ClockSeam;
+// Creates the stop, request and answer events; false when it cannot.
 bool initWin32Host();
+// The Win32 host and its clock, for the worker's record.
+const Host *win32Host();
+const ClockSeam *win32Clock();
 // Asks the worker to stop; from then on every window operation of the host does nothing.
 void requestWorkerStop();
 bool workerStopRequested();

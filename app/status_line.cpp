@@ -14,19 +14,6 @@ namespace {
 // How long a hover description stays, in timer ticks.
 constexpr uint32_t HOVER_STATUS_HOLD = 5;
 
-struct OperationButton {
-    int controlId;
-    Operation operation;
-    const wchar_t *description;
-};
-
-constexpr OperationButton OPERATION_BUTTONS[] = {
-    {IDC_ERASE, OP_ERASE, L"Erase memory"},
-    {IDC_READ, OP_READ, L"Read memory"},
-    {IDC_WRITE, OP_WRITE, L"Write memory"},
-    {IDC_UPDATE, OP_UPDATE, L"Update memory"},
-};
-
 uint32_t bannerTick = BANNER_TICK_START;
 const wchar_t *shownBanner = L"";  // the template's empty banner
 
@@ -36,16 +23,32 @@ const OperationButton *findButton(int controlId) {
     return nullptr;
 }
 
+void showStrip(HWND window, bool progress) {
+    ShowWindow(GetDlgItem(window, IDC_PROGRESS), progress ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(window, IDC_STATUS), progress ? SW_HIDE : SW_SHOW);
+}
+
 }  // namespace
+
+const OperationButton OPERATION_BUTTONS[OPERATION_BUTTON_COUNT] = {
+    {IDC_ERASE, OP_ERASE, IDI_ERASE, L"Erase memory"},
+    {IDC_READ, OP_READ, IDI_READ, L"Read memory"},
+    {IDC_WRITE, OP_WRITE, IDI_WRITE, L"Write memory"},
+    {IDC_UPDATE, OP_UPDATE, IDI_UPDATE, L"Update memory"},
+};
 
 void showStatusText(const wchar_t *text, uint32_t hold) {
     HWND window = mainWindow();
-    if (hold != 0) {
-        ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_HIDE);
-        ShowWindow(GetDlgItem(window, IDC_STATUS), SW_SHOW);
-    }
+    showStrip(window, false);
     SetDlgItemTextW(window, IDC_STATUS, text);
     g_appState.statusHold = hold;
+}
+
+void showProgressPosition(uint32_t position) {
+    HWND window = mainWindow();
+    showStrip(window, true);
+    g_appState.statusHold = 0;
+    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, position, 0);
 }
 
 void bannerAndStatusTick() {

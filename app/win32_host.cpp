@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "link/clock.h"
 #include "worker/host.h"
 
 namespace {
@@ -45,17 +46,6 @@ LRESULT sendToWindow(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND window = mainWindow();
     if (stopFlag || !window) return 0;
     return SendMessageW(window, message, wParam, lParam);
-}
-
-int buttonControl(Operation button) {
-    switch (button) {
-    case OP_ERASE: return IDC_ERASE;
-    case OP_READ: return IDC_READ;
-    case OP_WRITE: return IDC_WRITE;
-    case OP_UPDATE: return IDC_UPDATE;
-    case OP_NONE: break;
-    }
-    return 0;
 }
 
 int infoLabelControl(InfoLabel label) {
@@ -104,10 +94,6 @@ void hostShowProgress(uint32_t position) {
 }
 
 void hostSetButtonStates(bool ready) { sendToWindow(WM_HOST_SET_BUTTONS, ready, 0); }
-
-void hostEnableButton(Operation button, bool enable) {
-    sendToWindow(WM_HOST_ENABLE_BUTTON, button, enable);
-}
 
 // Posted, never sent: the dialog must not run inside a message sent by another thread, where
 // Windows refuses the COM calls that some shell folders make. The wait ends on the answer or on a
@@ -161,9 +147,9 @@ bool hostStopRequested() { return stopFlag; }
 
 const Host WIN32_HOST = {
     hostAppendLog,      hostClearLog,     hostSetTypeLabel,    hostSetInfoLabel,
-    hostShowStatus,     hostShowProgress, hostSetButtonStates, hostEnableButton,
-    hostAskImageFile,   hostFatalError,   loadImageFileWin32,  saveImageFileWin32,
-    hostProgramPath,    hostWaitForRequest,
+    hostShowStatus,     hostShowProgress, hostSetButtonStates, hostAskImageFile,
+    hostFatalError,     loadImageFileWin32, saveImageFileWin32, hostProgramPath,
+    hostWaitForRequest,
 };
 
 const ClockSeam WIN32_CLOCK = {hostTickCount, hostSleep, hostStopRequested};
@@ -199,11 +185,11 @@ bool initWin32Host() {
     if (!stopEvent) stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!requestEvent) requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!answerEvent) answerEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!stopEvent || !requestEvent || !answerEvent) return false;
-    g_host = &WIN32_HOST;
-    g_clockSeam = &WIN32_CLOCK;
-    return true;
+    return stopEvent && requestEvent && answerEvent;
 }
+
+const Host *win32Host() { return &WIN32_HOST; }
+const ClockSeam *win32Clock() { return &WIN32_CLOCK; }
 
 void requestWorkerStop() {
     stopFlag = true;
@@ -218,12 +204,7 @@ void signalOperationRequest() {
 
 void applyPostedProgress() {
     const uint32_t position = pendingProgress.exchange(0);
-    if (position == 0) return;
-    HWND window = mainWindow();
-    ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_SHOW);
-    ShowWindow(GetDlgItem(window, IDC_STATUS), SW_HIDE);
-    g_appState.statusHold = 0;
-    SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, position, 0);
+    if (position != 0) showProgressPosition(position);
 }
 
 bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) {
@@ -250,19 +231,12 @@ bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &resu
             SetDlgItemTextW(window, control, reinterpret_cast<const wchar_t *>(lParam));
         break;
     case WM_HOST_SHOW_STATUS:
-        ShowWindow(GetDlgItem(window, IDC_PROGRESS), SW_HIDE);
-        ShowWindow(GetDlgItem(window, IDC_STATUS), SW_SHOW);
-        SetDlgItemTextW(window, IDC_STATUS, reinterpret_cast<const wchar_t *>(wParam));
-        g_appState.statusHold = static_cast<uint32_t>(lParam);
+        showStatusText(reinterpret_cast<const wchar_t *>(wParam), static_cast<uint32_t>(lParam));
         break;
     case WM_HOST_SHOW_PROGRESS:  // taken above
         break;
     case WM_HOST_SET_BUTTONS:
         setButtonStates(wParam != 0);
-        break;
-    case WM_HOST_ENABLE_BUTTON:
-        if (int control = buttonControl(static_cast<Operation>(wParam)))
-            EnableWindow(GetDlgItem(window, control), lParam != 0);
         break;
     case WM_HOST_ASK_IMAGE_FILE:
         dialogRequest.chosen = askImageFile(dialogRequest.kind, dialogRequest.fileName);

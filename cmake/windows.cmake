@@ -5,7 +5,7 @@ set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
 
-add_library(kesta_core STATIC ${CORE_SOURCES} ${CMAKE_SOURCE_DIR}/link/d2xx_loader_win32.cpp)
+add_library(kesta_core STATIC ${CORE_SOURCES})
 target_include_directories(kesta_core PUBLIC ${CMAKE_SOURCE_DIR})
 
 if(APP_SOURCES AND EXISTS ${CMAKE_SOURCE_DIR}/res/app.rc)

@@ -2,7 +2,8 @@
 //
 // The byte transport measures its deadlines here and the worker spends its pauses here, so tests
 // run in virtual time. Filled once by the host before the worker starts (Win32 tick count and
-// events on Windows, a virtual clock in tests). Called on the worker thread only.
+// events on Windows, a virtual clock in tests) and handed down inside the `Link`. Called on the
+// worker thread only.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,3 @@ struct ClockSeam {
     // True once the program is closing: every wait ends and the worker winds down.
     bool (*stopRequested)();
 };
-
-extern const ClockSeam *g_clockSeam;
-
-inline uint32_t tickCount() { return g_clockSeam->tickCount(); }
-inline void pauseMs(uint32_t ms) { g_clockSeam->sleep(ms); }
-inline bool stopRequested() { return g_clockSeam->stopRequested(); }

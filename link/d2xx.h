@@ -1,10 +1,10 @@
 // The D2XX seam: the vendor's adapter library as this program uses it.
 //
-// The core never calls the library directly. It calls through `g_d2xx`, a table of function
-// pointers filled once before the worker starts: from FTD2XX.dll on Windows
-// (d2xx_loader_win32.cpp), or from the simulator in native tests and in the FTD2XX.dll stand-in.
-// Only the worker thread calls through the table, except `closeChannel` at shutdown, which the
-// GUI thread makes after the worker has stopped. Every call returns FT_OK (0) on success; any
+// The core never calls the library directly. It calls through a `D2xxApi`, a table of function
+// pointers that the `Link` carries (link/link.h), filled once before the worker starts: from
+// FTD2XX.dll on Windows (app/d2xx_loader.cpp), or from the simulator in native tests and in the
+// FTD2XX.dll stand-in. Only the worker thread calls through the table, except `closeChannel` at
+// shutdown, which the GUI thread makes after the worker has stopped. Every call returns FT_OK (0) on success; any
 // other value is a failure of that call and says nothing about the adapter's state beyond it.
 #pragma once
 
@@ -104,10 +104,6 @@ static_assert(sizeof(D2xxApi) == (D2XX_ENTRY_COUNT + D2XX_OPTIONAL_COUNT) * size
               "one pointer per entry");
 extern const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT];
 extern const char *const D2XX_OPTIONAL_NAMES[D2XX_OPTIONAL_COUNT];
-
-// The table the core calls through; set once before the worker starts and never changed while
-// it runs.
-extern const D2xxApi *g_d2xx;
 
 // Declarations with the vendor's public prototypes, for whoever implements the library (the
 // simulator's DLL stand-in). The static_asserts pin every table type to its prototype, so a

@@ -7,6 +7,11 @@
 
 constexpr int EEPROM_WORDS = 64;
 
+// USB identities, vendor id in the high 16 bits. The dual-channel chip's own id, 0403/6010, is
+// the one the Update gives our adapter, and also the one any blank chip comes up with.
+constexpr uint32_t USB_ID_CURRENT = 0x04036010;
+constexpr uint32_t USB_ID_OLD = 0x04036D20;  // our adapter before its first Update
+
 // The chip's checksum over `count` words: start at 0xAAAA; XOR each word in, then rotate left by
 // one bit. Word 63 must hold it over words 0 to 62, or the chip enumerates with its blank defaults.
 constexpr uint16_t eepromChecksum(const uint16_t *words, int count) {

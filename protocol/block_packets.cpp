@@ -1,7 +1,6 @@
 // Block write and block read: the only commands that touch the board's memory.
 #include <cstring>
 
-#include "link/link.h"
 #include "protocol/protocol.h"
 
 namespace {
@@ -28,26 +27,27 @@ BlockReadRequest makeBlockReadRequest(uint16_t address) {
     return request;
 }
 
-bool sendBlockWritePacket(const BlockWritePacket &packet) {
+bool sendBlockWritePacket(const Link &link, const BlockWritePacket &packet) {
     uint32_t written = 0;
-    if (g_d2xx->write(g_channels.channelA, const_cast<uint8_t *>(packet.bytes),
-                      sizeof packet.bytes, &written) != FT_OK)
+    if (link.d2xx->write(link.channels.channelA, const_cast<uint8_t *>(packet.bytes),
+                         sizeof packet.bytes, &written) != FT_OK)
         return false;
     uint8_t answer = 0;
-    return readLinkByte(&g_channels.channelA, &answer) == LINK_OK && answer == BOARD_ACK;
+    return readLinkByte(link, &link.channels.channelA, &answer) == LINK_OK && answer == BOARD_ACK;
 }
 
-bool writeBlock(uint16_t address, const uint8_t *data) {
+bool writeBlock(const Link &link, uint16_t address, const uint8_t *data) {
     BlockWritePacket packet;
     memcpy(packet.bytes + 4, data, BLOCK_WRITE_SIZE);
     setBlockWriteHeader(packet, address);
-    return sendBlockWritePacket(packet);
+    return sendBlockWritePacket(link, packet);
 }
 
-bool readBlock(uint16_t address, uint8_t *data) {
+bool readBlock(const Link &link, uint16_t address, uint8_t *data) {
     BlockReadRequest request = makeBlockReadRequest(address);
     uint32_t written = 0;
-    if (g_d2xx->write(g_channels.channelA, request.bytes, sizeof request.bytes, &written) != FT_OK)
+    if (link.d2xx->write(link.channels.channelA, request.bytes, sizeof request.bytes, &written) !=
+        FT_OK)
         return false;
 
     // Each byte has its own deadline: a slow but steady board never times out. One byte per
@@ -55,7 +55,7 @@ bool readBlock(uint16_t address, uint8_t *data) {
     // block would then fail up to 300 ms after the deadline of its missing byte.
     BlockReadAnswer answer;
     for (uint8_t &byte : answer.bytes)
-        if (readLinkByte(&g_channels.channelA, &byte) != LINK_OK) return false;
+        if (readLinkByte(link, &link.channels.channelA, &byte) != LINK_OK) return false;
 
     memcpy(data, answer.bytes, BLOCK_READ_SIZE);
     return additiveChecksum(answer.bytes, BLOCK_READ_SIZE) == answer.bytes[BLOCK_READ_SIZE];

@@ -1,9 +1,11 @@
 // The packets spoken to the emulator board on channel A: the status query and the block
-// write and block read commands. Every routine runs on the worker thread and uses the open
-// `g_channels.channelA`; none writes a log text.
+// write and block read commands. Every routine runs on the worker thread and talks over the
+// open channel A of the link it is given; none writes a log text.
 #pragma once
 
 #include <cstdint>
+
+#include "link/link.h"
 
 struct BoardStatus {
     bool answered;     // a valid reply arrived
@@ -12,7 +14,7 @@ struct BoardStatus {
 
 // Sends "VV" and reads the reply to its time-out. False only when the link failed (the status is
 // then not written); true otherwise, with `status` (when given) answered or all zeros.
-bool queryBoardStatus(BoardStatus *status);
+bool queryBoardStatus(const Link &link, BoardStatus *status);
 
 constexpr uint32_t BLOCK_WRITE_SIZE = 128;
 constexpr uint32_t BLOCK_READ_SIZE = 256;
@@ -40,12 +42,12 @@ BlockReadRequest makeBlockReadRequest(uint16_t address);
 
 // Sends a prepared packet and reads the board's one-byte answer; true when it accepted the block.
 // The answer is read outside the packet, so its data survive for the next block.
-bool sendBlockWritePacket(const BlockWritePacket &packet);
+bool sendBlockWritePacket(const Link &link, const BlockWritePacket &packet);
 
 // Writes the 128 bytes at `data` to the board at `address`.
-bool writeBlock(uint16_t address, const uint8_t *data);
+bool writeBlock(const Link &link, uint16_t address, const uint8_t *data);
 
 // Reads the 256 bytes at `address` into `data` (BLOCK_READ_SIZE bytes). True when the whole
 // answer arrived and its checksum matched; a block with a bad checksum has been stored all the
 // same, and one whose answer broke off leaves `data` untouched.
-bool readBlock(uint16_t address, uint8_t *data);
+bool readBlock(const Link &link, uint16_t address, uint8_t *data);

@@ -139,7 +139,7 @@ class UpdateLibraries : public UpdateOperation, public ::testing::WithParamInter
 
 TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
     const bool readBack = GetParam();
-    if (!readBack) g_d2xx = libraryWithoutReadEE();
+    if (!readBack) testLink().d2xx = libraryWithoutReadEE();
     bool onlyUpdate = false;
     host.whenEvent("buttons ready", [&] {
         onlyUpdate = host.buttons[OP_UPDATE] && !host.buttons[OP_ERASE] && !host.buttons[OP_READ] &&
@@ -150,7 +150,7 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
             host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 100, [this] { host.stop = true; }); });
         });
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
 
     EXPECT_TRUE(onlyUpdate);
     EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), OLD_MESSAGE), host.logTexts.end());
@@ -191,7 +191,7 @@ TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
         host.press(OP_UPDATE);
         host.whenLog(RECONNECT, [this] { host.whenLog(CHOICE, [this] { host.stop = true; }); });
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
 
     const auto writes = eepromWrites();
     ASSERT_EQ(writes.size(), 65u);
@@ -238,7 +238,7 @@ TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
             });
         });
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
 
     EXPECT_EQ(replugged, std::string("Found Kesta OBD1 EMU [") + c.usbId + REPORT + c.message + CHOICE);
     EXPECT_EQ(type, c.type);
@@ -282,7 +282,7 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     simAdapter(0).readEeFails = c.readBackFails;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog(DISCONNECTED, [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
 
     EXPECT_EQ(eepromWrites().size(), c.calls);
     const Texts log = fromChoice();
@@ -307,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
 TEST_F(UpdateOperation, StopRequestDuringTheWordsFinishesThemWithoutACycle) {
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenEvent("progress 123", [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     ASSERT_EQ(eepromWrites().size(), 64u);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(simAdapter(0).eeprom[i], AdapterEepromImage[i]);
     EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
@@ -323,21 +323,21 @@ TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
         lostAt = host.ms();
         host.stop = true;
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     EXPECT_EQ(lostAt - failedAt, 5000u);
 }
 
 TEST_F(UpdateOperation, WithoutReadEEAnAdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
-    g_d2xx = libraryWithoutReadEE();
+    testLink().d2xx = libraryWithoutReadEE();
     simAdapter(0).eeprom[63] ^= 1;
     FT_HANDLE slot = NO_CHANNEL;
-    ASSERT_EQ(openChannel(simAdapter(0).channels[0].record.LocId, slot), LINK_OK);
-    ASSERT_EQ(g_d2xx->cyclePort(slot), FT_OK);
-    closeChannel(slot);
+    ASSERT_EQ(openChannel(testLink(), simAdapter(0).channels[0].record.LocId, slot), LINK_OK);
+    ASSERT_EQ(testLink().d2xx->cyclePort(slot), FT_OK);
+    closeChannel(testLink(), slot);
     host.advanceUs(uint64_t(simAdapter(0).reenumerateMs) * 1000);
     const int opens = simCount(SIM_OPEN);
-    ASSERT_TRUE(findAdapter());
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    ASSERT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
     EXPECT_EQ(simCount(SIM_OPEN), opens) << "probed without FT_ReadEE";
     EXPECT_EQ(simAdapter(0).channels[0].record.ID, 0x04036010u);
     EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
@@ -357,7 +357,7 @@ TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
         if (call.fn == SIM_READ_EE) simAdapter(0).readEeFails = false;
     };
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     EXPECT_EQ(simCount(SIM_READ_EE), 1 + 64);
     EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE),
               host.logTexts.end());
@@ -389,7 +389,7 @@ TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
     host.atMs(host.ms() + 5000, [] { simUnplug(0); });
     host.atMs(host.ms() + 6000, [] { simPlug(0); });
     host.atMs(host.ms() + 11000, [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
 
     EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
     EXPECT_GE(simCount(SIM_CREATE_LIST), 100);

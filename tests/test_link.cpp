@@ -64,7 +64,7 @@ std::vector<uint32_t> openedLocations() {
 // simulator through a purge that empties nothing, so call it after the trace was checked.
 std::string heldChannel(FT_HANDLE h) {
     if (!channelOpen(h)) return "none";
-    g_d2xx->purge(h, 0);
+    testLink().d2xx->purge(h, 0);
     const SimCall &c = simWorld().trace.back();
     if (c.status != FT_OK) return "stale";
     return std::string(1, char('0' + c.adapter)) + "AB"[c.channel];
@@ -92,7 +92,7 @@ protected:
     RecordingHost &host = installRecordingHost();
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit);
-        g_linkAllocate = calloc;
+        testLink().allocate = calloc;
     }
 };
 
@@ -103,13 +103,13 @@ using Discovery = Link;
 TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
     static int allocations;
     allocations = 0;
-    g_linkAllocate = [](size_t count, size_t size) {
+    testLink().allocate = [](size_t count, size_t size) {
         ++allocations;
         return calloc(count, size);
     };
-    EXPECT_TRUE(findAdapter());
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+    EXPECT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(simCount(SIM_OPEN), 0);
     EXPECT_EQ(simCount(SIM_GET_LIST), 0);
@@ -117,7 +117,7 @@ TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
 
 TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
     simAddAdapter();
-    ASSERT_TRUE(findAdapter());
+    ASSERT_TRUE(findAdapter(testLink()));
     const Texts expected = {
         "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok",
         "FT_SetDataCharacteristics 8 2 0 0A ok", "FT_SetTimeouts 300 300 0A ok",
@@ -137,8 +137,8 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
         EXPECT_EQ(c.writeTimeout, 300u);
         EXPECT_EQ(c.latencyMs, 2);
     }
-    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(g_channels.channelB), "0B");
+    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(testLink().channels.channelB), "0B");
 }
 
 // One search over a device list shaped by `arrange`; the slots and the opened channels tell the
@@ -159,14 +159,14 @@ class DiscoveryTable : public Link, public ::testing::WithParamInterface<Discove
 TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     const DiscoveryCase &c = GetParam();
     c.arrange();
-    ASSERT_TRUE(findAdapter());
+    ASSERT_TRUE(findAdapter(testLink()));
     EXPECT_EQ(openedLocations(), c.opened);
     // Every channel opened along the way is either in a slot or closed again.
-    const int stored = channelOpen(g_channels.channelA) + channelOpen(g_channels.channelB);
+    const int stored = channelOpen(testLink().channels.channelA) + channelOpen(testLink().channels.channelB);
     EXPECT_EQ(simWorld().openHandles, stored);
-    EXPECT_EQ(heldChannel(g_channels.channelA), c.channelA);
-    EXPECT_EQ(heldChannel(g_channels.channelB), c.channelB);
-    EXPECT_EQ(g_adapterDamaged, c.damaged);
+    EXPECT_EQ(heldChannel(testLink().channels.channelA), c.channelA);
+    EXPECT_EQ(heldChannel(testLink().channels.channelB), c.channelB);
+    EXPECT_EQ(testLink().adapterDamaged, c.damaged);
 }
 
 const char *const OTHER_TEXT = "USB Serial Converter";
@@ -339,7 +339,7 @@ TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
     setField(record(0, 1).Description, "KESTA OBD1 EMU A");
     setField(record(0, 1).SerialNumber, "KESTAA");
     simAdapter(0).channels[0].failSetting = GetParam();
-    ASSERT_TRUE(findAdapter());
+    ASSERT_TRUE(findAdapter(testLink()));
 
     const Texts settings = {"FT_SetBaudRate 115200 0A", "FT_SetDataCharacteristics 8 2 0 0A",
                             "FT_SetTimeouts 300 300 0A"};
@@ -352,8 +352,8 @@ TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
                                      "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"});
     EXPECT_EQ(channelCalls(), expected);
     EXPECT_EQ(simWorld().openHandles, 1);
-    EXPECT_EQ(heldChannel(g_channels.channelA), "0B");
-    EXPECT_EQ(heldChannel(g_channels.channelB), "none");
+    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0B");
+    EXPECT_EQ(heldChannel(testLink().channels.channelB), "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(BaudDataTimeouts, FailingSetting, ::testing::Values(1, 2, 3));
@@ -362,20 +362,20 @@ TEST_F(Discovery, LeavesTheSlotsAloneWhenNoChannelAOpened) {
     simAddAdapter();
     simAdapter(0).channels[0].openFails = true;
     const FT_HANDLE before = reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150));
-    g_channels = {nullptr, before};
-    ASSERT_TRUE(findAdapter());
-    EXPECT_EQ(g_channels.channelA, nullptr);
-    EXPECT_EQ(g_channels.channelB, before);
+    testLink().channels = {nullptr, before};
+    ASSERT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(testLink().channels.channelA, nullptr);
+    EXPECT_EQ(testLink().channels.channelB, before);
     EXPECT_EQ(simWorld().openHandles, 0);
 }
 
 TEST_F(Discovery, StoresBothSlotsTogetherWhenChannelAOpened) {
     simAddAdapter();
     record(0, 1).ID = 0;
-    g_channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
-    ASSERT_TRUE(findAdapter());
-    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
-    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+    testLink().channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
+    ASSERT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
+    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
 }
 
 // The library's list calls replaced, the rest left to the simulator.
@@ -389,42 +389,42 @@ const D2xxApi *patchedLibrary(std::function<void(D2xxApi &)> patch) {
 
 TEST_F(Discovery, FailingDeviceCountIsNoAdapter) {
     simAddAdapter();
-    g_d2xx = patchedLibrary([](D2xxApi &api) {
+    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
         api.createDeviceInfoList = [](uint32_t *count) -> FT_STATUS {
             *count = 2;
             return FT_IO_ERROR;
         };
     });
-    EXPECT_TRUE(findAdapter());
+    EXPECT_TRUE(findAdapter(testLink()));
     EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
 }
 
 TEST_F(Discovery, FailingDeviceListIsNoAdapterEvenWhenFilled) {
     simAddAdapter();
-    g_d2xx = patchedLibrary([](D2xxApi &api) {
+    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
         api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
             simD2xx()->getDeviceInfoList(list, count);
             return FT_IO_ERROR;
         };
     });
-    EXPECT_TRUE(findAdapter());
+    EXPECT_TRUE(findAdapter(testLink()));
     EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
 }
 
 TEST_F(Discovery, DeviceListClaimingMoreRecordsThanAskedForIsCut) {
     simAddAdapter();
-    g_d2xx = patchedLibrary([](D2xxApi &api) {
+    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
         api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
             FT_STATUS st = simD2xx()->getDeviceInfoList(list, count);
             *count = 1000;
             return st;
         };
     });
-    EXPECT_TRUE(findAdapter());
-    EXPECT_EQ(heldChannel(g_channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(g_channels.channelB), "0B");
+    EXPECT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(testLink().channels.channelB), "0B");
 }
 
 // Out of memory for the first or the second record list.
@@ -434,19 +434,19 @@ TEST_P(OutOfMemory, IsFatalAndOpensNothing) {
     static int failAt, calls;
     failAt = GetParam();
     calls = 0;
-    g_linkAllocate = [](size_t count, size_t size) -> void * {
+    testLink().allocate = [](size_t count, size_t size) -> void * {
         return ++calls == failAt ? nullptr : calloc(count, size);
     };
     simAddAdapter();
-    EXPECT_FALSE(findAdapter());
+    EXPECT_FALSE(findAdapter(testLink()));
     EXPECT_EQ(host.fatal, "");  // the worker reports it, and then ends
     calls = 0;
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     EXPECT_EQ(host.fatal, "Can't allocate memory!");
     EXPECT_EQ(simCount(SIM_GET_LIST), 0);
     EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(g_channels.channelB, NO_CHANNEL);
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
     // The list that was obtained is freed: LeakSanitizer reports it otherwise.
 }
 
@@ -458,14 +458,14 @@ class ReadLinkByte : public Link {
 protected:
     void SetUp() override {
         simAddAdapter();
-        ASSERT_TRUE(findAdapter());
+        ASSERT_TRUE(findAdapter(testLink()));
         simWorld().trace.clear();
         start = host.nowUs;
     }
     SimChannel &channelA() { return simAdapter(0).channels[0]; }
     void byteAtMs(uint8_t byte, uint64_t ms) { channelA().rx.push_back({byte, start + ms * 1000}); }
     uint64_t elapsedMs() const { return (host.nowUs - start) / 1000; }
-    LinkResult read() { return readLinkByte(&g_channels.channelA, &out); }
+    LinkResult read() { return readLinkByte(testLink(), &testLink().channels.channelA, &out); }
 
     uint64_t start = 0;
     uint8_t out = 0xEE;
@@ -524,7 +524,7 @@ TEST_F(ReadLinkByte, UnplugWhileWaitingIsAnError) {
 }
 
 TEST_F(ReadLinkByte, MissingSlotIsAnErrorWithoutALibraryCall) {
-    EXPECT_EQ(readLinkByte(nullptr, &out), LINK_ERROR);
+    EXPECT_EQ(readLinkByte(testLink(), nullptr, &out), LINK_ERROR);
     EXPECT_EQ(out, 0xEE);
     EXPECT_EQ(simCount(SIM_READ), 0);
 }
@@ -577,10 +577,10 @@ protected:
         simAdapter(0).chip.on = true;
         simAdapter(0).chip.callCostUs = 0;
     }
-    FT_STATUS setLatency(uint8_t ms) { return g_d2xx->setLatencyTimer(g_channels.channelA, ms); }
+    FT_STATUS setLatency(uint8_t ms) { return testLink().d2xx->setLatencyTimer(testLink().channels.channelA, ms); }
     void send(std::vector<uint8_t> bytes) {
         uint32_t written = 0;
-        ASSERT_EQ(g_d2xx->write(g_channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
+        ASSERT_EQ(testLink().d2xx->write(testLink().channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
     }
 };
 
@@ -638,7 +638,7 @@ TEST_F(ChipModel, LatencyTimerTakesTwoTo255Ms) {
 
 TEST_F(ChipModel, EveryCallCostsItsTime) {
     simAdapter(0).chip.callCostUs = 20;
-    for (int i = 0; i < 10; ++i) g_d2xx->purge(g_channels.channelA, 0);
+    for (int i = 0; i < 10; ++i) testLink().d2xx->purge(testLink().channels.channelA, 0);
     EXPECT_EQ(host.nowUs - start, 200u);
     // Bytes that can be read at once still cost a call each.
     for (uint8_t b = 0; b < 5; ++b) byteAtMs(b, 0);
@@ -646,7 +646,7 @@ TEST_F(ChipModel, EveryCallCostsItsTime) {
     EXPECT_EQ(host.nowUs - start, 300u);
     // The wire alone costs nothing.
     simAdapter(0).chip.on = false;
-    g_d2xx->purge(g_channels.channelA, 0);
+    testLink().d2xx->purge(testLink().channels.channelA, 0);
     EXPECT_EQ(host.nowUs - start, 300u);
 }
 
@@ -657,7 +657,7 @@ using CloseChannel = Link;
 TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
     for (FT_HANDLE empty : {NO_CHANNEL, FT_HANDLE(nullptr)}) {
         FT_HANDLE slot = empty;
-        closeChannel(slot);
+        closeChannel(testLink(), slot);
         EXPECT_EQ(slot, empty);
     }
     EXPECT_EQ(simCount(SIM_CLOSE), 0);
@@ -665,10 +665,10 @@ TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
 
 TEST_F(CloseChannel, SecondCloseOfASlotDoesNothing) {
     simAddAdapter();
-    ASSERT_TRUE(findAdapter());
-    closeChannel(g_channels.channelA);
-    EXPECT_EQ(g_channels.channelA, NO_CHANNEL);
-    closeChannel(g_channels.channelA);
+    ASSERT_TRUE(findAdapter(testLink()));
+    closeChannel(testLink(), testLink().channels.channelA);
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    closeChannel(testLink(), testLink().channels.channelA);
     EXPECT_EQ(simCount(SIM_CLOSE), 1);
     EXPECT_FALSE(simAdapter(0).channels[0].open);
     EXPECT_TRUE(simAdapter(0).channels[1].open);

@@ -63,7 +63,7 @@ protected:
             host.whenLog(DISCONNECTED, [this] { stop(); });
             host.whenLog(RECONNECT, [this] { host.atMs(host.ms() + 2500, [this] { stop(); }); });
         });
-        EXPECT_EQ(workerMain(), 0);
+        EXPECT_EQ(workerMain(testWorker()), 0);
     }
     void stop() { host.stop = true; }
 
@@ -147,7 +147,7 @@ TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_SAVE);
     EXPECT_EQ(host.dialogs[0].second, L"C:\\Tools\\Kesta\\*.bin");
-    EXPECT_EQ(std::wstring(g_fileNameBuffer), IMAGE);
+    EXPECT_EQ(std::wstring(testWorker().fileName), IMAGE);
     const std::vector<Bytes> requests = blockPackets();
     ASSERT_EQ(requests.size(), 128u);
     EXPECT_EQ(requests[0], (Bytes{0x52, 0x00, 0x00, 0x00, 0x52}));
@@ -176,7 +176,7 @@ TEST_F(MemoryOperations, LastChosenPathIsOfferedByTheNextDialog) {
         host.whenEvent("buttons ready", [&] { host.press(OP_WRITE); });
         host.whenLog(" Ok.\r\nWrite data to ECU, wait... ", [&] { stop(); });
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     ASSERT_EQ(host.dialogs.size(), 2u);
     EXPECT_EQ(host.dialogs[1].first, FILE_DIALOG_OPEN);
     EXPECT_EQ(host.dialogs[1].second, IMAGE);

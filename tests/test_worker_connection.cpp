@@ -32,7 +32,7 @@ protected:
         for (const SimAdapter &a : simWorld().adapters) EXPECT_EQ(a.board.protocolErrors, 0);
     }
 
-    void run() { EXPECT_EQ(workerMain(), 0); }
+    void run() { EXPECT_EQ(workerMain(testWorker()), 0); }
     void stopNow() { host.stop = true; }
     void stopAt(uint64_t ms) {
         host.atMs(ms, [this] { stopNow(); });
@@ -146,7 +146,7 @@ TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
 // pause, not in a tight loop.
 TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
     simAddAdapter();
-    g_d2xx = [] {
+    testLink().d2xx = [] {
         static D2xxApi api = *simD2xx();
         api.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
         return &api;
@@ -176,12 +176,12 @@ TEST_F(WorkerConnection, ChannelSuffixIsTrimmedExactly) {
         FT_DEVICE_LIST_INFO_NODE &r = simAdapter(0).channels[0].record;
         memset(r.Description, 0, sizeof r.Description);
         memcpy(r.Description, c.first, strlen(c.first));
-        ASSERT_TRUE(findAdapter());
+        ASSERT_TRUE(findAdapter(testLink()));
         AdapterIdentity identity = {};
-        ASSERT_TRUE(identifyAdapter(identity));
+        ASSERT_TRUE(identifyAdapter(testLink(), identity));
         EXPECT_STREQ(identity.description, c.second);
-        closeChannel(g_channels.channelA);
-        closeChannel(g_channels.channelB);
+        closeChannel(testLink(), testLink().channels.channelA);
+        closeChannel(testLink(), testLink().channels.channelB);
     }
 }
 
@@ -298,7 +298,7 @@ TEST_F(WorkerConnection, IncompleteAdaptersAreDroppedSilently) {
         simAddAdapter();
         c.setUp();
         h.atMs(5000, [&h] { h.stop = true; });
-        EXPECT_EQ(workerMain(), 0);
+        EXPECT_EQ(workerMain(testWorker()), 0);
         EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
         EXPECT_EQ(h.typeLabel, "");
         EXPECT_EQ(g_appState.deviceFound.load(), 0);
@@ -328,10 +328,10 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
         simAddAdapter();
         library = *simD2xx();
         if (!c.present) library.setLatencyTimer = nullptr;
-        g_d2xx = &library;
+        testLink().d2xx = &library;
         for (SimChannel &ch : simAdapter(0).channels) ch.failSetting = c.fails ? 4 : 0;
         stopAfter(CHOICE);
-        EXPECT_EQ(workerMain(), 0);
+        EXPECT_EQ(workerMain(testWorker()), 0);
         // Every other call, its channel, arguments, bytes and outcome, in order.
         std::vector<std::string> calls;
         for (const SimCall &call : simWorld().trace) {
@@ -369,7 +369,7 @@ TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
         waitsAtChoice = h.waits;
         h.atMs(h.ms() + 10000, [&h] { h.stop = true; });
     });
-    EXPECT_EQ(workerMain(), 0);
+    EXPECT_EQ(workerMain(testWorker()), 0);
     EXPECT_LE(h.waits - waitsAtChoice, 25u);
     EXPECT_LE(h.clockReads - readsAtChoice, 20u * 20);
 }
@@ -536,8 +536,8 @@ TEST_F(WorkerConnection, FileNameBufferStartsInTheProgramFolder) {
         RecordingHost &h = installRecordingHost();
         h.programPath = c.programPath;
         h.stop = true;
-        EXPECT_EQ(workerMain(), 0);
-        EXPECT_EQ(std::wstring(g_fileNameBuffer), c.expected);
+        EXPECT_EQ(workerMain(testWorker()), 0);
+        EXPECT_EQ(std::wstring(testWorker().fileName), c.expected);
     }
 }
 

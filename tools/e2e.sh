@@ -1,24 +1,40 @@
 #!/usr/bin/env bash
-# Runs the end-to-end scenarios: the win64 program beside the FTD2XX.dll stand-in, driven by
+# Runs the end-to-end scenarios: the real program beside the FTD2XX.dll stand-in, driven by
 # e2e_driver.exe under Wine on a virtual X screen, one scenario at a time.
 #
-#   tools/e2e.sh              every scenario
-#   tools/e2e.sh erase write  the named ones
+#   tools/e2e.sh                  every scenario, against the win64 program
+#   tools/e2e.sh erase write      the named ones
+#   tools/e2e.sh --win32 [NAMES]  the same scenarios against the 32-bit program users download
 #
-# Builds the win64 preset first. Run folders (program, scenario, trace, memory dumps) are kept in
-# build/e2e/run/NAME/, a screenshot of each scenario in build/e2e/screenshots/NAME.png. The last
-# line says "N passed, M failed"; the exit status is non-zero when any failed.
+# The win64 run builds the win64 preset first. Run folders (program, scenario, trace, memory
+# dumps) are kept in build/e2e/run/NAME/, a screenshot of each scenario in
+# build/e2e/screenshots/NAME.png. The last line says "N passed, M failed"; the exit status is
+# non-zero when any failed.
+#
+# --win32 takes KestaOBD1EMU.exe and the stand-in FTD2XX.dll out of the release archives that
+# tools/release.sh builds (reproducibly), so the bytes tested are the bytes shipped, and runs the
+# scenarios in the 32-bit runtime of tools/win32-runtime.sh (as root; under qemu where the kernel
+# refuses 32-bit code), still driven by the win64 driver; library_other_processor gets the win64
+# stand-in. Its folders are build/e2e-win32/, and its last line names the exe's SHA-256:
+# "e2e win32 (release exe sha256 ...): N passed, M failed". Closing with a dialog open may take
+# E2E_WIN32_TIME_FACTOR (default below) times the win64 limit there.
+#
 # E2E_BUILD_DIR=folder takes the binaries from an existing win64 build there instead (no build).
 set -u
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${E2E_BUILD_DIR:-$root/build/win64}"
-out="$root/build/e2e"
-export WINEPREFIX="$out/wineprefix"
+out="${E2E_OUT:-$root/build/e2e}"
+export WINEPREFIX="${E2E_WINEPREFIX:-$out/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # No single scenario needs more than a couple of minutes; this only stops a hung run.
 scenario_timeout=300
+
+if [ "${1:-}" = "--win32" ]; then
+    shift
+    exec bash "$root/tools/e2e-win32.sh" "$@"
+fi
 
 if [ "${1:-}" != "--inside-xvfb" ]; then
     cleanup() { wineserver -k 2>/dev/null; }
@@ -41,6 +57,12 @@ shift
 
 driver="$build/e2e_driver.exe"
 work=$(winepath -w "$out/run" 2>/dev/null)
+# Other binaries than the win64 build's (the 32-bit release, from tools/e2e-win32.sh).
+args=()
+[ -n "${E2E_PROGRAM:-}" ] && args+=(--program "$(winepath -w "$E2E_PROGRAM" 2>/dev/null)")
+[ -n "${E2E_STANDIN:-}" ] && args+=(--standin "$(winepath -w "$E2E_STANDIN" 2>/dev/null)")
+[ -n "${E2E_OTHER_STANDIN:-}" ] && args+=(--other-standin "$(winepath -w "$E2E_OTHER_STANDIN" 2>/dev/null)")
+[ -n "${E2E_TIME_FACTOR:-}" ] && args+=(--time-factor "$E2E_TIME_FACTOR")
 if [ $# -eq 0 ]; then
     set -- $(wine "$driver" --list | tr -d '\r')
 fi
@@ -51,10 +73,10 @@ failures=""
 for name in "$@"; do
     rm -f "$out/screenshots/$name.png"
     # Wine's file dialog complains about the Z: drive's volume label; that is not ours.
-    timeout "$scenario_timeout" wine "$driver" "$name" --work "$work" 2>&1 | tr -d '\r' |
+    timeout "$scenario_timeout" wine "$driver" "$name" --work "$work" "${args[@]}" 2>&1 | tr -d '\r' |
         grep -v '^wine: Read access denied for device'
     status=${PIPESTATUS[0]}
-    if [ -f "$out/run/$name/screenshot.bmp" ]; then
+    if [ -f "$out/run/$name/screenshot.bmp" ] && command -v convert >/dev/null; then
         convert "$out/run/$name/screenshot.bmp" "$out/screenshots/$name.png" 2>/dev/null
     fi
     if [ "$status" -eq 0 ]; then
@@ -63,7 +85,7 @@ for name in "$@"; do
         [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${scenario_timeout} s"
         failed=$((failed + 1))
         failures="$failures $name"
-        echo "  kept: build/e2e/run/$name/ (program, scenario, trace) and build/e2e/screenshots/$name.png"
+        echo "  kept: ${out#"$root"/}/run/$name/ (program, scenario, trace) and ${out#"$root"/}/screenshots/$name.png"
         # Whatever a failed scenario left running must not disturb the next one.
         wineserver -k 2>/dev/null
     fi

@@ -3,7 +3,6 @@
 // and starts a new search.
 #include <cstring>
 
-#include "link/link.h"
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 
@@ -18,7 +17,8 @@ constexpr uint32_t FAILURE_STATUS_TICKS = 50;
 // long enough not to keep the driver busy.
 constexpr uint32_t IDLE_SEARCH_PAUSE_MS = 50;
 
-struct WorkerState {
+// What the loop remembers between its steps.
+struct LoopState {
     bool buttonsEnabled;   // what setButtonStates was last asked for
     bool connectedBefore;  // an adapter was identified earlier in this run
     bool infoShown;        // the info box shows this pass's adapter
@@ -26,79 +26,83 @@ struct WorkerState {
     AdapterIdentity identity;
 };
 
-void forgetConnection(WorkerState &w) {
+void forgetConnection(LoopState &loop) {
     g_appState.updateRequired = 0;
-    w.status = BoardStatus{false, 0};
-    memset(&w.identity, 0, sizeof w.identity);
+    loop.status = BoardStatus{false, 0};
+    memset(&loop.identity, 0, sizeof loop.identity);
 }
 
 // The folder of the program followed by "*.bin", cut to nothing but the pattern when the folder
 // does not fit the dialogs' buffer.
-void prepareFileNameBuffer() {
+void prepareFileName(Worker &w) {
     static const wchar_t PATTERN[] = L"*.bin";
     constexpr size_t PATTERN_LENGTH = sizeof PATTERN / sizeof PATTERN[0] - 1;
     wchar_t path[1024] = {};
-    const size_t full = g_host->programPath(path, sizeof path / sizeof path[0]);
+    const size_t full = w.host->programPath(path, sizeof path / sizeof path[0]);
     size_t length = full;
     while (length > 0 && path[length - 1] != L'\\') --length;
     if (length == 0) length = full;  // no folder in it: the whole path stays
     if (length + PATTERN_LENGTH >= FILE_NAME_CAPACITY) length = 0;
-    memcpy(g_fileNameBuffer, path, length * sizeof(wchar_t));
-    memcpy(g_fileNameBuffer + length, PATTERN, sizeof PATTERN);
+    memcpy(w.fileName, path, length * sizeof(wchar_t));
+    memcpy(w.fileName + length, PATTERN, sizeof PATTERN);
 }
 
-void setButtonsReady(WorkerState &w, bool ready) {
-    if (w.buttonsEnabled == ready) return;
-    w.buttonsEnabled = ready;
-    applyButtonStates(ready);
+void closeChannels(Worker &w) {
+    closeChannel(w.link, w.link.channels.channelA);
+    closeChannel(w.link, w.link.channels.channelB);
 }
 
-void disconnectTail(WorkerState &w) {
-    setButtonsReady(w, false);
-    if (w.infoShown) {
-        clearAdapterInfo();
-        logText("\r\nECU was disconnected, wait for connect...");
+void setButtonsReady(const Worker &w, LoopState &loop, bool ready) {
+    if (loop.buttonsEnabled == ready) return;
+    loop.buttonsEnabled = ready;
+    applyButtonStates(w, ready);
+}
+
+void disconnectTail(const Worker &w, LoopState &loop) {
+    setButtonsReady(w, loop, false);
+    if (loop.infoShown) {
+        clearAdapterInfo(w);
+        logText(w, "\r\nECU was disconnected, wait for connect...");
     }
 }
 
-void successTail(WorkerState &w) {
+void successTail(Worker &w, LoopState &loop) {
     // The press that started the operation disabled the buttons.
-    w.buttonsEnabled = false;
-    logText(" Ok.\r\nRe-connect...");
-    pauseMs(RECONNECT_PAUSE_MS);
-    if (stopRequested()) return;
-    g_d2xx->cyclePort(g_channels.channelA);
-    closeChannel(g_channels.channelA);
-    closeChannel(g_channels.channelB);
+    loop.buttonsEnabled = false;
+    logText(w, " Ok.\r\nRe-connect...");
+    pauseMs(w, RECONNECT_PAUSE_MS);
+    if (stopRequested(w)) return;
+    w.link.d2xx->cyclePort(w.link.channels.channelA);
+    closeChannels(w);
 }
 
-void failureHold(const OperationOutcome &outcome) {
-    logWide(outcome.logText);
-    showStatusLine(outcome.statusText, FAILURE_STATUS_TICKS);
-    pauseMs(FAILURE_HOLD_MS);
+void failureHold(const Worker &w, const OperationOutcome &outcome) {
+    logWide(w, outcome.logText);
+    showStatusLine(w, outcome.statusText, FAILURE_STATUS_TICKS);
+    pauseMs(w, FAILURE_HOLD_MS);
 }
 
 // Re-enables the buttons after a failure that keeps the connection. The pending request is
 // emptied first: a press made once the buttons are back must survive. All four change in one
 // window operation: between single-button changes a press of the first button back would be
 // followed by the next ones coming on, and a second press would overwrite the first request.
-void restoreButtons() {
+void restoreButtons(const Worker &w) {
     g_appState.requestedOperation = OP_NONE;
-    applyButtonStates(true);
+    applyButtonStates(w, true);
 }
 
 // Offers the choice when the board answers or an update is due. False: the link is lost.
-bool offerChoice(WorkerState &w) {
-    if (!queryBoardStatus(&w.status)) return false;
-    if (w.status.answered || g_appState.updateRequired) {
-        logText("Waiting for your choice...");
+bool offerChoice(const Worker &w, LoopState &loop) {
+    if (!queryBoardStatus(w.link, &loop.status)) return false;
+    if (loop.status.answered || g_appState.updateRequired) {
+        logText(w, "Waiting for your choice...");
         // Empty the request before the buttons come on, never after: a press in between would
         // be lost with the buttons left disabled.
-        if (!w.buttonsEnabled) g_appState.requestedOperation = OP_NONE;
-        setButtonsReady(w, true);
+        if (!loop.buttonsEnabled) g_appState.requestedOperation = OP_NONE;
+        setButtonsReady(w, loop, true);
     } else {
-        logText("Unable to determine device status.\r\nIs ECU power connected?");
-        setButtonsReady(w, false);
+        logText(w, "Unable to determine device status.\r\nIs ECU power connected?");
+        setButtonsReady(w, loop, false);
         g_appState.requestedOperation = OP_NONE;
     }
     return true;
@@ -106,70 +110,70 @@ bool offerChoice(WorkerState &w) {
 
 // Waits for a request while querying the board every POLL_PERIOD_MS to notice a lost adapter.
 // Returns the operation, or OP_NONE when the link was lost or a stop requested.
-int32_t waitForChoice(WorkerState &w) {
+int32_t waitForChoice(const Worker &w, LoopState &loop) {
     bool polled = false;
     uint32_t lastPoll = 0;
     for (;;) {
-        if (stopRequested()) return OP_NONE;
-        if (!polled || tickCount() - lastPoll >= POLL_PERIOD_MS) {
+        if (stopRequested(w)) return OP_NONE;
+        if (!polled || tickCount(w) - lastPoll >= POLL_PERIOD_MS) {
             polled = true;
-            lastPoll = tickCount();
-            if (!queryBoardStatus(&w.status)) return OP_NONE;
+            lastPoll = tickCount(w);
+            if (!queryBoardStatus(w.link, &loop.status)) return OP_NONE;
         }
         const int32_t op = g_appState.requestedOperation.exchange(OP_NONE);
         if (op != OP_NONE) return op;
-        const uint32_t elapsed = tickCount() - lastPoll;
-        g_host->waitForRequest(elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
+        const uint32_t elapsed = tickCount(w) - lastPoll;
+        w.host->waitForRequest(elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
     }
 }
 
-OperationOutcome dispatch(int32_t op) {
+OperationOutcome dispatch(Worker &w, int32_t op) {
     switch (op) {
-    case OP_ERASE: return eraseMemory();
-    case OP_READ: return readMemory();
-    case OP_WRITE: return writeMemory();
-    default: return updateAdapterEeprom();
+    case OP_ERASE: return eraseMemory(w);
+    case OP_READ: return readMemory(w);
+    case OP_WRITE: return writeMemory(w);
+    default: return updateAdapterEeprom(w);
     }
 }
 
 // From identification to one of the tails, on the channels the search opened. Returns true when
 // the connection got as far as offering the choice.
-bool runConnection(WorkerState &w) {
-    g_appState.updateRequired = w.identity.adapterClass != ADAPTER_ID_CURRENT;
-    if (w.connectedBefore) clearLogPane();
-    w.connectedBefore = true;
-    w.infoShown = true;
-    announceAdapter(w.identity);
+bool runConnection(Worker &w, LoopState &loop) {
+    g_appState.updateRequired = loop.identity.adapterClass != ADAPTER_ID_CURRENT;
+    if (loop.connectedBefore) clearLogPane(w);
+    loop.connectedBefore = true;
+    loop.infoShown = true;
+    announceAdapter(w, loop.identity);
     g_appState.deviceFound = 1;
-    showStatusLine(L"", 1);
+    showStatusLine(w, L"", 1);
 
     for (int i = 0; i < CONNECT_QUERIES; ++i) {
-        if (!queryBoardStatus(&w.status)) return disconnectTail(w), false;
-        if (w.status.answered) break;
+        if (!queryBoardStatus(w.link, &loop.status)) return disconnectTail(w, loop), false;
+        if (loop.status.answered) break;
     }
-    logText(w.status.answered ? "Ok." : "Fail.");
+    logText(w, loop.status.answered ? "Ok." : "Fail.");
 
     bool offered = false;
     for (;;) {
-        logText("\r\n");
-        reportConnection(w.status, w.identity);
-        if (!offerChoice(w)) return disconnectTail(w), offered;
+        logText(w, "\r\n");
+        reportConnection(w, loop.status, loop.identity);
+        if (!offerChoice(w, loop)) return disconnectTail(w, loop), offered;
         offered = true;
-        const int32_t op = waitForChoice(w);
-        if (op == OP_NONE) return disconnectTail(w), true;
+        const int32_t op = waitForChoice(w, loop);
+        if (op == OP_NONE) return disconnectTail(w, loop), true;
 
-        const OperationOutcome outcome = dispatch(op);
-        if (stopRequested()) return true;
+        const OperationOutcome outcome = dispatch(w, op);
+        if (stopRequested(w)) return true;
         switch (outcome.kind) {
-        case OUTCOME_DONE: return successTail(w), true;
-        case OUTCOME_LINK_LOST: return disconnectTail(w), true;
+        case OUTCOME_DONE: return successTail(w, loop), true;
+        case OUTCOME_LINK_LOST: return disconnectTail(w, loop), true;
         case OUTCOME_FAILED_DROP:
-            failureHold(outcome);
-            return disconnectTail(w), true;
+            failureHold(w, outcome);
+            return disconnectTail(w, loop), true;
         case OUTCOME_FAILED_STAY:
-            failureHold(outcome);
-            if (stopRequested()) return true;
-            restoreButtons();
+            failureHold(w, outcome);
+            if (stopRequested(w)) return true;
+            restoreButtons(w);
             break;
         }
     }
@@ -178,37 +182,37 @@ bool runConnection(WorkerState &w) {
 // One search pass after `findAdapter`. Returns true when the pass got as far as offering the
 // choice: an adapter that identifies but is lost before that (its first query fails at once) is
 // paused after like an unusable one, or the search would spin a core rewriting the log.
-bool runPass(WorkerState &w) {
-    w.infoShown = false;
-    const bool usable = channelOpen(g_channels.channelA) && identifyAdapter(w.identity) &&
-                        channelOpen(g_channels.channelB);
+bool runPass(Worker &w, LoopState &loop) {
+    loop.infoShown = false;
+    const ChannelHandles &channels = w.link.channels;
+    const bool usable = channelOpen(channels.channelA) && identifyAdapter(w.link, loop.identity) &&
+                        channelOpen(channels.channelB);
     bool settled = false;
     if (usable)
-        settled = runConnection(w);
+        settled = runConnection(w, loop);
     else
-        disconnectTail(w);
+        disconnectTail(w, loop);
 
-    closeChannel(g_channels.channelA);
-    closeChannel(g_channels.channelB);
-    forgetConnection(w);
+    closeChannels(w);
+    forgetConnection(loop);
     return settled;
 }
 
 }  // namespace
 
-int workerMain() {
-    WorkerState w = {};
-    prepareFileNameBuffer();
-    logText("Searching for device...\r\n");
-    showStatusLine(L"Connect the ECU with Kesta OBD1 EMU installed", STATUS_HOLD_FOREVER);
-    forgetConnection(w);
+int workerMain(Worker &w) {
+    LoopState loop = {};
+    prepareFileName(w);
+    logText(w, "Searching for device...\r\n");
+    showStatusLine(w, L"Connect the ECU with Kesta OBD1 EMU installed", STATUS_HOLD_FOREVER);
+    forgetConnection(loop);
 
-    while (!stopRequested()) {
-        if (!findAdapter()) {
-            if (workerWindowOpen()) g_host->fatalError(L"Can't allocate memory!");
+    while (!stopRequested(w)) {
+        if (!findAdapter(w.link)) {
+            if (workerWindowOpen(w)) w.host->fatalError(L"Can't allocate memory!");
             return 0;
         }
-        if (!runPass(w)) pauseMs(IDLE_SEARCH_PAUSE_MS);
+        if (!runPass(w, loop)) pauseMs(w, IDLE_SEARCH_PAUSE_MS);
     }
     return 0;
 }

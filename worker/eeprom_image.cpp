@@ -23,8 +23,8 @@ constexpr EepromWords layOut(const char *manufacturer, const char *product, cons
                              bool &fits) {
     EepromWords image = {};
     image.words[0] = 0x0909;  // both channels: 245 FIFO mode, virtual COM port driver
-    image.words[1] = 0x0403;  // vendor id
-    image.words[2] = 0x6010;  // product id
+    image.words[1] = uint16_t(USB_ID_CURRENT >> 16);  // vendor id
+    image.words[2] = uint16_t(USB_ID_CURRENT);        // product id
     image.words[3] = 0x0500;  // device release 5.00
     image.words[4] = 0x7D80;  // bus-powered, 250 mA
     image.words[5] = 0x0008;  // use the serial number string

@@ -9,14 +9,15 @@
 // Once a stop has been requested the host may drop window operations, and the worker makes none
 // of its own accord (see `workerWindowOpen`).
 //
-// Time and the stop request come from the clock seam below (link/clock.h), which the host fills
-// together with this table. The one wait of its own here ends early on a request or a stop.
+// Time and the stop request come from the clock seam (link/clock.h), which the host fills
+// together with this table and which reaches the worker inside its `Link`. The one wait of its
+// own here ends early on a request or a stop. The host reaches the worker as part of its record
+// (`Worker`, worker/worker.h), never as a global.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "link/clock.h"
 #include "worker/app_state.h"
 
 // The three value labels of the info box written in wide text (IDC_TYPE has its own call).
@@ -55,7 +56,6 @@ struct Host {
     void (*showProgress)(uint32_t position);
     // Applies the enable rule of `buttonEnabledByRule` to the four buttons.
     void (*setButtonStates)(bool ready);
-    void (*enableButton)(Operation button, bool enable);
     // Asks for an image file. `fileName` holds FILE_NAME_CAPACITY characters: the initial name
     // on entry, the chosen full path on true. False: no file chosen, or a stop was requested
     // while the dialog was open (the buffer is then left as it was).
@@ -66,7 +66,8 @@ struct Host {
     // --- files ---
     // Reads a whole image file into `image` (MEMORY_SIZE bytes).
     FileResult (*loadImageFile)(const wchar_t *path, uint8_t *image);
-    // Saves `image` so that a failure never destroys an existing file at `path`.
+    // Saves `image` at `path`. A failure leaves no partial new file; what it leaves of an existing
+    // file is the host's promise to keep (app/image_files.h).
     FileResult (*saveImageFile)(const wchar_t *path, const uint8_t *image);
     // The full path of the running program into `buffer` (`capacity` characters, NUL included);
     // returns its length, 0 when unknown. A path that does not fit is cut and returns 0.
@@ -76,9 +77,6 @@ struct Host {
     // Waits until a request is stored, the time is up or a stop is requested.
     void (*waitForRequest)(uint32_t ms);
 };
-
-// The host the core calls through; set once before the worker starts.
-extern const Host *g_host;
 
 // The enable rule of the four operation buttons.
 inline bool buttonEnabledByRule(Operation button, bool ready, bool updateRequired) {

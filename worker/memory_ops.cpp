@@ -1,6 +1,5 @@
 // Erase, Read and Write: the operations on the board's 32 KB memory. Once block traffic has
 // begun every ending re-connects; only Write's file step, before any block, keeps the connection.
-#include "link/link.h"
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 
@@ -21,23 +20,23 @@ OperationOutcome kept(const wchar_t *logText, const wchar_t *statusText) {
 const OperationOutcome BLOCK_FAILED = {OUTCOME_FAILED_DROP, L"Fail!", L"Operation failed!"};
 
 // Shown before every block; the position is set before the block is sent.
-void blockProgress(uint32_t address) { showProgressStep(address / 128 + 1); }
+void blockProgress(const Worker &w, uint32_t address) { showProgressStep(w, address / 128 + 1); }
 
 // Sends `image` block by block; without an image every block is all 0xFF. The Erase packet is
 // built once: only its header and checksum change from block to block.
-bool writeAllBlocks(const uint8_t *image) {
+bool writeAllBlocks(const Worker &w, const uint8_t *image) {
     BlockWritePacket erased;
     for (uint8_t &b : erased.bytes) b = 0xFF;
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_WRITE_SIZE) {
         // A closing program sends no further block.
-        if (stopRequested()) return false;
-        blockProgress(address);
+        if (stopRequested(w)) return false;
+        blockProgress(w, address);
         bool accepted;
         if (image) {
-            accepted = writeBlock(uint16_t(address), image + address);
+            accepted = writeBlock(w.link, uint16_t(address), image + address);
         } else {
             setBlockWriteHeader(erased, uint16_t(address));
-            accepted = sendBlockWritePacket(erased);
+            accepted = sendBlockWritePacket(w.link, erased);
         }
         if (!accepted) return false;
     }
@@ -46,25 +45,25 @@ bool writeAllBlocks(const uint8_t *image) {
 
 }  // namespace
 
-OperationOutcome eraseMemory() {
-    logText(" Erase.\r\nClear ECU memory, wait... ");
-    if (!writeAllBlocks(nullptr)) return BLOCK_FAILED;
-    pauseMs(SETTLE_PAUSE_MS);
+OperationOutcome eraseMemory(Worker &w) {
+    logText(w, " Erase.\r\nClear ECU memory, wait... ");
+    if (!writeAllBlocks(w, nullptr)) return BLOCK_FAILED;
+    pauseMs(w, SETTLE_PAUSE_MS);
     return DONE;
 }
 
-OperationOutcome readMemory() {
-    logText(" Read.\r\nRead data from ECU, wait... ");
+OperationOutcome readMemory(Worker &w) {
+    logText(w, " Read.\r\nRead data from ECU, wait... ");
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_READ_SIZE) {
-        blockProgress(address);
-        if (!readBlock(uint16_t(address), g_memoryImage + address)) return BLOCK_FAILED;
+        blockProgress(w, address);
+        if (!readBlock(w.link, uint16_t(address), g_memoryImage + address)) return BLOCK_FAILED;
     }
-    logText(" Ok.\r\nSave binary file... ");
+    logText(w, " Ok.\r\nSave binary file... ");
     // A dialog answered while the program closes saves nothing.
-    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_SAVE, g_fileNameBuffer) ||
-        stopRequested())
+    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_SAVE, w.fileName) ||
+        stopRequested(w))
         return dropped(L"Canceled.\r\n", L"Operation canceled!");
-    switch (g_host->saveImageFile(g_fileNameBuffer, g_memoryImage)) {
+    switch (w.host->saveImageFile(w.fileName, g_memoryImage)) {
     case FILE_OK: return DONE;
     case FILE_OPEN_FAILED:
     case FILE_BAD_SIZE: return dropped(L"Can't create file!\r\n", L"Can't create file!");
@@ -73,19 +72,19 @@ OperationOutcome readMemory() {
     return dropped(L"Can't write file!\r\n", L"Can't write file!");
 }
 
-OperationOutcome writeMemory() {
-    logText(" Write.\r\nLoad binary file... ");
-    if (!workerWindowOpen() || !g_host->askImageFile(FILE_DIALOG_OPEN, g_fileNameBuffer) ||
-        stopRequested())
+OperationOutcome writeMemory(Worker &w) {
+    logText(w, " Write.\r\nLoad binary file... ");
+    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_OPEN, w.fileName) ||
+        stopRequested(w))
         return kept(L"Canceled.\r\n", L"Operation canceled!");
-    switch (g_host->loadImageFile(g_fileNameBuffer, g_memoryImage)) {
+    switch (w.host->loadImageFile(w.fileName, g_memoryImage)) {
     case FILE_OK: break;
     case FILE_OPEN_FAILED: return kept(L"Can't open file!\r\n", L"Can't open file!");
     case FILE_BAD_SIZE: return kept(L"Invalid file size!\r\n", L"Invalid file size!");
     case FILE_IO_FAILED: return kept(L"Can't read file!\r\n", L"Can't read file!");
     }
-    logText(" Ok.\r\nWrite data to ECU, wait... ");
-    if (!writeAllBlocks(g_memoryImage)) return BLOCK_FAILED;
-    pauseMs(SETTLE_PAUSE_MS);
+    logText(w, " Ok.\r\nWrite data to ECU, wait... ");
+    if (!writeAllBlocks(w, g_memoryImage)) return BLOCK_FAILED;
+    pauseMs(w, SETTLE_PAUSE_MS);
     return DONE;
 }

@@ -1,25 +1,33 @@
-// The worker's window operations. Each goes through the host and is dropped once a stop has
-// been requested, so a stopping worker never touches the window again.
+// The worker's window operations, its pauses and its view of the stop request. Each window
+// operation goes through the worker's host and is dropped once a stop has been requested, so a
+// stopping worker never touches the window again.
 #pragma once
 
 #include <cstdint>
 
-#include "worker/host.h"
+#include "worker/worker.h"
 
-void logText(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-void logWide(const wchar_t *text);
-void clearLogPane();
-void setTypeLabel(const char *text);
-// Sets one of the three value labels to an ASCII text (printf-style).
-void setInfoLabel(InfoLabel label, const char *format, ...)
+inline bool stopRequested(const Worker &w) { return w.link.clock->stopRequested(); }
+inline uint32_t tickCount(const Worker &w) { return w.link.clock->tickCount(); }
+// Pauses `ms`; ends early on a stop request.
+inline void pauseMs(const Worker &w, uint32_t ms) { w.link.clock->sleep(ms); }
+// True while the worker may still drive the window: false once a stop was requested.
+inline bool workerWindowOpen(const Worker &w) { return !stopRequested(w); }
+
+void logText(const Worker &w, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
-void showStatusLine(const wchar_t *text, uint32_t hold);
-void showProgressStep(uint32_t position);
-void applyButtonStates(bool ready);
+void logWide(const Worker &w, const wchar_t *text);
+void clearLogPane(const Worker &w);
+void setTypeLabel(const Worker &w, const char *text);
+// Sets one of the three value labels to an ASCII text (printf-style).
+void setInfoLabel(const Worker &w, InfoLabel label, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+void showStatusLine(const Worker &w, const wchar_t *text, uint32_t hold);
+void showProgressStep(const Worker &w, uint32_t position);
+void applyButtonStates(const Worker &w, bool ready);

@@ -4,8 +4,23 @@
 #include <cstdint>
 
 #include "link/eeprom_rules.h"
+#include "link/link.h"
 #include "protocol/protocol.h"
 #include "worker/host.h"
+
+// The worker's record: the link it talks to the adapter over, the host it reports to, and the
+// file name its dialogs start from. Whoever starts the worker thread makes it and hands it to
+// `workerMain`; while the worker runs, only the worker thread touches it, and after it has
+// stopped the owner closes the link's channels.
+struct Worker {
+    Link link;
+    const Host *host;
+    // The initial name of both file dialogs and keeper of the path chosen last.
+    wchar_t fileName[FILE_NAME_CAPACITY];
+};
+
+// A worker on `d2xx`, `clock` and `host`, with no channel open and an empty file name.
+Worker makeWorker(const D2xxApi *d2xx, const ClockSeam *clock, const Host *host);
 
 // How an operation hands control back to the connection loop.
 enum OperationKind {
@@ -23,7 +38,7 @@ struct OperationOutcome {
 
 // The worker thread's routine. Returns 0 when the device lists cannot be allocated or when a
 // stop was requested; it touches no window after a stop request.
-int workerMain();
+int workerMain(Worker &w);
 
 // --- adapter identity and port report ---
 
@@ -36,9 +51,6 @@ enum AdapterClass {
     ADAPTER_ID_DAMAGED = 3,
 };
 
-constexpr uint32_t USB_ID_CURRENT = 0x04036010;
-constexpr uint32_t USB_ID_OLD = 0x04036D20;
-
 struct AdapterIdentity {
     uint32_t usbId;
     AdapterClass adapterClass;
@@ -46,21 +58,19 @@ struct AdapterIdentity {
 };
 
 AdapterClass classifyUsbId(uint32_t usbId);
-bool identifyAdapter(AdapterIdentity &identity);
-void announceAdapter(const AdapterIdentity &identity);
-void reportConnection(const BoardStatus &status, const AdapterIdentity &identity);
-void clearAdapterInfo();
+// Reads channel A's identity; the class is ADAPTER_ID_DAMAGED when the search recognised the
+// adapter by its EEPROM.
+bool identifyAdapter(const Link &link, AdapterIdentity &identity);
+void announceAdapter(const Worker &w, const AdapterIdentity &identity);
+void reportConnection(const Worker &w, const BoardStatus &status, const AdapterIdentity &identity);
+void clearAdapterInfo(const Worker &w);
 
 // --- operations (run from the worker's dispatch) ---
 
-// The worker's file name buffer: the initial name of both file dialogs and keeper of the
-// path chosen last.
-extern wchar_t g_fileNameBuffer[FILE_NAME_CAPACITY];
-
-OperationOutcome eraseMemory();
-OperationOutcome readMemory();
-OperationOutcome writeMemory();
-OperationOutcome updateAdapterEeprom();
+OperationOutcome eraseMemory(Worker &w);
+OperationOutcome readMemory(Worker &w);
+OperationOutcome writeMemory(Worker &w);
+OperationOutcome updateAdapterEeprom(Worker &w);
 
 // --- adapter configuration EEPROM ---
 
@@ -71,6 +81,3 @@ extern const uint16_t *const AdapterEepromImage;
 // strings do not fit.
 bool buildEepromImage(const char *manufacturer, const char *product, const char *serial,
                       uint16_t *image);
-
-// True while the worker may still drive the window: false once a stop was requested.
-bool workerWindowOpen();

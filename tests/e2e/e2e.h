@@ -33,9 +33,14 @@ enum {
 struct Paths {
     std::wstring program;  // KestaOBD1EMU.exe
     std::wstring standin;  // the stand-in FTD2XX.dll
+    // The stand-in built for the other processor; empty: the win32 twin of a win64 `standin`.
+    std::wstring otherStandin;
     std::wstring workRoot; // one folder per scenario is made below it
 };
 extern Paths g_paths;
+// Scales the few limits that measure the program's own speed (closing with a dialog open).
+// 1 for a native run; the 32-bit program under user-mode emulation gets its own, larger factor.
+extern double g_timeFactor;
 
 // The folder of the running scenario (with a trailing backslash): program, stand-in, scenario
 // file, trace, dumps and the scenario's own files.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 Paths g_paths;
+double g_timeFactor = 1;
 std::wstring g_runDir;
 
 namespace {

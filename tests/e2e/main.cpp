@@ -7,6 +7,7 @@
 // (KestaOBD1EMU.exe and standin\FTD2XX.dll) and each scenario runs in WORK\NAME\ (default
 // ..\e2e\run\ beside that folder). Exit code 0: passed; 1: failed; 2: wrong use.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -56,6 +57,8 @@ int wmain(int argc, wchar_t **argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == L"--program" && hasValue) g_paths.program = argv[++i];
         else if (arg == L"--standin" && hasValue) g_paths.standin = argv[++i];
+        else if (arg == L"--other-standin" && hasValue) g_paths.otherStandin = fullPath(argv[++i]);
+        else if (arg == L"--time-factor" && hasValue) g_timeFactor = _wtof(argv[++i]);
         else if (arg == L"--work" && hasValue) g_paths.workRoot = argv[++i];
         else if (name.empty() && arg.compare(0, 2, L"--") != 0) name = utf8(arg);
         else name = "?";
@@ -64,13 +67,16 @@ int wmain(int argc, wchar_t **argv) {
     g_paths.standin = fullPath(g_paths.standin);
     g_paths.workRoot = withSlash(fullPath(g_paths.workRoot));
 
+    if (!(g_timeFactor >= 1)) name = "?";
+
     const Scenario *chosen = nullptr;
     for (size_t i = 0; i < count; ++i)
         if (name == table[i].name) chosen = &table[i];
     for (size_t i = 0; i < benchCount; ++i)
         if (name == bench[i].name) chosen = &bench[i];
     if (!chosen) {
-        printf("usage: e2e_driver --list | --list-bench | NAME [--program EXE] [--standin DLL] [--work FOLDER]\n");
+        printf("usage: e2e_driver --list | --list-bench | NAME [--program EXE] [--standin DLL]\n"
+               "       [--other-standin DLL] [--time-factor F] [--work FOLDER]\n");
         return 2;
     }
 

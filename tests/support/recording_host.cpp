@@ -98,12 +98,6 @@ void setButtonStates(bool ready) {
         rec().buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
 }
 
-void enableButton(Operation button, bool enable) {
-    AfterOp after;
-    if (windowOp("enable " + std::to_string(int(button)) + (enable ? " on" : " off")))
-        rec().buttons[button] = enable;
-}
-
 bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
     AfterOp after;
     if (!windowOp(kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog")) return false;
@@ -183,8 +177,8 @@ bool stopRequestedByHost() { return rec().stop; }
 
 const Host RECORDING_HOST = {
     appendLog,     clearLog,      setTypeLabel,  setInfoLabel,  showStatus,
-    showProgress,  setButtonStates, enableButton, askImageFile, fatalError,
-    loadImageFile, saveImageFile, programPath,   waitForRequest,
+    showProgress,  setButtonStates, askImageFile, fatalError,   loadImageFile,
+    saveImageFile, programPath,     waitForRequest,
 };
 
 const ClockSeam RECORDING_CLOCK = {virtualTickCount, sleepMs, stopRequestedByHost};
@@ -238,19 +232,13 @@ RecordingHost &installRecordingHost(uint64_t limitMs) {
     // Start well away from zero so that code which confuses a tick count with "no time" shows.
     host.nowUs = 1000000;
     g_rec = &host;
-    g_host = &RECORDING_HOST;
-    g_clockSeam = &RECORDING_CLOCK;
     simReset(SimClock{simNowUs, simSleepUs});
-    g_d2xx = simD2xx();
+    host.worker = makeWorker(simD2xx(), &RECORDING_CLOCK, &RECORDING_HOST);
     g_appState.requestedOperation = OP_NONE;
     g_appState.statusHold = 0;
     g_appState.updateRequired = 0;
     g_appState.deviceFound = 0;
-    g_channels = {NO_CHANNEL, NO_CHANNEL};
-    g_adapterDamaged = false;
-    forgetProbedDevices();
     memset(g_memoryImage, 0, sizeof g_memoryImage);
-    memset(g_fileNameBuffer, 0, sizeof g_fileNameBuffer);
     return host;
 }
 

@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "worker/host.h"
+#include "worker/worker.h"
 
 struct RecordingHost {
+    // The worker under test: the simulator on the virtual clock, and this host.
+    Worker worker = {};
+
     uint64_t nowUs = 0;
     uint64_t limitUs = 0;  // a stop is requested here, so a stuck worker cannot hang a test
     bool hitLimit = false;
@@ -66,11 +69,13 @@ struct RecordingHost {
     std::string log() const;  // all appended texts joined
 };
 
-// Installs a fresh recording host as `g_host`, the simulator on its clock as `g_d2xx`, and
-// resets the shared state (AppState, channels and the search's memory, memory image, file name
-// buffer).
+// Makes a fresh recording host with a fresh worker record on it and the simulator on its clock,
+// and resets the process-wide state (AppState, memory image).
 RecordingHost &installRecordingHost(uint64_t limitMs = 600000);
 RecordingHost &recordingHost();
+// The worker record of the installed host, and its link.
+inline Worker &testWorker() { return recordingHost().worker; }
+inline Link &testLink() { return recordingHost().worker.link; }
 
 std::string narrow(const wchar_t *text);
 std::wstring widen(const std::string &text);

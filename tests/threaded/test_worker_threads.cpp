@@ -67,7 +67,6 @@ const Host THREADED_HOST = {
                 g_gui->buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
         });
     },
-    [](Operation op, bool enable) { onGui([op, enable] { g_gui->buttons[op] = enable; }); },
     [](FileDialogKind, wchar_t *) { return false; },
     [](const wchar_t *) {},
     [](const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; },
@@ -94,17 +93,14 @@ void simSleep(uint64_t us) { g_gui->nowUs += us; }
 TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     GuiThread gui;
     g_gui = &gui;
-    g_host = &THREADED_HOST;
-    g_clockSeam = &THREADED_CLOCK;
     simReset(SimClock{simNow, simSleep});
-    g_d2xx = simD2xx();
-    g_channels = {NO_CHANNEL, NO_CHANNEL};
+    Worker record = makeWorker(simD2xx(), &THREADED_CLOCK, &THREADED_HOST);
     simAddAdapter();
     simAdapter(0).board.wireTiming = true;
 
     std::atomic<bool> workerDone{false};
     std::thread worker([&] {
-        workerMain();
+        workerMain(record);
         workerDone = true;
         std::lock_guard<std::mutex> lock(gui.mutex);
         gui.changed.notify_all();
@@ -145,8 +141,8 @@ TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     }
     lock.unlock();
     worker.join();
-    closeChannel(g_channels.channelA);
-    closeChannel(g_channels.channelB);
+    closeChannel(record.link, record.link.channels.channelA);
+    closeChannel(record.link, record.link.channels.channelB);
 
     EXPECT_EQ(choices, 2);
     for (int i = 0; i < 32768; ++i) ASSERT_EQ(simAdapter(0).board.memory[i], 0xFF) << i;

@@ -14,7 +14,7 @@ namespace {
 // The COM port the system gave a channel, 0 when it has none.
 int comPort(FT_HANDLE channel) {
     int32_t port = -1;
-    if (!channelOpen(channel) || g_d2xx->getComPortNumber(channel, &port) != FT_OK) return 0;
+    if (!channelOpen(channel) || testLink().d2xx->getComPortNumber(channel, &port) != FT_OK) return 0;
     return port > 0 ? port : 0;
 }
 
@@ -31,18 +31,18 @@ int main() {
     board.version = 0x0102;
     for (uint32_t i = 0; i < sizeof board.memory; ++i) board.memory[i] = uint8_t(0xA0 + i);
 
-    if (!findAdapter()) {
+    if (!findAdapter(testLink())) {
         printf("Could not allocate the device lists: %s\n", host.fatal.c_str());
         return 1;
     }
-    if (!channelOpen(g_channels.channelA)) {
+    if (!channelOpen(testLink().channels.channelA)) {
         printf("No adapter found.\n");
         return 1;
     }
-    printf("Opened channel A%s.\n", channelOpen(g_channels.channelB) ? " and channel B" : " only");
+    printf("Opened channel A%s.\n", channelOpen(testLink().channels.channelB) ? " and channel B" : " only");
 
     AdapterIdentity identity;
-    if (!identifyAdapter(identity)) {
+    if (!identifyAdapter(testLink(), identity)) {
         printf("The adapter did not say who it is.\n");
         return 1;
     }
@@ -50,7 +50,7 @@ int main() {
            unsigned(identity.usbId & 0xFFFF), identity.description);
 
     BoardStatus status = {};
-    if (!queryBoardStatus(&status)) {
+    if (!queryBoardStatus(testLink(), &status)) {
         printf("The link failed during the status query.\n");
         return 1;
     }
@@ -58,10 +58,10 @@ int main() {
         printf("The board answers: version %02X.%02X.\n", status.version >> 8, status.version & 0xFF);
     else
         printf("The board does not answer. Is it powered?\n");
-    printf("RTP port COM%d, Datalog port COM%d.\n", comPort(g_channels.channelA),
-           comPort(g_channels.channelB));
+    printf("RTP port COM%d, Datalog port COM%d.\n", comPort(testLink().channels.channelA),
+           comPort(testLink().channels.channelB));
 
-    if (!readBlock(0x0000, g_memoryImage)) {
+    if (!readBlock(testLink(), 0x0000, g_memoryImage)) {
         printf("Reading block 0x0000 failed.\n");
         return 1;
     }
@@ -70,7 +70,7 @@ int main() {
     printf("\n%u library calls in %u ms of virtual time.\n", unsigned(simWorld().trace.size()),
            unsigned(host.ms() - startMs));
 
-    closeChannel(g_channels.channelA);
-    closeChannel(g_channels.channelB);
+    closeChannel(testLink(), testLink().channels.channelA);
+    closeChannel(testLink(), testLink().channels.channelB);
     return 0;
 }

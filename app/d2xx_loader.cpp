@@ -1,6 +1,6 @@
 // Fills the D2XX table from FTD2XX.dll. A missing library or entry point becomes a message for
 // the user, never a call through a null pointer.
-#include "link/d2xx_loader.h"
+#include "app/d2xx_loader.h"
 
 #include <windows.h>
 
@@ -8,7 +8,6 @@
 
 namespace {
 
-D2xxApi api;
 wchar_t failure[160];
 
 // GetProcAddress hands out a generic function pointer; the table's types carry the vendor's
@@ -37,7 +36,7 @@ const wchar_t *missingEntryPoint(const char *name) {
 
 }  // namespace
 
-const wchar_t *loadD2xxLibrary() {
+const wchar_t *loadD2xxLibrary(D2xxApi &table) {
     HMODULE library = LoadLibraryW(L"FTD2XX.dll");
     if (!library) {
         if (GetLastError() == ERROR_BAD_EXE_FORMAT)
@@ -58,6 +57,7 @@ const wchar_t *loadD2xxLibrary() {
     }
 
     // Same order as D2XX_ENTRY_NAMES.
+    D2xxApi api = {};
     int i = 0;
     take(api.createDeviceInfoList, entries[i++]);
     take(api.getDeviceInfoList, entries[i++]);
@@ -76,6 +76,6 @@ const wchar_t *loadD2xxLibrary() {
     // Optional: a library without them leaves the entries null.
     take(api.setLatencyTimer, GetProcAddress(library, D2XX_OPTIONAL_NAMES[0]));
     take(api.readEE, GetProcAddress(library, D2XX_OPTIONAL_NAMES[1]));
-    g_d2xx = &api;
+    table = api;
     return nullptr;
 }
