@@ -555,8 +555,13 @@ int simAddAdapter(const SimAdapterConfig &config) {
     const int index = int(g_world.adapters.size());
     g_world.adapters.emplace_back();
     SimAdapter &a = g_world.adapters.back();
-    simEncodeEeprom(uint16_t(config.usbId >> 16), uint16_t(config.usbId), config.manufacturer,
-                    config.product, config.serial, a.eeprom);
+    SimEepromIdentity fields;
+    fields.vendor = uint16_t(config.usbId >> 16);
+    fields.product = uint16_t(config.usbId);
+    fields.manufacturer = config.manufacturer;
+    fields.productName = config.product;
+    fields.serial = config.serial;
+    simEncodeEeprom(fields, a.eeprom);
     if (config.eeprom == SIM_EEPROM_BAD_CHECKSUM) a.eeprom[63] = uint16_t(~a.eeprom[63]);
     if (config.eeprom == SIM_EEPROM_FILL) std::fill(a.eeprom, a.eeprom + 64, config.eepromFill);
     for (int ch = 0; ch < 2; ++ch) {

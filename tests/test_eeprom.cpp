@@ -94,6 +94,26 @@ TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
     EXPECT_EQ(id.manufacturer, "Quorvantide");
     EXPECT_EQ(id.productName, "KESTA OBD1 EMU");
     EXPECT_EQ(id.serial, "KESTA");
+    // The rest of the configuration, field by field: release 5.00, both channels in 245 FIFO mode
+    // with the virtual COM port driver, bus-powered at 250 mA, serial number reported, USB 2.00.
+    EXPECT_EQ(id.release, 0x0500);
+    for (int ch = 0; ch < 2; ++ch) {
+        EXPECT_EQ(id.channelMode[ch], SIM_CHANNEL_FIFO_245) << "channel " << ch;
+        EXPECT_TRUE(id.vcpDriver[ch]) << "channel " << ch;
+    }
+    EXPECT_FALSE(id.selfPowered);
+    EXPECT_FALSE(id.remoteWakeup);
+    EXPECT_EQ(id.maxPowerMa, 250u);
+    EXPECT_TRUE(id.useSerial);
+    EXPECT_EQ(id.usbVersion, 0x0200);
+    // The chip's own layout of those fields gives the program's words (up to its fixed tail).
+    SimEepromIdentity fields;
+    fields.manufacturer = "Quorvantide";
+    fields.productName = "KESTA OBD1 EMU";
+    fields.serial = "KESTA";
+    uint16_t laidOut[EEPROM_WORDS];
+    simEncodeEeprom(fields, laidOut);
+    for (int i = 0; i < 44; ++i) EXPECT_EQ(laidOut[i], AdapterEepromImage[i]) << "word " << i;
 
     uint16_t corrupted[EEPROM_WORDS];
     std::copy(AdapterEepromImage, AdapterEepromImage + EEPROM_WORDS, corrupted);

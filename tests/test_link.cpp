@@ -87,7 +87,7 @@ void setField(char (&field)[N], const char *text) {
     memcpy(field, text, std::min(N, strlen(text)));
 }
 
-class Link : public ::testing::Test {
+class LinkTest : public ::testing::Test {
 protected:
     RecordingHost &host = installRecordingHost();
     void TearDown() override {
@@ -98,7 +98,7 @@ protected:
 
 // --- discovery ---
 
-using Discovery = Link;
+using Discovery = LinkTest;
 
 TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
     static int allocations;
@@ -154,7 +154,7 @@ struct DiscoveryCase {
 
 void PrintTo(const DiscoveryCase &c, std::ostream *os) { *os << c.name; }
 
-class DiscoveryTable : public Link, public ::testing::WithParamInterface<DiscoveryCase> {};
+class DiscoveryTable : public LinkTest, public ::testing::WithParamInterface<DiscoveryCase> {};
 
 TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     const DiscoveryCase &c = GetParam();
@@ -316,6 +316,20 @@ INSTANTIATE_TEST_SUITE_P(
                       "0A", "0B", {LOC_A, LOC_A, LOC_B}, true},
         DiscoveryCase{"ErasedChipIsProbedAndClosed", [] { attachBlank(SIM_EEPROM_FILL); },
                       "none", "none", {LOC_A}},
+        // Only a chip with the blank defaults exactly, serials empty, is opened to be probed.
+        DiscoveryCase{"BlankNamesWithSerialsAreNotProbed",
+                      [] {
+                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+                          setField(record(0, 0).SerialNumber, "FT1234A");
+                          setField(record(0, 1).SerialNumber, "FT1234B");
+                      },
+                      "none", "none", {}},
+        DiscoveryCase{"BlankNamesInOtherLetterCaseAreNotProbed",
+                      [] {
+                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+                          setField(record(0, 0).Description, "DUAL RS232 A");
+                      },
+                      "none", "none", {}},
         DiscoveryCase{"ChannelBIsTheOneBesideTheRecognisedChannelA",
                       [] {
                           attachBlank(SIM_EEPROM_FILL);
@@ -330,8 +344,20 @@ INSTANTIATE_TEST_SUITE_P(
                       "1A", "1B", {0x2001, 0x2002}}),
     [](const ::testing::TestParamInfo<DiscoveryCase> &info) { return std::string(info.param.name); });
 
+// Once the probe table is full of chips judged not ours, a new blank chip is left alone, even our
+// own damaged adapter: leaving a device alone is the safe side.
+TEST_F(Discovery, AFullProbeTableProbesNoNewChip) {
+    for (int i = 0; i < PROBED_CAPACITY; ++i) attachBlank(SIM_EEPROM_FILL);
+    ASSERT_TRUE(findAdapter(testLink()));
+    ASSERT_EQ(simCount(SIM_OPEN), PROBED_CAPACITY);
+    attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+    ASSERT_TRUE(findAdapter(testLink()));
+    EXPECT_EQ(simCount(SIM_OPEN), PROBED_CAPACITY);
+    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+}
+
 // A channel that will not take a setting is closed again and the next candidate is tried.
-class FailingSetting : public Link, public ::testing::WithParamInterface<int> {};
+class FailingSetting : public LinkTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
     simAddAdapter();
@@ -428,7 +454,7 @@ TEST_F(Discovery, DeviceListClaimingMoreRecordsThanAskedForIsCut) {
 }
 
 // Out of memory for the first or the second record list.
-class OutOfMemory : public Link, public ::testing::WithParamInterface<int> {};
+class OutOfMemory : public LinkTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(OutOfMemory, IsFatalAndOpensNothing) {
     static int failAt, calls;
@@ -454,7 +480,7 @@ INSTANTIATE_TEST_SUITE_P(FirstOrSecondList, OutOfMemory, ::testing::Values(1, 2)
 
 // --- byte transport ---
 
-class ReadLinkByte : public Link {
+class ReadLinkByte : public LinkTest {
 protected:
     void SetUp() override {
         simAddAdapter();
@@ -652,7 +678,7 @@ TEST_F(ChipModel, EveryCallCostsItsTime) {
 
 // --- closing ---
 
-using CloseChannel = Link;
+using CloseChannel = LinkTest;
 
 TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
     for (FT_HANDLE empty : {NO_CHANNEL, FT_HANDLE(nullptr)}) {

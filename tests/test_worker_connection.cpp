@@ -8,6 +8,7 @@
 #include "link/link.h"
 #include "sim/sim.h"
 #include "tests/support/recording_host.h"
+#include "worker/window_ops.h"
 #include "worker/worker.h"
 
 namespace {
@@ -183,6 +184,13 @@ TEST_F(WorkerConnection, ChannelSuffixIsTrimmedExactly) {
         closeChannel(testLink(), testLink().channels.channelA);
         closeChannel(testLink(), testLink().channels.channelB);
     }
+}
+
+// A text the C library cannot format (a wide character with no narrow form) is logged empty,
+// never as the part formatted before the failure or whatever the buffer held.
+TEST_F(WorkerConnection, AFormatThatFailsLogsAnEmptyText) {
+    logText(testWorker(), "abc%ls", L"\u00e9");
+    EXPECT_EQ(host.logTexts, std::vector<std::string>{""});
 }
 
 struct ClassCase {
