@@ -3,6 +3,7 @@
 #
 #   tools/win32-runtime.sh               make it ready (idempotent; says what it does)
 #   tools/win32-runtime.sh run CMD ...   run CMD inside it, with this checkout at its own path
+#                                        (KESTA_WIN32_DISPLAY=1: with the host's X display too)
 #
 # The runtime is a Debian 12 root of its own (debootstrap) with wine64 and wine32:i386 and a
 # WoW64 Wine prefix, kept outside the checkout in $KESTA_WIN32_RUNTIME (default
@@ -29,7 +30,7 @@ binfmt_dir="$cache/binfmt_misc"
 prefix=/opt/kesta/wineprefix   # inside the root
 mirror=http://deb.debian.org/debian
 # Bump when the root's contents change, so that an old cache is made again.
-stamp_text="kesta-win32-runtime 1: bookworm wine64 wine32:i386 xvfb"
+stamp_text="kesta-win32-runtime 2: bookworm wine64 wine32:i386 xvfb x11-apps"
 
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -53,6 +54,11 @@ in_root() {
     mkdir -p "$r/dev/shm" && mount -t tmpfs -o mode=1777 tmpfs "$r/dev/shm"
     mount -t tmpfs -o mode=1777 tmpfs "$r/tmp"
     mkdir -p "$r$co" && mount --bind "$co" "$r$co"
+    # A display of the host, for tools/run.sh --win32 (tests bring their own Xvfb).
+    if [ -n "${KESTA_WIN32_DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
+      mkdir -p "$r/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"
+      [ -n "${XAUTHORITY:-}" ] && [ -f "$XAUTHORITY" ] && cp "$XAUTHORITY" "$r/tmp/xauthority"
+    fi
     cp /etc/resolv.conf "$r/etc/resolv.conf" 2>/dev/null || true
     exec chroot "$r" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
       HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" \
@@ -129,7 +135,7 @@ EOF
 install_wine() {
   say "installing wine64 and wine32:i386 in the root"
   in_root /bin/bash -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      wine wine64 wine32:i386 xvfb xauth x11-utils >/dev/null && apt-get clean' >>"$cache/apt.log" 2>&1 ||
+      wine wine64 wine32:i386 xvfb xauth x11-utils x11-apps >/dev/null && apt-get clean' >>"$cache/apt.log" 2>&1 ||
     { tail -n 20 "$cache/apt.log" >&2; fail "installing Wine in the root failed (log: $cache/apt.log)"; }
   say "making the WoW64 Wine prefix (about 20 s under emulation)"
   in_root /bin/bash -c "mkdir -p $(dirname $prefix) && wineboot --init >/dev/null 2>&1 && wineserver -w &&
