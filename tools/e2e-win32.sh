@@ -18,7 +18,7 @@ set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${E2E_BUILD_DIR:-$root/build/win64}"
 out="$root/build/e2e-win32"
-time_factor="${E2E_WIN32_TIME_FACTOR:-3}"
+time_factor="${E2E_WIN32_TIME_FACTOR:-2}"
 
 fail() {
   echo "e2e win32: $*"

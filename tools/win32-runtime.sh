@@ -30,7 +30,7 @@ binfmt_dir="$cache/binfmt_misc"
 prefix=/opt/kesta/wineprefix   # inside the root
 mirror=http://deb.debian.org/debian
 # Bump when the root's contents change, so that an old cache is made again.
-stamp_text="kesta-win32-runtime 2: bookworm wine64 wine32:i386 xvfb x11-apps"
+stamp_text="kesta-win32-runtime 3: bookworm wine64 wine32:i386 fonts-wine xvfb x11-apps"
 
 checkout=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -135,7 +135,7 @@ EOF
 install_wine() {
   say "installing wine64 and wine32:i386 in the root"
   in_root /bin/bash -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      wine wine64 wine32:i386 xvfb xauth x11-utils x11-apps >/dev/null && apt-get clean' >>"$cache/apt.log" 2>&1 ||
+      wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils x11-apps >/dev/null && apt-get clean' >>"$cache/apt.log" 2>&1 ||
     { tail -n 20 "$cache/apt.log" >&2; fail "installing Wine in the root failed (log: $cache/apt.log)"; }
   say "making the WoW64 Wine prefix (about 20 s under emulation)"
   in_root /bin/bash -c "mkdir -p $(dirname $prefix) && wineboot --init >/dev/null 2>&1 && wineserver -w &&
