@@ -2,8 +2,9 @@
 # The benchmark (not a test): the real win64 program under Wine beside the FTD2XX.dll stand-in,
 # in real time. Measures idle CPU and take-up and detection latency, and the duration of Erase,
 # Read and Write against the wire-time bound on the adapter chip's model, side by side with the
-# latency timer left at 16 ms; writes docs/benchmark-results.md. Takes about five minutes after
-# the build. Works as the first command after a clone: it installs and builds what it needs.
+# latency timer left at 16 ms, and runs the full soak (a long session's handles, threads and
+# memory per connection); writes docs/benchmark-results.md. Takes about twenty minutes after the
+# build. Works as the first command after a clone: it installs and builds what it needs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/bench"
@@ -97,3 +98,9 @@ for name in bench_operations_timer16 bench_operations bench_detection; do
   fi
   echo "$name: done"
 done
+# The full soak, a long session: its samples go into the report per connection.
+if ! wine "$driver" soak --full --work "$work" > "$out/soak.log" 2>&1; then
+  cat "$out/soak.log"
+  fail "soak failed"
+fi
+tr -d '\r' < "$out/soak.log" | grep '^soak:'

@@ -2,8 +2,9 @@
 # Runs the end-to-end scenarios: the win64 program beside the FTD2XX.dll stand-in, driven by
 # e2e_driver.exe under Wine on a virtual X screen, one scenario at a time.
 #
-#   tools/e2e.sh              every scenario
+#   tools/e2e.sh              every scenario (the soak in its short size)
 #   tools/e2e.sh erase write  the named ones
+#   tools/e2e.sh soak --full  the soak in its full size (300 connections, 100 operations)
 #
 # Builds the win64 preset first. Run folders (program, scenario, trace, memory dumps) are kept in
 # build/e2e/run/NAME/, a screenshot of each scenario in build/e2e/screenshots/NAME.png. The last
@@ -17,8 +18,10 @@ out="$root/build/e2e"
 export WINEPREFIX="$out/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# No single scenario needs more than a couple of minutes; this only stops a hung run.
+# No single scenario needs more than a couple of minutes (the soak more); this only stops a hung
+# run.
 scenario_timeout=300
+soak_timeout=3600
 
 if [ "${1:-}" != "--inside-xvfb" ]; then
     cleanup() { wineserver -k 2>/dev/null; }
@@ -41,6 +44,12 @@ shift
 
 driver="$build/e2e_driver.exe"
 work=$(winepath -w "$out/run" 2>/dev/null)
+size=()
+names=()
+for arg in "$@"; do
+    if [ "$arg" = --full ]; then size=(--full); else names+=("$arg"); fi
+done
+set -- "${names[@]+"${names[@]}"}"
 if [ $# -eq 0 ]; then
     set -- $(wine "$driver" --list | tr -d '\r')
 fi
@@ -51,7 +60,9 @@ failures=""
 for name in "$@"; do
     rm -f "$out/screenshots/$name.png"
     # Wine's file dialog complains about the Z: drive's volume label; that is not ours.
-    timeout "$scenario_timeout" wine "$driver" "$name" --work "$work" 2>&1 | tr -d '\r' |
+    limit=$scenario_timeout
+    [ "$name" = soak ] && limit=$soak_timeout
+    timeout "$limit" wine "$driver" "$name" --work "$work" "${size[@]+"${size[@]}"}" 2>&1 | tr -d '\r' |
         grep -v '^wine: Read access denied for device'
     status=${PIPESTATUS[0]}
     if [ -f "$out/run/$name/screenshot.bmp" ]; then
@@ -60,7 +71,7 @@ for name in "$@"; do
     if [ "$status" -eq 0 ]; then
         passed=$((passed + 1))
     else
-        [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${scenario_timeout} s"
+        [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${limit} s"
         failed=$((failed + 1))
         failures="$failures $name"
         echo "  kept: build/e2e/run/$name/ (program, scenario, trace) and build/e2e/screenshots/$name.png"

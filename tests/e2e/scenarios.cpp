@@ -1046,6 +1046,7 @@ const Scenario SCENARIOS[] = {
     {"chip_erase", chipErase},
     {"chip_read", chipRead},
     {"chip_write", chipWrite},
+    {"soak", soak},
 };
 
 }  // namespace
