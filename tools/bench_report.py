@@ -27,7 +27,7 @@ SOAK_FIGURES = (
     ('handles', 'handles', '', '+8'),
     ('registry keys', 'registry_keys', '', 'one per file chosen ({files}) +2'),
     ('threads', 'threads', '', '+1'),
-    ('RSS', 'rss_kb', ' KB', '+4096 KB'),
+    ('RSS', 'rss_kb', ' KB', '+2048 KB'),
     ('fds', 'fds', '', '+4'),
     ('adapter handles', 'adapter_handles', '', '+0'),
 )

@@ -19,16 +19,17 @@ int g_soakOperations = SOAK_SHORT_OPERATIONS;
 namespace {
 
 // Growth allowed from the sample after the first SAMPLE_EVERY connections (by then every kind of
-// step, dialog and file has been used once) to any later sample. A leak of one handle, thread or
-// descriptor per connection, or of one image buffer per operation, exceeds them by far.
+// step, dialog and file has been used once) to any later sample. Over the full soak's last 250
+// connections a leak of one handle, thread or descriptor per connection exceeds them by far, and
+// so does one 32 KB image buffer per operation (about 80 of them).
 constexpr int SAMPLE_EVERY = 50;
-constexpr long HANDLE_ALLOWANCE = 8;      // a file the stand-in has open for a moment, and such
+constexpr long HANDLE_ALLOWANCE = 8;  // files the stand-in and Wine hold open for a moment
 // Wine's file dialog (wine-8.0's comdlg32, as a program of a dozen lines shows too) leaves one
 // registry key open for every file chosen in it; Windows does not. Registry keys are counted
 // apart from the other handles and may grow by one per file chosen, and by this much beyond.
 constexpr long REGISTRY_KEY_ALLOWANCE = 2;
 constexpr long THREAD_ALLOWANCE = 1;
-constexpr long RSS_ALLOWANCE_KB = 4096;   // heap and Wine's caches settling
+constexpr long RSS_ALLOWANCE_KB = 2048;  // the heap and Wine's caches settling
 constexpr long FD_ALLOWANCE = 4;
 constexpr long ADAPTER_HANDLE_ALLOWANCE = 0;  // exactly the connection's two channels
 
@@ -148,7 +149,9 @@ long threadCount(DWORD processId) {
     return n;
 }
 
-// The system's handle table (Wine's is its server's), for where GetProcessHandleCount says 0.
+// The system's handle table (under Wine its server's): every process's handles with their object
+// types, so the program's registry keys can be told apart, and a count where
+// GetProcessHandleCount answers 0, as Wine's does.
 struct SystemHandleEntry {
     ULONG ownerProcessId;
     BYTE objectType, flags;
