@@ -71,7 +71,7 @@ cpu_of() {
 program_pids() {
   local want="$work\\$1\\KestaOBD1EMU.exe" proc first
   for proc in /proc/[0-9]*; do
-    first=$(tr '\0' '\n' < "$proc/cmdline" 2>/dev/null | head -n 1)
+    first=$( { tr '\0' '\n' < "$proc/cmdline"; } 2>/dev/null | head -n 1)
     [ "$first" = "$want" ] && echo "${proc#/proc/}"
   done
 }
