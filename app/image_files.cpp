@@ -1,6 +1,6 @@
-// Image files on Windows. A save never leaves half an image behind where it can be helped: a new
-// file is removed again when its write fails, and an existing one is replaced only by a complete
-// temporary file moved over it.
+// Image files on Windows. A save never leaves half an image behind: a new file is removed again
+// when its write fails, and an existing one is replaced only by a complete temporary file moved
+// over it, or not at all.
 #include "app/image_files.h"
 
 ImageFileCalls g_imageFileCalls = {GetTempFileNameW, WriteFile, MoveFileExW};
@@ -66,21 +66,16 @@ bool writeTemporary(const wchar_t *path, const uint8_t *image, wchar_t *temporar
 FileResult saveExistingFile(const wchar_t *path, const uint8_t *image) {
     wchar_t temporary[MAX_PATH];
     bool written = false;
-    if (writeTemporary(path, image, temporary, written)) {
-        if (written && g_imageFileCalls.moveFileEx(temporary, path,
-                                                   MOVEFILE_REPLACE_EXISTING |
-                                                       MOVEFILE_WRITE_THROUGH))
-            return FILE_OK;
-        if (written) DeleteFileW(temporary);
-        return FILE_IO_FAILED;
-    }
-    // No temporary file can be made here: write the target in place, the only way left.
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
-    const bool complete = writeWhole(file, image);
-    CloseHandle(file);
-    return complete ? FILE_OK : FILE_IO_FAILED;
+    // No temporary file can be made here: the save is refused rather than written in place. An
+    // in-place write that fails part-way would leave the old image damaged, and putting the old
+    // bytes back would go to the same failing disk. A new file in this folder needs no temporary
+    // file, so the user can still save under another name.
+    if (!writeTemporary(path, image, temporary, written)) return FILE_OPEN_FAILED;
+    if (written && g_imageFileCalls.moveFileEx(temporary, path,
+                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return FILE_OK;
+    if (written) DeleteFileW(temporary);
+    return FILE_IO_FAILED;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ extern ImageFileCalls g_imageFileCalls;
 
 // Reads a whole image file: FILE_BAD_SIZE unless its 64-bit size is exactly MEMORY_SIZE.
 FileResult loadImageFileWin32(const wchar_t *path, uint8_t *image);
-// Saves an image so that a failure leaves no partial new file, and an existing file as it was
-// whenever a temporary file can be made beside it.
+// Saves an image so that a failure leaves no partial new file and an existing file as it was.
+// An existing file is replaced through a temporary file beside it; where none can be made the
+// save is refused (FILE_OPEN_FAILED) and the file left untouched.
 FileResult saveImageFileWin32(const wchar_t *path, const uint8_t *image);

@@ -14,10 +14,13 @@
 
 namespace {
 
-constexpr DWORD SAVE_DIALOG_FLAGS = OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_HIDEREADONLY;
+// An existing file is replaced only after the dialog's own question: Yes saves, No goes back to
+// the dialog.
+constexpr DWORD SAVE_DIALOG_FLAGS =
+    OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 constexpr DWORD OPEN_DIALOG_FLAGS = OFN_EXPLORER | OFN_NONETWORKBUTTON | OFN_FILEMUSTEXIST |
                                     OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-static_assert(SAVE_DIALOG_FLAGS == 0xA0004 && OPEN_DIALOG_FLAGS == 0xA1804, "dialog flags");
+static_assert(SAVE_DIALOG_FLAGS == 0xA0006 && OPEN_DIALOG_FLAGS == 0xA1804, "dialog flags");
 
 constexpr DWORD INITIAL_DIR_CAPACITY = 260;
 constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(*.*)\0*.*\0\0";

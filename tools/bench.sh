@@ -2,8 +2,9 @@
 # The benchmark (not a test): the real win64 program under Wine beside the FTD2XX.dll stand-in,
 # in real time. Measures idle CPU and take-up and detection latency, and the duration of Erase,
 # Read and Write against the wire-time bound on the adapter chip's model, side by side with the
-# latency timer left at 16 ms; writes docs/benchmark-results.md. Takes about five minutes after
-# the build. Works as the first command after a clone: it installs and builds what it needs.
+# latency timer left at 16 ms, and runs the full soak (a long session's handles, threads and
+# memory per connection); writes docs/benchmark-results.md. Takes about twenty minutes after the
+# build. Works as the first command after a clone: it installs and builds what it needs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/bench"
@@ -52,16 +53,34 @@ fi
 driver="$root/build/win64/e2e_driver.exe"
 work=$(winepath -w "$out/run" 2>/dev/null) || fail "winepath cannot name $out/run for Wine"
 
-# CPU time in nanoseconds used so far by all threads of the processes whose command line
-# matches $1 (the first field of each thread's schedstat).
+# CPU time in nanoseconds used so far by all threads of the processes $@ (the first field of
+# each thread's schedstat).
 cpu_of() {
   local total=0 pid task
-  for pid in $(pgrep -f "$1" || true); do
+  for pid in "$@"; do
     for task in /proc/"$pid"/task/*/schedstat; do
       [ -r "$task" ] && total=$((total + $(cut -d' ' -f1 "$task" 2>/dev/null || echo 0)))
     done
   done
   echo "$total"
+}
+
+# Only this run's processes count: other Wine runs may share the machine. The program of run
+# folder $1 has its Windows path there as its Linux command line; the prefix's wineserver works
+# in the folder Wine names after the prefix's device and inode.
+program_pids() {
+  local want="$work\\$1\\KestaOBD1EMU.exe" proc first
+  for proc in /proc/[0-9]*; do
+    first=$( { tr '\0' '\n' < "$proc/cmdline"; } 2>/dev/null | head -n 1)
+    [ "$first" = "$want" ] && echo "${proc#/proc/}"
+  done
+}
+server_pids() {
+  local folder pid
+  folder=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for pid in $(pgrep -x wineserver64; pgrep -x wineserver); do
+    [ "$(basename "$(readlink "/proc/$pid/cwd")")" = "$folder" ] && echo "$pid"
+  done
 }
 
 # Runs a driver scenario that holds the program still, and measures it for ten seconds.
@@ -71,10 +90,13 @@ measure_idle() {
   local driver_pid=$!
   for _ in $(seq 1 600); do [ -f "$dir/hold-ready" ] && break; sleep 0.1; done
   [ -f "$dir/hold-ready" ] || { cat "$out/$name.log"; fail "$name: the program did not get ready"; }
-  local p0 s0 t0 p1 s1 t1
-  p0=$(cpu_of KestaOBD1EMU.exe); s0=$(cpu_of wineserver); t0=$(date +%s.%N)
+  local p0 s0 t0 p1 s1 t1 program server
+  program=$(program_pids "$name")
+  server=$(server_pids)
+  [ -n "$program" ] && [ -n "$server" ] || fail "$name: the program's or wineserver's process was not found"
+  p0=$(cpu_of $program); s0=$(cpu_of $server); t0=$(date +%s.%N)
   sleep 10
-  p1=$(cpu_of KestaOBD1EMU.exe); s1=$(cpu_of wineserver); t1=$(date +%s.%N)
+  p1=$(cpu_of $program); s1=$(cpu_of $server); t1=$(date +%s.%N)
   touch "$dir/hold-done"
   wait "$driver_pid" || true
   python3 - "$name" "$p0" "$p1" "$s0" "$s1" "$t0" "$t1" > "$out/$name.result" <<'PY' || fail "$name: cannot compute its CPU shares"
@@ -97,3 +119,9 @@ for name in bench_operations_timer16 bench_operations bench_detection; do
   fi
   echo "$name: done"
 done
+# The full soak, a long session: its samples go into the report per connection.
+if ! wine "$driver" soak --full --work "$work" > "$out/soak.log" 2>&1; then
+  cat "$out/soak.log"
+  fail "soak failed"
+fi
+tr -d '\r' < "$out/soak.log" | grep '^soak:'

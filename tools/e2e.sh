@@ -2,8 +2,9 @@
 # Runs the end-to-end scenarios: the real program beside the FTD2XX.dll stand-in, driven by
 # e2e_driver.exe under Wine on a virtual X screen, one scenario at a time.
 #
-#   tools/e2e.sh                  every scenario, against the win64 program
+#   tools/e2e.sh                  every scenario, against the win64 program (the soak short)
 #   tools/e2e.sh erase write      the named ones
+#   tools/e2e.sh soak --full      the soak in its full size (300 connections, 100 operations)
 #   tools/e2e.sh --win32 [NAMES]  the same scenarios against the 32-bit program users download
 #
 # The win64 run builds the win64 preset first. Run folders (program, scenario, trace, memory
@@ -17,7 +18,7 @@
 # refuses 32-bit code), still driven by the win64 driver; library_other_processor gets the win64
 # stand-in. Its folders are build/e2e-win32/, and its last line names the exe's SHA-256:
 # "e2e win32 (release exe sha256 ...): N passed, M failed". Closing with a dialog open may take
-# E2E_WIN32_TIME_FACTOR (default below) times the win64 limit there.
+# E2E_WIN32_TIME_FACTOR (default 2) times the win64 limit there.
 #
 # E2E_BUILD_DIR=folder takes the binaries from an existing win64 build there instead (no build).
 set -u
@@ -28,8 +29,10 @@ out="${E2E_OUT:-$root/build/e2e}"
 export WINEPREFIX="${E2E_WINEPREFIX:-$out/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# No single scenario needs more than a couple of minutes; this only stops a hung run.
+# No single scenario needs more than a couple of minutes (the soak more); this only stops a hung
+# run.
 scenario_timeout=300
+soak_timeout=3600
 
 if [ "${1:-}" = "--win32" ]; then
     shift
@@ -63,6 +66,11 @@ args=()
 [ -n "${E2E_STANDIN:-}" ] && args+=(--standin "$(winepath -w "$E2E_STANDIN" 2>/dev/null)")
 [ -n "${E2E_OTHER_STANDIN:-}" ] && args+=(--other-standin "$(winepath -w "$E2E_OTHER_STANDIN" 2>/dev/null)")
 [ -n "${E2E_TIME_FACTOR:-}" ] && args+=(--time-factor "$E2E_TIME_FACTOR")
+names=()
+for arg in "$@"; do
+    if [ "$arg" = --full ]; then args+=(--full); else names+=("$arg"); fi
+done
+set -- "${names[@]+"${names[@]}"}"
 if [ $# -eq 0 ]; then
     set -- $(wine "$driver" --list | tr -d '\r')
 fi
@@ -73,7 +81,9 @@ failures=""
 for name in "$@"; do
     rm -f "$out/screenshots/$name.png"
     # Wine's file dialog complains about the Z: drive's volume label; that is not ours.
-    timeout "$scenario_timeout" wine "$driver" "$name" --work "$work" "${args[@]}" 2>&1 | tr -d '\r' |
+    limit=$scenario_timeout
+    [ "$name" = soak ] && limit=$soak_timeout
+    timeout "$limit" wine "$driver" "$name" --work "$work" "${args[@]+"${args[@]}"}" 2>&1 | tr -d '\r' |
         grep -v '^wine: Read access denied for device'
     status=${PIPESTATUS[0]}
     if [ -f "$out/run/$name/screenshot.bmp" ] && command -v convert >/dev/null; then
@@ -82,7 +92,7 @@ for name in "$@"; do
     if [ "$status" -eq 0 ]; then
         passed=$((passed + 1))
     else
-        [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${scenario_timeout} s"
+        [ "$status" -eq 124 ] && echo "TIMEOUT $name after ${limit} s"
         failed=$((failed + 1))
         failures="$failures $name"
         echo "  kept: ${out#"$root"/}/run/$name/ (program, scenario, trace) and ${out#"$root"/}/screenshots/$name.png"

@@ -66,8 +66,8 @@ struct Host {
     // --- files ---
     // Reads a whole image file into `image` (MEMORY_SIZE bytes).
     FileResult (*loadImageFile)(const wchar_t *path, uint8_t *image);
-    // Saves `image` at `path`. A failure leaves no partial new file; what it leaves of an existing
-    // file is the host's promise to keep (app/image_files.h).
+    // Saves `image` at `path`. A failure leaves no partial new file and an existing file as it was
+    // (the Win32 host replaces through a temporary file and refuses where it cannot make one).
     FileResult (*saveImageFile)(const wchar_t *path, const uint8_t *image);
     // The full path of the running program into `buffer` (`capacity` characters, NUL included);
     // returns its length, 0 when unknown. A path that does not fit is cut and returns 0.

@@ -44,11 +44,14 @@ FT_STATUS FT_API FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *
 
 FT_STATUS FT_API FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
     standinEnter();
-    return simD2xx()->openEx(arg, flags, handle);
+    const FT_STATUS status = simD2xx()->openEx(arg, flags, handle);
+    if (status == FT_OK) standinHandleOpened(*handle);
+    return status;
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle) {
     standinEnter();
+    standinHandleClosed(handle);
     return simD2xx()->close(handle);
 }
 

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ uint64_t g_controlSize = 0;  // bytes of the control file already taken
 std::string g_controlPartial;
 uint64_t g_nextControlPoll = 0;
 std::vector<int> g_protocolErrors;  // per adapter, as last reported
+std::vector<FT_HANDLE> g_unclosed;  // handles given out and not closed yet
+uint64_t g_handlesOpened = 0;
 
 // Consecutive reads on one channel with one status become one trace line.
 struct ReadGroup {
@@ -316,7 +319,30 @@ bool isAbsolute(const std::wstring &path) {
            (path.size() > 1 && path[1] == L':');
 }
 
+void writeHandleCount() {
+    if (g_outputDir.empty()) return;
+    char text[96];
+    snprintf(text, sizeof text, "open=%u opened=%llu\r\n", unsigned(g_unclosed.size()),
+             (unsigned long long)g_handlesOpened);
+    writeWholeFile(g_outputDir + L"adapter-handles.txt", text, DWORD(strlen(text)));
+}
+
 }  // namespace
+
+void standinHandleOpened(FT_HANDLE handle) {
+    g_unclosed.push_back(handle);
+    ++g_handlesOpened;
+    writeHandleCount();
+}
+
+void standinHandleClosed(FT_HANDLE handle) {
+    for (size_t i = 0; i < g_unclosed.size(); ++i) {
+        if (g_unclosed[i] != handle) continue;
+        g_unclosed.erase(g_unclosed.begin() + long(i));
+        writeHandleCount();
+        return;
+    }
+}
 
 void standinEnter() {
     if (g_started) return;
@@ -364,6 +390,7 @@ void standinEnter() {
     simWorld().beforeCall = beforeCall;
     simWorld().onCall = onCall;
     dumpAll();
+    writeHandleCount();
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {

@@ -136,8 +136,10 @@ bool operationsIn(const char *name, const std::string &world) {
         CHECK(pressAt(IDC_ERASE, "press-erase"));
         CHECK(waitReconnected());
     }
-    const std::wstring image = g_runDir + L"image.bin";
+    std::wstring image;
     for (DWORD offset : offsets) {
+        // A new file each time: the dialog asks nothing.
+        image = g_runDir + L"image-" + std::to_wstring(offset) + L".bin";
         Sleep(offset);
         CHECK(pressAt(IDC_READ, "press-read"));
         HWND dialog;

@@ -76,6 +76,7 @@ bool startProgram(bool withScenario = true, bool waitForWindow = true);
 bool startSecondInstance(PROCESS_INFORMATION &pi);
 HWND mainWindow();
 DWORD programId();
+HANDLE programProcess();
 // Waits for the program to end; false (with the time) when it did not within `seconds`.
 bool waitForExit(double seconds, DWORD *exitCode = nullptr, double *took = nullptr);
 // Ends whatever is left of the program.
@@ -100,8 +101,9 @@ void closeWindow();         // WM_CLOSE, posted
 // Sends WM_LOG_APPEND with `text` copied into the program's memory, as the worker sends it;
 // false unless the window answered 1.
 bool appendToLog(const std::wstring &text);
-// The text of a message box of the program, and its OK button pressed.
+// The text of a message box of the program, and one of its buttons pressed (IDOK, IDYES...).
 std::wstring messageBoxText(HWND box);
+bool pressMessageBoxButton(HWND box, int id);
 bool pressMessageBoxOk(HWND box);
 
 // A file dialog of the program with this title, or null.
@@ -110,6 +112,9 @@ bool waitForDialog(const wchar_t *title, double seconds, HWND &dialog);
 // Types `path` as the file name and presses OK / presses Cancel.
 bool answerDialog(HWND dialog, const std::wstring &path);
 bool cancelDialog(HWND dialog);
+// Types `path` and presses OK where the dialog is expected to ask first: the question's message
+// box, owned by the dialog, is found and returned.
+bool answerDialogAsked(HWND dialog, const std::wstring &path, HWND &question);
 
 // --- waiting ---
 
@@ -149,8 +154,14 @@ bool eeprom(std::vector<uint8_t> &bytes);
 std::vector<std::string> traceLines();
 int traceCount(const std::string &text);  // lines containing `text`
 bool traceHas(const std::string &text);
-// Appends a command for the stand-in (e.g. "unplug 0").
+// The trace's lines from byte `offset` on, and its size now (to skip what is there already).
+std::vector<std::string> traceLinesFrom(uint64_t offset);
+uint64_t traceSize();
+// Appends a command for the stand-in (e.g. "unplug 0") and waits until it was taken.
 bool control(const std::string &command);
+// The stand-in's count of the adapter handles the program holds (given out and not closed);
+// -1 when it cannot be read.
+int adapterHandlesOpen();
 // After the program ended: no malformed packet, both channels of the last connection closed
 // and nothing left open.
 bool checkTraceClean();

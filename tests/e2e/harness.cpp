@@ -179,6 +179,7 @@ bool startSecondInstance(PROCESS_INFORMATION &pi) { return launch(pi, true); }
 
 HWND mainWindow() { return g_window; }
 DWORD programId() { return g_program.dwProcessId; }
+HANDLE programProcess() { return g_program.hProcess; }
 
 bool waitForExit(double seconds, DWORD *exitCode, double *took) {
     if (!g_program.hProcess) return true;
@@ -315,12 +316,14 @@ constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 
 std::wstring messageBoxText(HWND box) { return windowText(GetDlgItem(box, MESSAGE_BOX_TEXT_ID)); }
 
-bool pressMessageBoxOk(HWND box) {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+bool pressMessageBoxButton(HWND box, int id) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
     const bool closed = waitUntil(10, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
-    REQUIRE(closed, "the message box stayed open");
+    REQUIRE(closed, "the message box stayed open after button %d", id);
     return true;
 }
+
+bool pressMessageBoxOk(HWND box) { return pressMessageBoxButton(box, IDOK); }
 
 HWND findDialog(const wchar_t *title) { return findWindow(g_program.dwProcessId, nullptr, title); }
 
@@ -368,16 +371,54 @@ bool pressDialogButton(HWND dialog, int id) {
     return true;
 }
 
-}  // namespace
-
-bool answerDialog(HWND dialog, const std::wstring &path) {
+bool typeFileName(HWND dialog, const std::wstring &path) {
     HWND edit = fileNameEdit(dialog);
     REQUIRE(edit, "the dialog has no file name box");
     DWORD_PTR result = 0;
     REQUIRE(sendTimed(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), &result),
             "the dialog does not answer");
     REQUIRE(windowText(edit) == path, "the file name box reads %s", utf8(windowText(edit)).c_str());
+    return true;
+}
+
+struct OwnedSearch {
+    DWORD processId;
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK matchOwnedBox(HWND window, LPARAM param) {
+    OwnedSearch &s = *reinterpret_cast<OwnedSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[16];
+    if (pid != s.processId || GetWindow(window, GW_OWNER) != s.owner || !IsWindowVisible(window) ||
+        !GetClassNameW(window, name, 16) || lstrcmpW(name, L"#32770") != 0)
+        return TRUE;
+    s.found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+bool answerDialog(HWND dialog, const std::wstring &path) {
+    CHECK(typeFileName(dialog, path));
     return pressDialogButton(dialog, IDOK);
+}
+
+bool answerDialogAsked(HWND dialog, const std::wstring &path, HWND &question) {
+    CHECK(typeFileName(dialog, path));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDOK)));
+    OwnedSearch s = {g_program.dwProcessId, dialog, nullptr};
+    const bool asked = waitUntil(10, [&] {
+        s.found = nullptr;
+        EnumWindows(matchOwnedBox, reinterpret_cast<LPARAM>(&s));
+        return s.found != nullptr;
+    });
+    REQUIRE(asked, "the dialog asked nothing before replacing %s (dialog %s)", utf8(path).c_str(),
+            IsWindow(dialog) ? "still open" : "closed");
+    question = s.found;
+    return true;
 }
 
 bool cancelDialog(HWND dialog) { return pressDialogButton(dialog, IDCANCEL); }
@@ -513,10 +554,31 @@ bool eeprom(std::vector<uint8_t> &bytes) { return readDump(L"eeprom-0.bin", 128,
 
 // --- the stand-in ---
 
-std::vector<std::string> traceLines() {
+uint64_t traceSize() {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW((g_runDir + L"trace.txt").c_str(), GetFileExInfoStandard, &info)) return 0;
+    return uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+}
+
+std::vector<std::string> traceLines() { return traceLinesFrom(0); }
+
+std::vector<std::string> traceLinesFrom(uint64_t offset) {
     std::vector<uint8_t> bytes;
     std::vector<std::string> lines;
-    if (!readFile(g_runDir + L"trace.txt", bytes)) return lines;
+    HANDLE file = CreateFileW((g_runDir + L"trace.txt").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lines;
+    LARGE_INTEGER size, at;
+    at.QuadPart = LONGLONG(offset);
+    if (GetFileSizeEx(file, &size) && size.QuadPart > at.QuadPart &&
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
+        bytes.resize(size_t(size.QuadPart - at.QuadPart));
+        DWORD got = 0;
+        if (!ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr)) got = 0;
+        bytes.resize(got);
+    }
+    CloseHandle(file);
     std::string line;
     for (uint8_t b : bytes) {
         if (b == '\n') {
@@ -539,6 +601,8 @@ int traceCount(const std::string &text) {
 bool traceHas(const std::string &text) { return traceCount(text) > 0; }
 
 bool control(const std::string &command) {
+    // Only what the stand-in notes from now on counts: an earlier, equal command was taken before.
+    const uint64_t from = traceSize();
     HANDLE file = CreateFileW((g_runDir + L"control.txt").c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -548,9 +612,22 @@ bool control(const std::string &command) {
     const bool ok = WriteFile(file, line.data(), DWORD(line.size()), &written, nullptr) != FALSE;
     CloseHandle(file);
     REQUIRE(ok, "cannot write the control file");
-    const bool taken = waitUntil(10, [&] { return traceHas("# control " + command); });
+    const std::string note = "# control " + command;
+    const bool taken = waitUntil(10, [&] {
+        for (const std::string &line : traceLinesFrom(from))
+            if (line.find(note) != std::string::npos) return true;
+        return false;
+    });
     REQUIRE(taken, "the stand-in did not take \"%s\"", command.c_str());
     return true;
+}
+
+int adapterHandlesOpen() {
+    std::vector<uint8_t> bytes;
+    if (!readFile(g_runDir + L"adapter-handles.txt", bytes)) return -1;
+    const std::string text(bytes.begin(), bytes.end());
+    unsigned open = 0;
+    return sscanf(text.c_str(), "open=%u", &open) == 1 ? int(open) : -1;
 }
 
 bool checkTraceClean() {

@@ -36,7 +36,9 @@ const SaveCase SAVES[] = {
     {"new file", false, REAL, FILE_OK, true},
     {"new file, write fails: nothing left", false, {GetTempFileNameW, failWrite, MoveFileExW}, FILE_IO_FAILED, false},
     {"existing file through a temporary file", true, REAL, FILE_OK, true},
-    {"existing file, no temporary file: written in place", true, {failTempName, WriteFile, MoveFileExW}, FILE_OK, true},
+    // Never written in place, where a failure part-way would damage the older image.
+    {"existing file, no temporary file: refused", true, {failTempName, WriteFile, MoveFileExW}, FILE_OPEN_FAILED, false},
+    {"existing file, no temporary file, writes would fail", true, {failTempName, failWrite, MoveFileExW}, FILE_OPEN_FAILED, false},
     {"existing file, temporary write fails", true, {GetTempFileNameW, failWrite, MoveFileExW}, FILE_IO_FAILED, false},
     {"existing file, move fails", true, {GetTempFileNameW, WriteFile, failMove}, FILE_IO_FAILED, false},
 };

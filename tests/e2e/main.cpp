@@ -2,10 +2,12 @@
 //
 //   e2e_driver --list | --list-bench
 //   e2e_driver NAME [--program EXE] [--standin DLL] [--work FOLDER]
+//              [--full | --soak-connections N --soak-operations M]
 //
 // By default the program and the stand-in are taken from the build folder the driver lives in
 // (KestaOBD1EMU.exe and standin\FTD2XX.dll) and each scenario runs in WORK\NAME\ (default
-// ..\e2e\run\ beside that folder). Exit code 0: passed; 1: failed; 2: wrong use.
+// ..\e2e\run\ beside that folder). The soak is the short one unless --full or a size is given. Exit code 0:
+// passed; 1: failed; 2: wrong use.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +62,12 @@ int wmain(int argc, wchar_t **argv) {
         else if (arg == L"--other-standin" && hasValue) g_paths.otherStandin = fullPath(argv[++i]);
         else if (arg == L"--time-factor" && hasValue) g_timeFactor = _wtof(argv[++i]);
         else if (arg == L"--work" && hasValue) g_paths.workRoot = argv[++i];
+        else if (arg == L"--full") {
+            g_soakConnections = SOAK_FULL_CONNECTIONS;
+            g_soakOperations = SOAK_FULL_OPERATIONS;
+        }
+        else if (arg == L"--soak-connections" && hasValue) g_soakConnections = _wtoi(argv[++i]);
+        else if (arg == L"--soak-operations" && hasValue) g_soakOperations = _wtoi(argv[++i]);
         else if (name.empty() && arg.compare(0, 2, L"--") != 0) name = utf8(arg);
         else name = "?";
     }
@@ -76,7 +84,8 @@ int wmain(int argc, wchar_t **argv) {
         if (name == bench[i].name) chosen = &bench[i];
     if (!chosen) {
         printf("usage: e2e_driver --list | --list-bench | NAME [--program EXE] [--standin DLL]\n"
-               "       [--other-standin DLL] [--time-factor F] [--work FOLDER]\n");
+               "       [--other-standin DLL] [--time-factor F] [--work FOLDER]\n"
+               "       [--full | --soak-connections N --soak-operations M]\n");
         return 2;
     }
 

@@ -395,8 +395,9 @@ bool readOverExistingFile() {
     // The old file is held open without sharing, so it cannot be replaced: the save fails.
     HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(held != INVALID_HANDLE_VALUE, "cannot hold the old file");
-    HWND dialog;
-    bool ok = readUntilSaveDialog(dialog) && answerDialog(dialog, target);
+    HWND dialog, question;
+    bool ok = readUntilSaveDialog(dialog) && answerDialogAsked(dialog, target, question) &&
+              pressMessageBoxButton(question, IDYES);
     std::wstring status;
     ok = ok && waitUntil(10, [&] {
         status = controlText(IDC_STATUS);
@@ -413,12 +414,89 @@ bool readOverExistingFile() {
 
     // Now free to be replaced.
     CHECK(readUntilSaveDialog(dialog));
-    CHECK(answerDialog(dialog, target));
+    CHECK(answerDialogAsked(dialog, target, question));
+    CHECK(pressMessageBoxButton(question, IDYES));
     CHECK(waitLogEndsWith(SAVE_STEP + RECONNECT, 10));
     std::vector<uint8_t> saved, memory;
     CHECK(boardMemory(memory));
     REQUIRE(readFile(target, saved) && saved == memory, "the old file was not replaced by the board memory");
     REQUIRE(filesIn(folder).size() == 1, "the save left %u files", unsigned(filesIn(folder).size()));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// The save dialog asks before it replaces a file: No goes back to the dialog with the file
+// untouched, Yes replaces it (through a temporary file: nothing else is left in the folder), and
+// Cancel after a No is the usual cancel. A new name is saved without a question.
+bool readOverwriteQuestion() {
+    CHECK(connect("read_overwrite_question", "adapter\n  memory random 23\n  wire-timing off\n  reenumerate-ms 300\n"));
+    const std::wstring folder = g_runDir + L"saves\\";
+    REQUIRE(CreateDirectoryW(folder.c_str(), nullptr), "cannot make the folder");
+    const std::wstring target = folder + L"tuned.bin";
+    const std::vector<uint8_t> old = pattern(4, IMAGE);
+    CHECK(writeFile(target, old));
+    std::vector<uint8_t> memory, onDisk;
+    CHECK(boardMemory(memory));
+    // Without wire timing the Read is over before its opening line could be seen alone.
+    auto readToSaveDialog = [](HWND &dialog) {
+        CHECK(pressButton(IDC_READ));
+        CHECK(waitForDialog(SAVE_TITLE, OPERATION_S, dialog));
+        CHECK(waitLogEndsWith(CHOICE + READ_OPENING + SAVE_STEP, 2));
+        return true;
+    };
+    auto asked = [&](HWND dialog, HWND &question) {
+        CHECK(answerDialogAsked(dialog, target, question));
+        const std::wstring text = messageBoxText(question);
+        printf("  asked: %s\n", shown(text).c_str());
+        // Windows names the file in the question; Wine's question names none.
+        REQUIRE(text.find(L"tuned.bin") != std::wstring::npos ||
+                    (text.find(L"exists") != std::wstring::npos && text.find(L"replace") != std::wstring::npos),
+                "the question reads %s", shown(text).c_str());
+        REQUIRE(GetDlgItem(question, IDYES) && GetDlgItem(question, IDNO), "the question has no Yes and No");
+        return true;
+    };
+
+    // No, then Yes.
+    HWND dialog, question;
+    CHECK(readToSaveDialog(dialog));
+    CHECK(asked(dialog, question));
+    Sleep(300);  // painted, for the screenshot
+    screenshot();
+    CHECK(pressMessageBoxButton(question, IDNO));
+    CHECK(holdsSteady(1));
+    REQUIRE(IsWindowVisible(dialog), "No did not go back to the dialog");
+    REQUIRE(readFile(target, onDisk) && onDisk == old, "the file changed after No");
+    CHECK(asked(dialog, question));
+    CHECK(pressMessageBoxButton(question, IDYES));
+    REQUIRE(waitUntil(10, [&] { return !IsWindow(dialog); }), "the dialog stayed open after Yes");
+    CHECK(waitLogEndsWith(SAVE_STEP + RECONNECT, 10));
+    REQUIRE(readFile(target, onDisk) && onDisk == memory, "Yes did not replace the file with the board memory");
+    REQUIRE(filesIn(folder).size() == 1, "the save left %u files", unsigned(filesIn(folder).size()));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+
+    // No, then Cancel: the usual cancel, the file as it was.
+    CHECK(writeFile(target, old));
+    CHECK(readToSaveDialog(dialog));
+    CHECK(asked(dialog, question));
+    CHECK(pressMessageBoxButton(question, IDNO));
+    REQUIRE(waitUntil(2, [&] { return !IsWindow(question) && IsWindowVisible(dialog); }),
+            "No did not go back to the dialog");
+    CHECK(cancelDialog(dialog));
+    CHECK(waitStatus(L"Operation canceled!", 5));
+    CHECK(waitLogEndsWith(SAVE_STEP + L"Canceled.\r\n", 2));
+    REQUIRE(readFile(target, onDisk) && onDisk == old, "the file changed after No and Cancel");
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+
+    // A new name: saved at once (a question would keep the dialog open).
+    const std::wstring fresh = folder + L"fresh.bin";
+    CHECK(readToSaveDialog(dialog));
+    CHECK(answerDialog(dialog, fresh));
+    CHECK(waitLogEndsWith(SAVE_STEP + RECONNECT, 10));
+    REQUIRE(readFile(fresh, onDisk) && onDisk == memory, "the new file does not hold the board memory");
+    REQUIRE(filesIn(folder).size() == 2, "the folder holds %u files", unsigned(filesIn(folder).size()));
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
     CHECK(closeAndCheck());
     return true;
@@ -806,7 +884,8 @@ bool closeDuringDialog(const char *name, int button, const wchar_t *title) {
     for (const std::wstring &file : filesIn(g_runDir)) {
         const bool ours = file == L"KestaOBD1EMU.exe" || file == L"FTD2XX.dll" ||
                           file == L"scenario.txt" || file == L"trace.txt" || file == L"screenshot.bmp" ||
-                          file == L"memory-0.bin" || file == L"eeprom-0.bin";
+                          file == L"memory-0.bin" || file == L"eeprom-0.bin" ||
+                          file == L"adapter-handles.txt";
         REQUIRE(ours, "the close left a file behind: %s", utf8(file).c_str());
     }
     CHECK(checkTraceClean());
@@ -957,6 +1036,7 @@ const Scenario SCENARIOS[] = {
     {"escape_and_enter", escapeAndEnter},
     {"cancelled_dialogs", cancelledDialogs},
     {"read_over_existing_file", readOverExistingFile},
+    {"read_overwrite_question", readOverwriteQuestion},
     {"write_refused_block", writeRefusedBlock},
     {"read_bad_checksum", readBadChecksum},
     {"silent_board", silentBoard},
@@ -978,6 +1058,7 @@ const Scenario SCENARIOS[] = {
     {"chip_erase", chipErase},
     {"chip_read", chipRead},
     {"chip_write", chipWrite},
+    {"soak", soak},
 };
 
 }  // namespace

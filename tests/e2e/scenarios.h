@@ -14,3 +14,11 @@ const Scenario *benchmarks(size_t &count);
 
 // The program's image file code on the real file calls (image_files.cpp).
 bool imageFileSaves();
+
+// The long session (soak.cpp). Its size: the short one by default, the full one with
+// `e2e_driver soak --full` (tools/e2e.sh soak --full), any other with --soak-connections N
+// --soak-operations M.
+bool soak();
+constexpr int SOAK_SHORT_CONNECTIONS = 60, SOAK_SHORT_OPERATIONS = 20;
+constexpr int SOAK_FULL_CONNECTIONS = 300, SOAK_FULL_OPERATIONS = 100;
+extern int g_soakConnections, g_soakOperations;
