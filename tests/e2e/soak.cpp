@@ -99,7 +99,9 @@ std::wstring procPath(long pid, const wchar_t *name) {
 }
 
 // Wine runs the program as a Linux process whose command line is the program's Windows path,
-// here unique to the run folder. (Z:\proc\self would be wineserver's: it opens files for us.)
+// here unique to the run folder; under user-mode emulation (the 32-bit program where the kernel
+// refuses 32-bit code) the emulator and Wine's loader come first and the path last.
+// (Z:\proc\self would be wineserver's: it opens files for us.)
 long findUnixProcess() {
     const std::string program = utf8(g_runDir + L"KestaOBD1EMU.exe");
     WIN32_FIND_DATAW found;
@@ -111,8 +113,11 @@ long findUnixProcess() {
         if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
         std::string commandLine;
         if (!readLinuxFile(L"Z:\\proc\\" + name + L"\\cmdline", commandLine)) continue;
+        if (!commandLine.empty() && commandLine.back() == '\0') commandLine.pop_back();
         const std::string first = commandLine.substr(0, commandLine.find('\0'));
-        if (lstrcmpiA(first.c_str(), program.c_str()) == 0) pid = std::stol(name);
+        const std::string last = commandLine.substr(commandLine.rfind('\0') + 1);
+        if (lstrcmpiA(first.c_str(), program.c_str()) == 0 || lstrcmpiA(last.c_str(), program.c_str()) == 0)
+            pid = std::stol(name);
     } while (!pid && FindNextFileW(search, &found));
     FindClose(search);
     return pid;
