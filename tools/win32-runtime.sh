@@ -157,6 +157,7 @@ prepare() {
     say "ready: $root_dir"
   else
     ensure_i386
+    say "ready (made before, reused): $root_dir"
   fi
 }
 

@@ -5,36 +5,9 @@
 #include <cstring>
 
 #include "tests/e2e/e2e.h"
+#include "tests/e2e/texts.h"
 
 namespace {
-
-const std::wstring SEARCHING = L"Searching for device...\r\n";
-const std::wstring FOUND = L"Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ";
-const std::wstring FOUND_OLD = L"Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... ";
-const std::wstring REPORT =
-    L"Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
-const std::wstring REPORT_AGAIN =
-    L"\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
-const std::wstring CHOICE = L"Waiting for your choice...";
-const std::wstring NEEDS_UPDATE = L"Kesta OBD1 EMU needs an update.\r\n";
-const std::wstring DAMAGED = L"Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n";
-const std::wstring CANNOT_PROGRAM = L"Fail! Can't program FTDI chip!";
-const std::wstring FIRST_CONNECTION = SEARCHING + FOUND + REPORT + CHOICE;
-// A later identification empties the log first.
-const std::wstring RECONNECTED = FOUND + REPORT + CHOICE;
-const std::wstring DISCONNECTED = L"\r\nECU was disconnected, wait for connect...";
-const std::wstring NO_STATUS = L"Unable to determine device status.\r\nIs ECU power connected?";
-const std::wstring BANNER_FIRST = L"Disconnection USB during operation may damage the ECU!";
-const std::wstring START_STATUS = L"Connect the ECU with Kesta OBD1 EMU installed";
-const std::wstring ERASE_OPENING = L" Erase.\r\nClear ECU memory, wait... ";
-const std::wstring READ_OPENING = L" Read.\r\nRead data from ECU, wait... ";
-const std::wstring SAVE_STEP = L" Ok.\r\nSave binary file... ";
-const std::wstring WRITE_OPENING = L" Write.\r\nLoad binary file... ";
-const std::wstring WRITE_STEP = L" Ok.\r\nWrite data to ECU, wait... ";
-const std::wstring UPDATE_OPENING = L" Update.\r\nUpdate, wait... ";
-const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
-const wchar_t SAVE_TITLE[] = L"Saving binary file...";
-const wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
 
 constexpr size_t IMAGE = 32768;
 // Generous deadlines for Wine: a search and connection, a whole block operation.

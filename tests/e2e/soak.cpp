@@ -6,6 +6,7 @@
 // adapter handles it holds are sampled; after the first SAMPLE_EVERY none may grow beyond its
 // allowance.
 #include "tests/e2e/e2e.h"
+#include "tests/e2e/texts.h"
 
 #include <tlhelp32.h>
 
@@ -33,24 +34,8 @@ constexpr long RSS_ALLOWANCE_KB = 2048;  // the heap and Wine's caches settling
 constexpr long FD_ALLOWANCE = 4;
 constexpr long ADAPTER_HANDLE_ALLOWANCE = 0;  // exactly the connection's two channels
 
-const std::wstring SEARCHING = L"Searching for device...\r\n";
-const std::wstring FOUND = L"Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ";
-const std::wstring REPORT =
-    L"Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
-const std::wstring REPORT_AGAIN =
-    L"\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
-const std::wstring CHOICE = L"Waiting for your choice...";
-const std::wstring RECONNECTED = FOUND + REPORT + CHOICE;
-const std::wstring DISCONNECTED = L"\r\nECU was disconnected, wait for connect...";
-const std::wstring ERASE_OPENING = L" Erase.\r\nClear ECU memory, wait... ";
-const std::wstring SAVE_STEP = L" Ok.\r\nSave binary file... ";
-const std::wstring WRITE_OPENING = L" Write.\r\nLoad binary file... ";
-const std::wstring WRITE_STEP = L" Ok.\r\nWrite data to ECU, wait... ";
-const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
 const std::wstring FAILED = L"Fail!";
 const std::wstring CANCELED = L"Canceled.\r\n";
-const wchar_t SAVE_TITLE[] = L"Saving binary file...";
-const wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
 
 // Without wire timing a block operation takes about a second: the soak counts connections, not
 // bytes. The unplug in the middle of an Erase switches it on for that Erase, so that it lasts.
