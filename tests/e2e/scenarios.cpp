@@ -241,13 +241,15 @@ bool eraseIn(const char *name, const std::string &world) {
     CHECK(waitLogEndsWith(CHOICE + ERASE_OPENING, 5));
     CHECK(waitProgressShowing(5));
     screenshot();
-    CHECK(waitLogEndsWith(CHOICE + ERASE_OPENING + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(CHOICE + ERASE_OPENING + VERIFY_STEP + RECONNECT, OPERATION_S));
     REQUIRE(progressShowing() && progressPosition() == 255, "the bar is not full after Erase (%d)",
             progressPosition());
     CHECK(boardMemory(memory));
     REQUIRE(allBytes(memory, 0, IMAGE, 0xFF), "the board memory is not all FF after Erase");
-    REQUIRE(traceCount("FT_Write a0/A st=0 length=133 data=57") == 256, "%d block writes, expected 256",
-            traceCount("FT_Write a0/A st=0 length=133 data=57"));
+    REQUIRE(traceCount("FT_Write a0/A st=0 length=133 data=57") == 256 &&
+                traceCount("FT_Write a0/A st=0 length=5 data=52") == 128,
+            "%d block writes and %d reads back, expected 256 and 128",
+            traceCount("FT_Write a0/A st=0 length=133 data=57"), traceCount("FT_Write a0/A st=0 length=5 data=52"));
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
     CHECK(waitButtons("ERW-", 5));
     REQUIRE(traceCount("FT_CyclePort a0/A st=0") == 1, "no single port cycle after Erase");
@@ -290,7 +292,9 @@ bool writeIn(const char *name, const std::string &world) {
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP, 10));
     CHECK(waitProgressShowing(5));
     screenshot();
-    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP + VERIFY_STEP + RECONNECT, OPERATION_S));
+    REQUIRE(traceCount("FT_Write a0/A st=0 length=5 data=52") == 128, "%d blocks read back, expected 128",
+            traceCount("FT_Write a0/A st=0 length=5 data=52"));
     std::vector<uint8_t> memory;
     CHECK(boardMemory(memory));
     REQUIRE(memory == image, "the board memory differs from the file written");
@@ -471,6 +475,43 @@ bool readOverwriteQuestion() {
     REQUIRE(readFile(fresh, onDisk) && onDisk == memory, "the new file does not hold the board memory");
     REQUIRE(filesIn(folder).size() == 2, "the folder holds %u files", unsigned(filesIn(folder).size()));
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// Boards that acknowledge every block and keep something else: the read-back names the first
+// address that differs, holds the failure, reads no further and does not cycle the port.
+bool verifyMismatch() {
+    CHECK(connect("verify_mismatch", "adapter\n  memory random 12\n  stuck-bit 1234 2 1\n"));
+    std::vector<uint8_t> image = pattern(31, IMAGE);
+    image[0x1234] &= 0xFB;
+    for (size_t i = 0x2680; i < 0x2700; ++i) image[i] &= 0x7F;  // not erased yet
+    const std::wstring path = g_runDir + L"upload.bin";
+    CHECK(writeFile(path, image));
+    CHECK(writeFrom(path));
+    const std::wstring written = WRITE_STEP + VERIFY_STEP + L"Mismatch at 0x1234!";
+    CHECK(waitLogEndsWith(written, OPERATION_S));
+    CHECK(waitStatus(L"Verify failed!", 3));
+    screenshot();
+    CHECK(dropAndReconnect(written));
+    REQUIRE(traceCount("length=133") == 256 && traceCount("FT_Write a0/A st=0 length=5 data=52") == 0x12 + 1,
+            "%d blocks written and %d read back, expected 256 and 19", traceCount("length=133"),
+            traceCount("FT_Write a0/A st=0 length=5 data=52"));
+
+    // Then a block the board acknowledges and never stores.
+    CHECK(control("set 0 stuck-bit off"));
+    CHECK(control("set 0 drop-write-block 77"));
+    CHECK(pressButton(IDC_ERASE));
+    const std::wstring erased = ERASE_OPENING + VERIFY_STEP + L"Mismatch at 0x2680!";
+    CHECK(waitLogEndsWith(erased, OPERATION_S));
+    CHECK(waitStatus(L"Verify failed!", 3));
+    CHECK(dropAndReconnect(erased));
+    REQUIRE(!traceHas("FT_CyclePort"), "a failed verify cycled the port");
+    std::vector<uint8_t> memory;
+    CHECK(boardMemory(memory));
+    REQUIRE(allBytes(memory, 0, 0x2680, 0xFF) && sameBytes(memory, image, 0x2680, 0x2700) &&
+                allBytes(memory, 0x2700, IMAGE, 0xFF),
+            "the board does not hold the erase with block 77 kept");
     CHECK(closeAndCheck());
     return true;
 }
@@ -1018,6 +1059,7 @@ const Scenario SCENARIOS[] = {
     {"read_over_existing_file", readOverExistingFile},
     {"read_overwrite_question", readOverwriteQuestion},
     {"write_refused_block", writeRefusedBlock},
+    {"verify_mismatch", verifyMismatch},
     {"read_bad_checksum", readBadChecksum},
     {"silent_board", silentBoard},
     {"two_adapters", twoAdapters},
