@@ -222,7 +222,10 @@ void dumpAdapter(int adapter) {
     if (g_outputDir.empty() || adapter < 0 || size_t(adapter) >= simWorld().adapters.size()) return;
     const SimAdapter &a = simAdapter(adapter);
     const std::wstring n = std::to_wstring(adapter);
-    writeWholeFile(g_outputDir + L"memory-" + n + L".bin", a.board.memory, sizeof a.board.memory);
+    // The memory as the board reads it, its faults included.
+    uint8_t memory[sizeof a.board.memory];
+    for (uint32_t address = 0; address < sizeof memory; ++address) memory[address] = simBoardByte(a.board, address);
+    writeWholeFile(g_outputDir + L"memory-" + n + L".bin", memory, sizeof memory);
     uint8_t eeprom[128];
     for (int i = 0; i < 64; ++i) {
         eeprom[2 * i] = uint8_t(a.eeprom[i]);
