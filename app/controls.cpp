@@ -121,8 +121,10 @@ void setPicture(const Picture &picture, int dpi, bool recolour) {
     if (!art) return;
     if (recolour) art = recolourBitmapBackground(art, GetSysColor(COLOR_MENU));
     if (dpi != BASE_DPI) art = scaleBitmap(art, {control.right, control.bottom});
-    SendDlgItemMessageW(mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(art));
+    // The control hands back the picture it had (the template's, for the left one): ours to free.
+    auto previous = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
+        mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(art)));
+    if (previous && previous != art) DeleteObject(previous);
 }
 
 // A button face at the display's scale: from the art of the first scale at or above the DPI,
