@@ -901,7 +901,10 @@ bool systemLibraryUsed(const std::wstring &installed) {
             utf8(planted).c_str());
     REQUIRE(CopyFileW(g_paths.standin.c_str(), installed.c_str(), FALSE), "cannot install the stand-in as %s",
             utf8(installed).c_str());
-    CHECK(startProgram());
+    // Had the stranger's been loaded, the program would end in an error box without a window.
+    const bool started = startProgram();
+    REQUIRE(!fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was loaded");
+    CHECK(started);
     CHECK(waitLogEquals(FIRST_CONNECTION, CONNECT_S));
     CHECK(waitButtons("ERW-", 5));
     screenshot();
