@@ -135,7 +135,8 @@ struct Run {
     // The stop.
     bool stopped, stopInCall;
     uint64_t stopUs, settleUs;
-    bool memoryFault;  // some board of the world drew a memory fault
+    bool memoryFault;       // some board of the world drew a memory fault
+    bool readBackOverFault;  // an Erase or Write read back a board with one
 };
 
 Run g_run;
@@ -215,13 +216,15 @@ void drawBoard(uint64_t seed, int index) {
         const uint64_t v = next(r);
         memcpy(b.memory + i, &v, 8);
     }
-    // Drawn last, so that the draws above stay those of the worlds found before.
+    // Drawn last, so that the draws above stay those of the worlds found before. A board's own
+    // faults, so calm worlds, whose operations run to their end, have them too.
     SimMemoryFaults &m = b.memoryFaults;
     m = SimMemoryFaults();
-    m.dropWriteBlock = maybe(r, 4, 256, ", drops write block %d");
-    if (hostile(r, 4)) m.ignoredAddressLines = uint16_t(0x80u << below(r, 8));
+    m.dropWriteBlock = oneIn(r, 8) ? int(below(r, 256)) : -1;
+    if (m.dropWriteBlock >= 0) SAY(", drops write block %d", m.dropWriteBlock);
+    if (oneIn(r, 8)) m.ignoredAddressLines = uint16_t(0x80u << below(r, 8));
     if (m.ignoredAddressLines) SAY(", ignores address line %04X", m.ignoredAddressLines);
-    if (hostile(r, 4)) {
+    if (oneIn(r, 8)) {
         m.stuckAddress = int(below(r, MEMORY_SIZE));
         m.stuckBit = uint8_t(below(r, 8));
         m.stuckHigh = oneIn(r, 2);
@@ -641,6 +644,8 @@ void onLog(const std::string &t) {
             g_run.blockFailed || g_run.awaitingAnswer)
             violate("a read-back began before every block was written");
         g_run.verifying = true;
+        const SimMemoryFaults &m = simAdapter(g_run.opAdapter).board.memoryFaults;
+        g_run.readBackOverFault |= m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
         return;
     }
     g_run.okLogged = t == OK_TAIL;
@@ -1080,18 +1085,20 @@ int main(int argc, char **argv) {
     const uint64_t base = freshBase();
     std::vector<uint64_t> seeds(std::begin(FIXED_SEEDS), std::end(FIXED_SEEDS));
     for (uint64_t s = 0; s < fresh; ++s) seeds.push_back(base + s);
-    int violations = 0, memoryFaults = 0;
+    int violations = 0, memoryFaults = 0, readBacksOverFaults = 0;
     for (uint64_t seed : seeds) {
         const std::string violation = runWorld(seed, false);
         memoryFaults += g_run.memoryFault;
+        readBacksOverFaults += g_run.readBackOverFault;
         if (violation.empty()) continue;
         printf("campaign: world %llu breaks an invariant %s (replay: kesta_campaign --seed %llu)\n",
                (unsigned long long)seed, violation.c_str(), (unsigned long long)seed);
         if (++violations <= 3) printWorld(seed, 400);
     }
     g_run.seed = 0;
-    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault\n",
+    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, %d read one "
+           "back\n",
            seeds.size(), violations, (unsigned long long)base, (unsigned long long)(base + fresh - 1),
-           memoryFaults);
+           memoryFaults, readBacksOverFaults);
     return violations ? 1 : 0;
 }
