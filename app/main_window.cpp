@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "app/d2xx_loader.h"
+#include "app/system_libraries.h"
 #include "worker/worker.h"
 
 namespace {
@@ -44,8 +45,10 @@ bool registerMainClass(HINSTANCE instance) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     wc.lpszClassName = MAIN_CLASS_NAME;
-    wc.hIconSm = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // 16 pixels at 100 %; the system says what it is at this display's scale.
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     return RegisterClassExW(&wc) != 0;
 }
 
@@ -91,6 +94,7 @@ void initialiseOnFirstShow(HWND window) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    restrictLibrarySearch();
     InitCommonControls();
     g_appState.instance = instance;
 
