@@ -100,11 +100,12 @@ HBITMAP scaleBitmap(HBITMAP bitmap, SIZE size) {
     return scaled;
 }
 
-// Shows a picture drawn for the display's scale. At 100 % that is the art as drawn; at any other
-// scale the art of the first scale at or above the DPI that is large enough for the picture's
-// control, scaled down to the control's size, which grows with the dialog's font (beyond the
-// largest art, that one is scaled up). The right picture's background takes the window's colour
-// first, on the art's own pixels.
+// Shows a picture drawn for the display's scale. At 100 % that is the art as drawn, when it covers
+// its control (the template is laid out for it); otherwise the art of the first scale at or above
+// the DPI that is large enough for the picture's control, scaled down to the control's size, which
+// grows with the dialog's font (beyond the largest art, that one is scaled up). A dialog font wider
+// than the usual one thus gets larger art at 100 % too. The right picture's background takes the
+// window's colour first, on the art's own pixels.
 void setPicture(const Picture &picture, int dpi, bool recolour) {
     HINSTANCE instance = appInstance();
     RECT control = {0, 0, picture.widthUnits, picture.heightUnits};
@@ -120,7 +121,9 @@ void setPicture(const Picture &picture, int dpi, bool recolour) {
     }
     if (!art) return;
     if (recolour) art = recolourBitmapBackground(art, GetSysColor(COLOR_MENU));
-    if (dpi != BASE_DPI) art = scaleBitmap(art, {control.right, control.bottom});
+    const SIZE own = bitmapSize(art);
+    const bool asDrawn = dpi == BASE_DPI && own.cx >= control.right && own.cy >= control.bottom;
+    if (!asDrawn) art = scaleBitmap(art, {control.right, control.bottom});
     // The control hands back the picture it had (the template's, for the left one): ours to free.
     auto previous = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
         mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(art)));
@@ -165,8 +168,8 @@ void initMainWindowControls() {
     const int dpi = displayDpi();
     setPicture(PICTURE_RIGHT, dpi, true);
     setPicture(PICTURE_CENTRE, dpi, false);
-    // The template names the left picture at 100 %; at another scale it is replaced.
-    if (dpi != BASE_DPI) setPicture(PICTURE_LEFT, dpi, false);
+    // The template names the left picture's 100 % art; it is chosen like the others all the same.
+    setPicture(PICTURE_LEFT, dpi, false);
 
     for (const OperationButton &button : OPERATION_BUTTONS) {
         HICON icon = loadButtonFace(button.iconId, dpi);
