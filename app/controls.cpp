@@ -1,11 +1,14 @@
 // One-time set-up of the main window's controls: title, pictures, icon buttons with their
 // hover reporters, the status font and the progress bar.
-#include "app/main_window.h"
+#include "app/controls.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>
 
+#include "app/main_window.h"
+#include "app/status_line.h"
 #include "res/version.h"
+#include "worker/host.h"
 
 namespace {
 
@@ -16,7 +19,6 @@ constexpr wchar_t PRODUCT_VERSION[] = KESTA_VERSION_WIDE_TEXT;
 constexpr int RIGHT_PICTURE_LAST_PIXEL = 101;
 
 constexpr UINT HOVER_REPORT_DELAY_MS = 50;
-constexpr int PROGRESS_MAX = 255;
 
 HFONT createStatusFont() {
     LOGFONTW font = {};

@@ -38,18 +38,13 @@ void prepareFileName(Worker &w) {
     static const wchar_t PATTERN[] = L"*.bin";
     constexpr size_t PATTERN_LENGTH = sizeof PATTERN / sizeof PATTERN[0] - 1;
     wchar_t path[1024] = {};
-    const size_t full = w.host->programPath(path, sizeof path / sizeof path[0]);
+    const size_t full = w.host->programPath(w.host->context, path, sizeof path / sizeof path[0]);
     size_t length = full;
     while (length > 0 && path[length - 1] != L'\\') --length;
     if (length == 0) length = full;  // no folder in it: the whole path stays
     if (length + PATTERN_LENGTH >= FILE_NAME_CAPACITY) length = 0;
     memcpy(w.fileName, path, length * sizeof(wchar_t));
     memcpy(w.fileName + length, PATTERN, sizeof PATTERN);
-}
-
-void closeChannels(Worker &w) {
-    closeChannel(w.link, w.link.channels.channelA);
-    closeChannel(w.link, w.link.channels.channelB);
 }
 
 void setButtonsReady(const Worker &w, LoopState &loop, bool ready) {
@@ -73,7 +68,7 @@ void successTail(Worker &w, LoopState &loop) {
     pauseMs(w, RECONNECT_PAUSE_MS);
     if (stopRequested(w)) return;
     w.link.d2xx->cyclePort(w.link.channels.channelA);
-    closeChannels(w);
+    closeChannels(w.link);
 }
 
 void failureHold(const Worker &w, const OperationOutcome &outcome) {
@@ -123,7 +118,8 @@ int32_t waitForChoice(const Worker &w, LoopState &loop) {
         const int32_t op = g_appState.requestedOperation.exchange(OP_NONE);
         if (op != OP_NONE) return op;
         const uint32_t elapsed = tickCount(w) - lastPoll;
-        w.host->waitForRequest(elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
+        w.host->waitForRequest(w.host->context,
+                               elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
     }
 }
 
@@ -193,7 +189,7 @@ bool runPass(Worker &w, LoopState &loop) {
     else
         disconnectTail(w, loop);
 
-    closeChannels(w);
+    closeChannels(w.link);
     forgetConnection(loop);
     return settled;
 }
@@ -209,7 +205,7 @@ int workerMain(Worker &w) {
 
     while (!stopRequested(w)) {
         if (!findAdapter(w.link)) {
-            if (workerWindowOpen(w)) w.host->fatalError(L"Can't allocate memory!");
+            if (workerWindowOpen(w)) w.host->fatalError(w.host->context, L"Can't allocate memory!");
             return 0;
         }
         if (!runPass(w, loop)) pauseMs(w, IDLE_SEARCH_PAUSE_MS);

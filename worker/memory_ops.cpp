@@ -60,10 +60,11 @@ OperationOutcome readMemory(Worker &w) {
     }
     logText(w, " Ok.\r\nSave binary file... ");
     // A dialog answered while the program closes saves nothing.
-    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_SAVE, w.fileName) ||
+    const Host &host = *w.host;
+    if (!workerWindowOpen(w) || !host.askImageFile(host.context, FILE_DIALOG_SAVE, w.fileName) ||
         stopRequested(w))
         return dropped(L"Canceled.\r\n", L"Operation canceled!");
-    switch (w.host->saveImageFile(w.fileName, g_memoryImage)) {
+    switch (host.saveImageFile(host.context, w.fileName, g_memoryImage)) {
     case FILE_OK: return DONE;
     case FILE_OPEN_FAILED:
     case FILE_BAD_SIZE: return dropped(L"Can't create file!\r\n", L"Can't create file!");
@@ -74,10 +75,11 @@ OperationOutcome readMemory(Worker &w) {
 
 OperationOutcome writeMemory(Worker &w) {
     logText(w, " Write.\r\nLoad binary file... ");
-    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_OPEN, w.fileName) ||
+    const Host &host = *w.host;
+    if (!workerWindowOpen(w) || !host.askImageFile(host.context, FILE_DIALOG_OPEN, w.fileName) ||
         stopRequested(w))
         return kept(L"Canceled.\r\n", L"Operation canceled!");
-    switch (w.host->loadImageFile(w.fileName, g_memoryImage)) {
+    switch (host.loadImageFile(host.context, w.fileName, g_memoryImage)) {
     case FILE_OK: break;
     case FILE_OPEN_FAILED: return kept(L"Can't open file!\r\n", L"Can't open file!");
     case FILE_BAD_SIZE: return kept(L"Invalid file size!\r\n", L"Invalid file size!");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "link/link.h"
 #include "sim/sim.h"
@@ -9,23 +10,21 @@
 
 namespace {
 
-RecordingHost *g_rec = nullptr;
+RecordingHost &recordOf(void *context) { return *static_cast<RecordingHost *>(context); }
 
-RecordingHost &rec() { return *g_rec; }
-
-bool windowOp(const std::string &what) {
-    if (rec().stop) {
-        ++rec().windowOpsAfterStop;
+bool windowOp(RecordingHost &rec, const std::string &what) {
+    if (rec.stop) {
+        ++rec.windowOpsAfterStop;
         return false;
     }
-    rec().events.push_back(what);
-    if (rec().watch) rec().watch(what, false);
+    rec.events.push_back(what);
+    if (rec.watch) rec.watch(what, false);
     return true;
 }
 
-void fireEventTriggers(const std::string &event) {
+void fireEventTriggers(RecordingHost &rec, const std::string &event) {
     std::vector<std::function<void()>> due;
-    auto &triggers = rec().eventTriggers;
+    auto &triggers = rec.eventTriggers;
     for (size_t i = 0; i < triggers.size();) {
         if (triggers[i].first == event) {
             due.push_back(std::move(triggers[i].second));
@@ -39,103 +38,116 @@ void fireEventTriggers(const std::string &event) {
 
 // Runs at the end of every window operation, once its effect is visible.
 struct AfterOp {
-    size_t before = rec().events.size();
+    RecordingHost &rec;
+    size_t before = rec.events.size();
     ~AfterOp() {
-        if (rec().events.size() == before) return;
-        if (rec().watch) rec().watch(rec().events.back(), true);
-        fireEventTriggers(rec().events.back());
+        if (rec.events.size() == before) return;
+        if (rec.watch) rec.watch(rec.events.back(), true);
+        fireEventTriggers(rec, rec.events.back());
     }
 };
 
-void appendLog(const wchar_t *text) {
-    AfterOp after;
+void appendLog(void *context, const wchar_t *text) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
     const std::string t = narrow(text);
-    if (!windowOp("log " + t)) return;
-    rec().logTexts.push_back(t);
-    rec().logPane += t;
+    if (!windowOp(rec, "log " + t)) return;
+    rec.logTexts.push_back(t);
+    rec.logPane += t;
 }
 
-void clearLog() {
-    AfterOp after;
-    if (!windowOp("clear log")) return;
-    rec().logTexts.push_back("");
-    rec().logPane.clear();
+void clearLog(void *context) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (!windowOp(rec, "clear log")) return;
+    rec.logTexts.push_back("");
+    rec.logPane.clear();
 }
 
-void setTypeLabel(const char *text) {
-    AfterOp after;
-    if (windowOp(std::string("type ") + text)) rec().typeLabel = text;
+void setTypeLabel(void *context, const char *text) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (windowOp(rec, std::string("type ") + text)) rec.typeLabel = text;
 }
 
-void setInfoLabel(InfoLabel label, const wchar_t *text) {
-    AfterOp after;
-    if (windowOp("label " + std::to_string(int(label)) + " " + narrow(text)))
-        rec().labels[label] = narrow(text);
+void setInfoLabel(void *context, InfoLabel label, const wchar_t *text) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (windowOp(rec, "label " + std::to_string(int(label)) + " " + narrow(text)))
+        rec.labels[label] = narrow(text);
 }
 
-void showStatus(const wchar_t *text, uint32_t hold) {
-    AfterOp after;
-    if (!windowOp("status " + narrow(text) + " hold " + std::to_string(hold))) return;
-    rec().statusShown = true;
-    rec().progressShown = false;
-    rec().statusText = narrow(text);
+void showStatus(void *context, const wchar_t *text, uint32_t hold) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (!windowOp(rec, "status " + narrow(text) + " hold " + std::to_string(hold))) return;
+    rec.statusShown = true;
+    rec.progressShown = false;
+    rec.statusText = narrow(text);
     g_appState.statusHold = hold;
 }
 
-void showProgress(uint32_t position) {
-    AfterOp after;
-    if (!windowOp("progress " + std::to_string(position))) return;
-    rec().statusShown = false;
-    rec().progressShown = true;
+void showProgress(void *context, uint32_t position) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (!windowOp(rec, "progress " + std::to_string(position))) return;
+    rec.statusShown = false;
+    rec.progressShown = true;
     g_appState.statusHold = 0;
-    rec().progress.push_back(position);
+    rec.progress.push_back(position);
 }
 
-void setButtonStates(bool ready) {
-    AfterOp after;
-    if (!windowOp(std::string("buttons ") + (ready ? "ready" : "off"))) return;
+void setButtonStates(void *context, bool ready) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (!windowOp(rec, std::string("buttons ") + (ready ? "ready" : "off"))) return;
     for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
-        rec().buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
+        rec.buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
 }
 
-bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
-    AfterOp after;
-    if (!windowOp(kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog")) return false;
-    rec().dialogs.push_back({kind, fileName});
+bool askImageFile(void *context, FileDialogKind kind, wchar_t *fileName) {
+    RecordingHost &rec = recordOf(context);
+    AfterOp after{rec};
+    if (!windowOp(rec, kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog")) return false;
+    rec.dialogs.push_back({kind, fileName});
     std::wstring chosen = fileName;
-    if (!rec().answerDialog || !rec().answerDialog(kind, chosen)) return false;
+    if (!rec.answerDialog || !rec.answerDialog(kind, chosen)) return false;
     if (chosen.size() >= FILE_NAME_CAPACITY) return false;
     wcscpy(fileName, chosen.c_str());
     return true;
 }
 
-void fatalError(const wchar_t *text) {
-    if (windowOp("fatal " + narrow(text))) rec().fatal = narrow(text);
+void fatalError(void *context, const wchar_t *text) {
+    RecordingHost &rec = recordOf(context);
+    if (windowOp(rec, "fatal " + narrow(text))) rec.fatal = narrow(text);
 }
 
-bool locked(const wchar_t *path) {
-    auto &l = rec().lockedFiles;
+bool locked(const RecordingHost &rec, const wchar_t *path) {
+    auto &l = rec.lockedFiles;
     return std::find(l.begin(), l.end(), std::wstring(path)) != l.end();
 }
 
-FileResult loadImageFile(const wchar_t *path, uint8_t *image) {
-    auto it = rec().files.find(path);
-    if (it == rec().files.end() || locked(path)) return FILE_OPEN_FAILED;
+FileResult loadImageFile(void *context, const wchar_t *path, uint8_t *image) {
+    RecordingHost &rec = recordOf(context);
+    auto it = rec.files.find(path);
+    if (it == rec.files.end() || locked(rec, path)) return FILE_OPEN_FAILED;
     if (it->second.size() != MEMORY_SIZE) return FILE_BAD_SIZE;
-    if (rec().failLoads) return FILE_IO_FAILED;
+    if (rec.failLoads) return FILE_IO_FAILED;
     memcpy(image, it->second.data(), MEMORY_SIZE);
     return FILE_OK;
 }
 
-FileResult saveImageFile(const wchar_t *path, const uint8_t *image) {
-    if (locked(path)) return FILE_OPEN_FAILED;
-    if (rec().failSaves) return FILE_IO_FAILED;
-    rec().files[path].assign(image, image + MEMORY_SIZE);
+FileResult saveImageFile(void *context, const wchar_t *path, const uint8_t *image) {
+    RecordingHost &rec = recordOf(context);
+    if (locked(rec, path)) return FILE_OPEN_FAILED;
+    if (rec.failSaves) return FILE_IO_FAILED;
+    rec.files[path].assign(image, image + MEMORY_SIZE);
     return FILE_OK;
 }
 
-size_t programPath(wchar_t *buffer, size_t capacity) {
-    const std::wstring &p = rec().programPath;
+size_t programPath(void *context, wchar_t *buffer, size_t capacity) {
+    RecordingHost &rec = recordOf(context);
+    const std::wstring &p = rec.programPath;
     if (capacity == 0) return 0;
     if (p.size() >= capacity) {
         wcsncpy(buffer, p.c_str(), capacity - 1);
@@ -146,45 +158,48 @@ size_t programPath(wchar_t *buffer, size_t capacity) {
     return p.size();
 }
 
-uint32_t virtualTickCount() {
-    ++rec().clockReads;
-    return rec().ms();
+uint32_t virtualTickCount(void *context) {
+    RecordingHost &rec = recordOf(context);
+    ++rec.clockReads;
+    return rec.ms();
 }
 
-void sleepMs(uint32_t ms) {
-    ++rec().waits;
-    const uint64_t end = rec().nowUs + uint64_t(ms) * 1000;
-    while (!rec().stop && rec().nowUs < end) {
-        auto next = rec().timeTriggers.begin();
+void sleepMs(void *context, uint32_t ms) {
+    RecordingHost &rec = recordOf(context);
+    ++rec.waits;
+    const uint64_t end = rec.nowUs + uint64_t(ms) * 1000;
+    while (!rec.stop && rec.nowUs < end) {
+        auto next = rec.timeTriggers.begin();
         uint64_t step = end;
-        if (next != rec().timeTriggers.end() && next->first < step) step = std::max(next->first, rec().nowUs);
-        rec().advanceUs(step - rec().nowUs);
+        if (next != rec.timeTriggers.end() && next->first < step) step = std::max(next->first, rec.nowUs);
+        rec.advanceUs(step - rec.nowUs);
     }
 }
 
-void waitForRequest(uint32_t ms) {
-    ++rec().waits;
-    const uint64_t end = rec().nowUs + uint64_t(ms) * 1000;
-    while (!rec().stop && g_appState.requestedOperation == OP_NONE && rec().nowUs < end) {
-        auto next = rec().timeTriggers.begin();
+void waitForRequest(void *context, uint32_t ms) {
+    RecordingHost &rec = recordOf(context);
+    ++rec.waits;
+    const uint64_t end = rec.nowUs + uint64_t(ms) * 1000;
+    while (!rec.stop && g_appState.requestedOperation == OP_NONE && rec.nowUs < end) {
+        auto next = rec.timeTriggers.begin();
         uint64_t step = end;
-        if (next != rec().timeTriggers.end() && next->first < step) step = std::max(next->first, rec().nowUs);
-        rec().advanceUs(step - rec().nowUs);
+        if (next != rec.timeTriggers.end() && next->first < step) step = std::max(next->first, rec.nowUs);
+        rec.advanceUs(step - rec.nowUs);
     }
 }
 
-bool stopRequestedByHost() { return rec().stop; }
+bool stopRequestedByHost(void *context) { return recordOf(context).stop; }
 
 const Host RECORDING_HOST = {
-    appendLog,     clearLog,      setTypeLabel,  setInfoLabel,  showStatus,
-    showProgress,  setButtonStates, askImageFile, fatalError,   loadImageFile,
-    saveImageFile, programPath,     waitForRequest,
+    nullptr,       appendLog,     clearLog,      setTypeLabel,  setInfoLabel,
+    showStatus,    showProgress,  setButtonStates, askImageFile, fatalError,
+    loadImageFile, saveImageFile, programPath,     waitForRequest,
 };
 
-const ClockSeam RECORDING_CLOCK = {virtualTickCount, sleepMs, stopRequestedByHost};
+const ClockSeam RECORDING_CLOCK = {nullptr, virtualTickCount, sleepMs, stopRequestedByHost};
 
-uint64_t simNowUs() { return rec().nowUs; }
-void simSleepUs(uint64_t us) { rec().advanceUs(us); }
+uint64_t simNowUs(void *context) { return recordOf(context).nowUs; }
+void simSleepUs(void *context, uint64_t us) { recordOf(context).advanceUs(us); }
 
 }  // namespace
 
@@ -225,24 +240,27 @@ std::string RecordingHost::log() const {
     return all;
 }
 
-RecordingHost &installRecordingHost(uint64_t limitMs) {
-    static RecordingHost host;
-    host = RecordingHost();
-    host.limitUs = limitMs * 1000;
+RecordingHost::RecordingHost(uint64_t limitMs) {
+    limitUs = limitMs * 1000;
     // Start well away from zero so that code which confuses a tick count with "no time" shows.
-    host.nowUs = 1000000;
-    g_rec = &host;
-    simReset(SimClock{simNowUs, simSleepUs});
-    host.worker = makeWorker(simD2xx(), &RECORDING_CLOCK, &RECORDING_HOST);
+    nowUs = 1000000;
+    simReset(sim, SimClock{this, simNowUs, simSleepUs});
+    hostSeam = RECORDING_HOST;
+    hostSeam.context = this;
+    clockSeam = RECORDING_CLOCK;
+    clockSeam.context = this;
+    worker = makeWorker(simD2xx(sim), &clockSeam, &hostSeam);
     g_appState.requestedOperation = OP_NONE;
     g_appState.statusHold = 0;
     g_appState.updateRequired = 0;
     g_appState.deviceFound = 0;
     memset(g_memoryImage, 0, sizeof g_memoryImage);
-    return host;
 }
 
-RecordingHost &recordingHost() { return *g_rec; }
+void RecordingHost::reset(uint64_t limitMs) {
+    this->~RecordingHost();
+    new (this) RecordingHost(limitMs);
+}
 
 std::string narrow(const wchar_t *text) {
     std::string out;
