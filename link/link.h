@@ -39,7 +39,7 @@ struct ProbedChips {
 struct Link {
     const D2xxApi *d2xx;     // the vendor library; never changed while the worker runs
     const ClockSeam *clock;  // deadlines, pauses and the stop request
-    // The allocator of the search's two record arrays (calloc); tests replace it to reach the
+    // The allocator of the search's record list (calloc); tests replace it to reach the
     // out-of-memory path.
     void *(*allocate)(size_t count, size_t size);
     // Filled only by `findAdapter`, emptied only by `closeChannel`.

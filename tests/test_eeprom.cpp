@@ -129,6 +129,34 @@ TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
     EXPECT_FALSE(eepromIsOursDamaged(AdapterEepromImage));
 }
 
+// The image builder as a codec: what it lays out, the chip's own reading gives back, for string
+// sets short and long; the library names the channels as the search expects; and the blank-chip
+// check looks for our name up to the last word of the string area, never into the checksum.
+TEST(AdapterEepromImage, TheChipDecodesEveryImageTheBuilderLaysOut) {
+    const char *const sets[][3] = {{ADAPTER_MANUFACTURER, ADAPTER_PRODUCT, ADAPTER_SERIAL},
+                                   {"", "P", ""},
+                                   {"Adapter maker", "A product named at length", "SN-0042"}};
+    for (const auto &set : sets) {
+        SCOPED_TRACE(set[1]);
+        uint16_t image[EEPROM_WORDS];
+        ASSERT_TRUE(buildEepromImage(set[0], set[1], set[2], image));
+        const SimEepromIdentity id = simDecodeEeprom(image);
+        EXPECT_TRUE(id.checksumValid);
+        EXPECT_EQ(uint32_t(id.vendor) << 16 | id.product, USB_ID_CURRENT);
+        EXPECT_EQ(id.manufacturer + "|" + id.productName + "|" + id.serial,
+                  std::string(set[0]) + "|" + set[1] + "|" + set[2]);
+    }
+    RecordingHost host;
+    simAddAdapter(host.sim);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, CHANNEL_A_NAME.description);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.SerialNumber, CHANNEL_B_NAME.serial);
+    for (int start : {EEPROM_STRING_AREA_END / 2 - 5, EEPROM_STRING_AREA_END / 2 - 4}) {
+        uint16_t words[EEPROM_WORDS] = {};
+        for (int i = 0; i < 5; ++i) words[start + i] = uint16_t(ADAPTER_SERIAL[i]);
+        EXPECT_EQ(eepromIsOursDamaged(words), start + 5 <= EEPROM_CHECKSUM_WORD) << start;
+    }
+}
+
 class UpdateOperation : public ::testing::Test {
 protected:
     RecordingHost host;

@@ -406,12 +406,14 @@ TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
     EXPECT_LE(startedAt - pressedAt, 300u + 10);
 }
 
-TEST_F(WorkerConnection, UnknownRequestCodeRunsUpdate) {
+// A code that names no operation runs nothing: the connection waits on, still polling the board.
+TEST_F(WorkerConnection, UnknownRequestCodeIsIgnored) {
     simAddAdapter(host.sim);
-    host.whenEvent(READY, [this] { host.press(Operation(7)); });
-    host.whenLog(" Update.\r\nUpdate, wait... ", [this] { stopNow(); });
+    host.whenEvent(READY, [this] { host.press(Operation(7)), stopAt(host.ms() + 2000); });
     run();
-    EXPECT_EQ(host.logTexts.back(), " Update.\r\nUpdate, wait... ");
+    EXPECT_EQ(host.logTexts.back(), CHOICE);
+    EXPECT_EQ(simCount(host.sim, SIM_WRITE_EE) + simCount(host.sim, SIM_CYCLE_PORT), 0);
+    EXPECT_GE(statusQueries(host.sim), 5);
 }
 
 TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {

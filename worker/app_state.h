@@ -36,6 +36,7 @@ struct AppState {
 
 extern AppState g_appState;
 
-// Board memory image: byte n is board address n.
+// Board memory image: byte n is board address n. Read fills it and Write loads it from a file,
+// on the worker thread (worker/memory_ops.cpp); the GUI never touches it.
 constexpr uint32_t MEMORY_SIZE = 32768;
 extern uint8_t g_memoryImage[MEMORY_SIZE];

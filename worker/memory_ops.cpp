@@ -19,8 +19,11 @@ OperationOutcome kept(const wchar_t *logText, const wchar_t *statusText) {
 
 const OperationOutcome BLOCK_FAILED = {OUTCOME_FAILED_DROP, L"Fail!", L"Operation failed!"};
 
-// Shown before every block; the position is set before the block is sent.
-void blockProgress(const Worker &w, uint32_t address) { showProgressStep(w, address / 128 + 1); }
+// Shown before every block; the position is set before the block is sent. One step per 128
+// bytes, so an Erase or a Write steps past the bar's end on its last block.
+void blockProgress(const Worker &w, uint32_t address) {
+    showProgressStep(w, address * (PROGRESS_MAX + 1) / MEMORY_SIZE + 1);
+}
 
 // Sends `image` block by block; without an image every block is all 0xFF. The Erase packet is
 // built once: only its header and checksum change from block to block.
