@@ -7,7 +7,7 @@
 
 #include "app/controls.h"
 #include "app/d2xx_loader.h"
-#include "app/log_pane.h"
+#include "app/logpane.h"
 #include "app/status_line.h"
 #include "app/win32_host.h"
 #include "worker/worker.h"

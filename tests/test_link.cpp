@@ -10,7 +10,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "link/link.h"
 #include "protocol/protocol.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/app_state.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 

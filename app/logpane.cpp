@@ -1,5 +1,5 @@
 // The log pane: appends at the very end and cuts the oldest lines once the text grows long.
-#include "app/log_pane.h"
+#include "app/logpane.h"
 
 #include "app/main_window.h"
 #include "app/ui_rules.h"

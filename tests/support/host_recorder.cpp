@@ -1,4 +1,4 @@
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 
 #include <algorithm>
 #include <cstring>
