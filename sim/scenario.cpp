@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,6 +58,16 @@ bool index(const std::string &text, uint32_t max, int &out, std::string &error) 
     if (!number(text, max, v, error)) return false;
     out = int(v);
     return true;
+}
+
+// A board address or a mask of its lines: hexadecimal, up to `max`.
+bool hexWord(const std::string &text, uint32_t max, uint16_t &out, std::string &error) {
+    uint32_t v;
+    if (parseNumber(text, 16, max, v)) return out = uint16_t(v), true;
+    char limit[8];
+    snprintf(limit, sizeof limit, "%X", unsigned(max));
+    error = "\"" + text + "\" is not a hexadecimal number from 0 to " + limit;
+    return false;
 }
 
 bool onOff(const std::string &text, bool &out, std::string &error) {
@@ -227,6 +238,27 @@ bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string
         if (t[2] == "always") return a.eepromDropWrites = -1, true;
         return error = "eeprom-drop-word takes a word and once or always", false;
     }
+    SimMemoryFaults &m = a.memoryFaults;
+    if (w == "drop-write-block") {
+        if (t.size() == 2 && t[1] == "off") return m.dropWriteBlock = -1, true;
+        return arity(t, 2, error) && index(t[1], 255, m.dropWriteBlock, error);
+    }
+    if (w == "ignore-address-lines") {
+        if (t.size() == 2 && t[1] == "off") return m.ignoredAddressLines = 0, true;
+        return arity(t, 2, error) && hexWord(t[1], 0x7FFF, m.ignoredAddressLines, error);
+    }
+    if (w == "stuck-bit") {
+        if (t.size() == 2 && t[1] == "off") return m.stuckAddress = -1, true;
+        uint16_t address = 0;
+        int bit = 0, level = 0;
+        if (!arity(t, 4, error) || !hexWord(t[1], 0x7FFF, address, error) || !index(t[2], 7, bit, error) ||
+            !index(t[3], 1, level, error))
+            return false;
+        m.stuckAddress = address;
+        m.stuckBit = uint8_t(bit);
+        m.stuckHigh = level == 1;
+        return true;
+    }
     if (w == "truncate-read-block") {
         if (t.size() == 2 && t[1] == "off") return a.truncateReadBlock = -1, true;
         return arity(t, 3, error) && index(t[1], 127, a.truncateReadBlock, error) &&
@@ -289,6 +321,7 @@ void applyRuntimeSettings(const ScenarioAdapter &s, SimAdapter &a) {
     b.truncateReadBlock = s.truncateReadBlock;
     b.truncateAfterBytes = s.truncateAfterBytes;
     b.unplugAtBlockCommand = s.unplugAtBlockCommand;
+    b.memoryFaults = s.memoryFaults;
     a.unplugAtEepromWord = s.unplugAtEepromWord;
     a.eepromFailAtWord = s.eepromFailAtWord;
     a.eepromDropWord = s.eepromDropWord;

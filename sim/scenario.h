@@ -40,6 +40,7 @@ struct ScenarioAdapter {
     int truncateReadBlock = -1;
     int truncateAfterBytes = 0;
     int unplugAtBlockCommand = -1;
+    SimMemoryFaults memoryFaults;
     int unplugAtEepromWord = -1;
     int eepromFailAtWord = -1;
     int eepromDropWord = -1;

@@ -235,11 +235,12 @@ bool runBoard(Sim &s, int adapterIndex, uint64_t arrival) {
                 if (block == b.refuseWriteBlock) {
                     reply = {REFUSAL};
                 } else {
-                    memcpy(b.memory + address, p.data() + 4, 128);
+                    if (block != b.memoryFaults.dropWriteBlock)
+                        for (uint32_t i = 0; i < 128; ++i) simBoardStore(b, address + i, p[4 + i]);
                     reply = {ACK};
                 }
             } else {
-                reply.assign(b.memory + address, b.memory + address + 256);
+                for (uint32_t i = 0; i < 256; ++i) reply.push_back(simBoardByte(b, address + i));
                 uint8_t sum = sum8(reply.data(), 256);
                 reply.push_back(block == b.badChecksumReadBlock ? uint8_t(sum + 1) : sum);
                 if (block == b.truncateReadBlock) reply.resize(size_t(b.truncateAfterBytes));
@@ -547,6 +548,30 @@ const char *simFnName(SimFn fn) {
 #undef SIM_FN_NAME
     };
     return names[fn];
+}
+
+namespace {
+
+// The cell that board address `address` reaches: the lines the memory ignores read as 0.
+uint32_t memoryCell(const SimMemoryFaults &f, uint32_t address) {
+    return address & ~uint32_t(f.ignoredAddressLines) & (MEMORY_BYTES - 1);
+}
+
+}  // namespace
+
+uint8_t simBoardByte(const SimBoard &board, uint32_t address) {
+    const SimMemoryFaults &f = board.memoryFaults;
+    const uint32_t cell = memoryCell(f, address);
+    uint8_t byte = board.memory[cell];
+    if (f.stuckAddress >= 0 && cell == memoryCell(f, uint32_t(f.stuckAddress))) {
+        const uint8_t bit = uint8_t(1u << f.stuckBit);
+        byte = f.stuckHigh ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
+    }
+    return byte;
+}
+
+void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte) {
+    board.memory[memoryCell(board.memoryFaults, address)] = byte;
 }
 
 void simReset(Sim &s, const SimClock &clock) {

@@ -29,6 +29,17 @@ enum SimVersionReply {
     SIM_REPLY_LONG,         // major, minor, 'O' and 100 more bytes
 };
 
+// Faults of the board's memory that acknowledge every block and keep something else, the kind a
+// read-back finds.
+struct SimMemoryFaults {
+    int dropWriteBlock = -1;          // this block write is answered 0x4F and stored nowhere
+    uint16_t ignoredAddressLines = 0;  // address bits that never reach the memory chip (0x4000:
+                                       // 0x4000..0x7FFF land on 0x0000..0x3FFF)
+    int stuckAddress = -1;            // the cell at this address has one bit stuck
+    uint8_t stuckBit = 0;             // its bit number, 0..7
+    bool stuckHigh = false;           // stuck at 1 rather than 0
+};
+
 struct SimBoard {
     bool powered = true;  // false: silent to every command
     uint16_t version = 0x0102;
@@ -42,6 +53,7 @@ struct SimBoard {
     int truncateAfterBytes = 0;
     int unplugAtBlockCommand = -1;  // the adapter is unplugged when the n-th block command
                                     // (writes and reads together, counted from 0) arrives
+    SimMemoryFaults memoryFaults;
     uint32_t byteIntervalMs = 0;  // each reply byte comes this long after the previous one
     bool wireTiming = false;      // model the wire: 115200 baud, 11 bits per byte, both ways
 
@@ -193,6 +205,11 @@ void simAddForeignDevice(Sim &sim, uint32_t type, uint32_t id, const char *descr
 void simUnplug(Sim &sim, int adapter);
 // Plugging in enumerates the adapter: it is listed with the identity its EEPROM holds now.
 void simPlug(Sim &sim, int adapter);
+
+// What the board reads at `address`, its memory faults included.
+uint8_t simBoardByte(const SimBoard &board, uint32_t address);
+// Stores `byte` at `address` as the board's memory takes it.
+void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte);
 
 // Bytes written to a channel of an adapter, in call order.
 std::vector<std::vector<uint8_t>> simWrites(const Sim &sim, int adapter, int channel);

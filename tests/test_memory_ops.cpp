@@ -18,6 +18,7 @@ using Texts = std::vector<std::string>;
 const char CHOICE[] = "Waiting for your choice...";
 const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
 const char RECONNECT[] = " Ok.\r\nRe-connect...";
+const char VERIFY[] = " Ok.\r\nVerify ECU memory, wait... ";
 const std::wstring IMAGE = L"C:\\Images\\ecu.bin";
 
 Bytes pseudoRandom(uint32_t seed) {
@@ -77,23 +78,35 @@ protected:
         for (uint32_t i = 0; i < count; ++i) p.push_back(first + i * step);
         return p;
     }
-    std::vector<Bytes> blockPackets() const {
+    // Block packets of one kind, 'W' or 'R', in the order sent.
+    std::vector<Bytes> blockPackets(char kind) const {
         std::vector<Bytes> packets;
         for (const Bytes &w : simWrites(host.sim, 0, 0))
-            if (w[0] == 'W' || w[0] == 'R') packets.push_back(w);
+            if (w[0] == kind) packets.push_back(w);
         return packets;
+    }
+    std::vector<Bytes> blockPackets() const {
+        std::vector<Bytes> packets = blockPackets('W'), reads = blockPackets('R');
+        packets.insert(packets.end(), reads.begin(), reads.end());
+        return packets;
+    }
+    // The write phase's positions, then the read-back's.
+    std::vector<uint32_t> writeAndVerifyProgress() {
+        std::vector<uint32_t> p = expectedProgress(1, 1, 256), verify = expectedProgress(1, 2, 128);
+        p.insert(p.end(), verify.begin(), verify.end());
+        return p;
     }
 };
 
 TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     runOperation(OP_ERASE);
     EXPECT_EQ(boardMemory(host.sim), Bytes(MEMORY_SIZE, 0xFF));
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", RECONNECT}));
-    EXPECT_EQ(host.progress, expectedProgress(1, 1, 256));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", VERIFY, RECONNECT}));
+    EXPECT_EQ(host.progress, writeAndVerifyProgress());
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
 
     // Every packet is a whole Erase packet, its data still all FF after the answers came back.
-    const std::vector<Bytes> packets = blockPackets();
+    const std::vector<Bytes> packets = blockPackets('W');
     ASSERT_EQ(packets.size(), 256u);
     for (uint32_t i = 0; i < packets.size(); ++i) {
         const Bytes &p = packets[i];
@@ -109,8 +122,9 @@ TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     EXPECT_EQ(packets[255][132], 0x56);
 }
 
-// The last block's answer, 1000 ms of settling, the success text, 2000 ms, the port cycle.
-TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReconnect) {
+// The last block's answer, 1000 ms of settling, the read-back, at once the success text,
+// 2000 ms, the port cycle.
+TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReadBackAndTheReconnect) {
     for (Operation op : {OP_ERASE, OP_WRITE}) {
         SCOPED_TRACE(op);
         if (op == OP_WRITE) {
@@ -118,16 +132,21 @@ TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReconnect) {
             SetUp();
             host.files[IMAGE] = pseudoRandom(3);
         }
-        uint64_t reconnect = 0;
+        uint64_t verify = 0, reconnect = 0;
+        host.whenLog(VERIFY, [&] { verify = host.nowUs; });
         host.whenLog(RECONNECT, [&] { reconnect = host.nowUs; });
         runOperation(op);
-        uint64_t lastAnswer = 0, cycle = 0;
+        uint64_t lastWriteAnswer = 0, lastReadAnswer = 0, cycle = 0;
+        bool readingBack = false;
         for (const SimCall &c : host.sim.world.trace) {
-            if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect) lastAnswer = c.time;
+            readingBack = readingBack || (c.fn == SIM_WRITE && c.data[0] == 'R');
+            if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect)
+                (readingBack ? lastReadAnswer : lastWriteAnswer) = c.time;
             if (c.fn == SIM_CYCLE_PORT) cycle = c.time;
         }
         ASSERT_NE(cycle, 0u);
-        EXPECT_EQ((reconnect - lastAnswer) / 1000, 1000u);
+        EXPECT_EQ((verify - lastWriteAnswer) / 1000, 1000u);
+        EXPECT_LT(reconnect - lastReadAnswer, 1000u) << "no pause after the read-back";
         EXPECT_EQ(cycle - reconnect, 2000000u);
     }
 }
@@ -162,8 +181,13 @@ TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
     runOperation(OP_WRITE);
     EXPECT_EQ(boardMemory(host.sim), image);
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
-                                   " Ok.\r\nWrite data to ECU, wait... ", RECONNECT}));
-    EXPECT_EQ(host.progress, expectedProgress(1, 1, 256));
+                                   " Ok.\r\nWrite data to ECU, wait... ", VERIFY, RECONNECT}));
+    EXPECT_EQ(host.progress, writeAndVerifyProgress());
+    // The read-back asks for the whole memory in Read's blocks, in rising order.
+    const std::vector<Bytes> reads = blockPackets('R');
+    ASSERT_EQ(reads.size(), 128u);
+    for (uint32_t i = 0; i < reads.size(); ++i)
+        EXPECT_EQ(reads[i], (Bytes{0x52, 0x00, uint8_t(i), 0x00, uint8_t(0x52 + i)}));
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_OPEN);
 }
@@ -315,6 +339,79 @@ TEST_F(MemoryOperations, SlowButSteadyBoardStillReads) {
     runOperation(OP_READ);
     ASSERT_EQ(host.files.count(IMAGE), 1u);
     EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
+}
+
+// The board acknowledges every block and keeps something else; the read-back names the first
+// address that differs and ends there, without a port cycle. A fault that what was sent cannot
+// show (all FF over stuck-high bits or aliased lines) is no failure.
+struct MemoryFaultCase {
+    const char *name;
+    Operation op;
+    void (*fault)(SimBoard &);
+    int mismatch;        // -1: verified
+    size_t blocksRead;   // read-back requests sent
+};
+
+const MemoryFaultCase MEMORY_FAULTS[] = {
+    {"clean Erase", OP_ERASE, [](SimBoard &) {}, -1, 128},
+    {"clean Write", OP_WRITE, [](SimBoard &) {}, -1, 128},
+    {"Erase, block 37 dropped", OP_ERASE, [](SimBoard &b) { b.memoryFaults.dropWriteBlock = 37; }, 0x1280, 19},
+    {"Write, block 37 dropped", OP_WRITE, [](SimBoard &b) { b.memoryFaults.dropWriteBlock = 37; }, 0x1280, 19},
+    {"Erase, line A14 ignored", OP_ERASE, [](SimBoard &b) { b.memoryFaults.ignoredAddressLines = 0x4000; }, -1, 128},
+    {"Write, line A14 ignored", OP_WRITE, [](SimBoard &b) { b.memoryFaults.ignoredAddressLines = 0x4000; }, 0x0000, 1},
+    {"Erase, bit 3 at 5A5A stuck at 0", OP_ERASE,
+     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3; }, 0x5A5A, 91},
+    {"Erase, bit 3 at 5A5A stuck at 1", OP_ERASE,
+     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3, b.memoryFaults.stuckHigh = true; },
+     -1, 128},
+    {"Write, bit 3 at 5A5A stuck at 1", OP_WRITE,
+     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3, b.memoryFaults.stuckHigh = true; },
+     0x5A5A, 91},
+    {"Write, bit 0 at 7FFF stuck at 0", OP_WRITE,
+     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x7FFF, b.memoryFaults.stuckBit = 0; }, 0x7FFF, 128},
+};
+
+TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
+    for (const MemoryFaultCase &c : MEMORY_FAULTS) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        RecordingHost &h = host;
+        SetUp();
+        SimBoard &board = simAdapter(host.sim, 0).board;
+        memset(board.memory, 0x00, MEMORY_SIZE);
+        // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear,
+        // bit 0 set.
+        Bytes image = pseudoRandom(42);
+        image[0x1280] |= 0x01;
+        image[0x4000] = uint8_t(~image[0x0000]);
+        image[0x5A5A] &= 0xF7;
+        image[0x7FFF] |= 0x01;
+        h.files[IMAGE] = image;
+        c.fault(board);
+        runOperation(c.op);
+        const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
+                                                : " Ok.\r\nWrite data to ECU, wait... ";
+        const Texts log = fromChoice();
+        char named[32];
+        snprintf(named, sizeof named, "Mismatch at 0x%04X!", unsigned(c.mismatch));
+        EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
+                  c.mismatch < 0 ? (Texts{lastStep, VERIFY, RECONNECT}) : (Texts{lastStep, VERIFY, named, DISCONNECTED}));
+        EXPECT_EQ(blockPackets('R').size(), c.blocksRead);
+        EXPECT_EQ(h.progress.back(), 2 * c.blocksRead - 1);
+        EXPECT_EQ(h.statusText, c.mismatch < 0 ? "" : "Verify failed!");
+        EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.mismatch < 0 ? 1 : 0);
+    }
+}
+
+// A read-back block that fails is a failed block like any other.
+TEST_F(MemoryOperations, FailedReadBackBlockFailsTheOperation) {
+    simAdapter(host.sim, 0).board.badChecksumReadBlock = 5;
+    runOperation(OP_ERASE);
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(log.end() - 3, log.end()), (Texts{VERIFY, "Fail!", DISCONNECTED}));
+    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(blockPackets('R').size(), 6u);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
 struct UnplugCase {

@@ -72,6 +72,9 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
         "  refuse-write-block 99\n"
         "  bad-checksum-read-block 5\n"
         "  truncate-read-block 6 100\n"
+        "  drop-write-block 17\n"
+        "  ignore-address-lines 4080\n"
+        "  stuck-bit 7ffe 7 1\n"
         "  unplug-at-block-command 64\n"
         "  unplug-at-eeprom-word 30\n"
         "  eeprom-fail-at-word 63\n"
@@ -121,6 +124,11 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(a.badChecksumReadBlock, 5);
     EXPECT_EQ(a.truncateReadBlock, 6);
     EXPECT_EQ(a.truncateAfterBytes, 100);
+    EXPECT_EQ(a.memoryFaults.dropWriteBlock, 17);
+    EXPECT_EQ(a.memoryFaults.ignoredAddressLines, 0x4080);
+    EXPECT_EQ(a.memoryFaults.stuckAddress, 0x7FFE);
+    EXPECT_EQ(a.memoryFaults.stuckBit, 7);
+    EXPECT_TRUE(a.memoryFaults.stuckHigh);
     EXPECT_EQ(a.unplugAtBlockCommand, 64);
     EXPECT_EQ(a.unplugAtEepromWord, 30);
     EXPECT_EQ(a.eepromFailAtWord, 63);
@@ -138,7 +146,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(s.events[1].command, "power 0 on");
     EXPECT_EQ(s.events[2].atMs, 5000u);
     EXPECT_EQ(s.events[2].command, "plug 0");
-    EXPECT_EQ(s.events[2].line, 34);
+    EXPECT_EQ(s.events[2].line, 37);
 }
 
 TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {
@@ -179,6 +187,8 @@ TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         {"adapter\nspeed 9600\n", "line 2: unknown setting \"speed\""},
         {"adapter\nrefuse-write-block 256\n", "line 2: \"256\" is not a number from 0 to 255"},
         {"adapter\nrefuse-write-block -3\n", "line 2: \"-3\" is not a number from 0 to 255"},
+        {"adapter\nignore-address-lines 8000\n", "line 2: \"8000\" is not a hexadecimal number from 0 to 7FFF"},
+        {"adapter\nstuck-bit 1234 8 1\n", "line 2: \"8\" is not a number from 0 to 7"},
         {"adapter\nbyte-interval 5ms\n", "line 2: \"5ms\" is not a number from 0 to 60000"},
         {"adapter\ncall-cost-us 2000000\n", "line 2: \"2000000\" is not a number from 0 to 1000000"},
         {"adapter\nchip fast\n", "line 2: expected on or off, not \"fast\""},

@@ -524,6 +524,7 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"Choice", OP_NONE, CHOICE, 1234},
         StopCase{"Erase", OP_ERASE, " Erase.\r\nClear ECU memory, wait... ", 700},
         StopCase{"EraseSettlePause", OP_ERASE, " Erase.\r\nClear ECU memory, wait... ", 3700},
+        StopCase{"EraseVerify", OP_ERASE, " Ok.\r\nVerify ECU memory, wait... ", 1500},
         StopCase{"Read", OP_READ, " Read.\r\nRead data from ECU, wait... ", 1500},
         StopCase{"Write", OP_WRITE, " Ok.\r\nWrite data to ECU, wait... ", 100},
         StopCase{"ReconnectPause", OP_ERASE, " Ok.\r\nRe-connect...", 1000}),

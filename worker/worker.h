@@ -17,6 +17,8 @@ struct Worker {
     const Host *host;
     // The initial name of both file dialogs and keeper of the path chosen last.
     wchar_t fileName[FILE_NAME_CAPACITY];
+    // The log text of the latest failed verify, "Mismatch at 0x1234!", which its outcome names.
+    wchar_t mismatchText[24];
 };
 
 // A worker on `d2xx`, `clock` and `host`, with no channel open and an empty file name.

@@ -224,10 +224,15 @@ std::string arguments(const SimCall &c) {
 // --- memory dumps ---
 
 void dumpAdapter(int adapter) {
-    if (g_standin.outputDir.empty() || adapter < 0 || size_t(adapter) >= g_standin.world.sim.world.adapters.size()) return;
+    const Sim &sim = g_standin.world.sim;
+    if (g_standin.outputDir.empty() || adapter < 0 || size_t(adapter) >= sim.world.adapters.size())
+        return;
     const SimAdapter &a = simAdapter(g_standin.world.sim, adapter);
     const std::wstring n = std::to_wstring(adapter);
-    writeWholeFile(g_standin.outputDir + L"memory-" + n + L".bin", a.board.memory, sizeof a.board.memory);
+    // The memory as the board reads it, its faults included.
+    uint8_t memory[sizeof a.board.memory];
+    for (uint32_t address = 0; address < sizeof memory; ++address) memory[address] = simBoardByte(a.board, address);
+    writeWholeFile(g_standin.outputDir + L"memory-" + n + L".bin", memory, sizeof memory);
     uint8_t eeprom[128];
     for (int i = 0; i < 64; ++i) {
         eeprom[2 * i] = uint8_t(a.eeprom[i]);

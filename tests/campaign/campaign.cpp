@@ -127,14 +127,16 @@ struct Run {
     int pendingPress;
     bool announced;
     // The operation in progress (OP_NONE: none).
-    int op, opAdapter, opGeneration, blocks, eeNext, eeVerified, lastReadWord;
+    int op, opAdapter, opGeneration, blocks, readBacks, eeNext, eeVerified, lastReadWord;
     bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
-        lastReadDiffers;
+        lastReadDiffers, verifying;
     std::vector<uint8_t> before, writeData;
     std::string expectLog, expectStatus;  // what the next window operation must be
     // The stop.
     bool stopped, stopInCall;
     uint64_t stopUs, settleUs;
+    bool memoryFault;       // some board of the world drew a memory fault
+    bool readBackOverFault;  // an Erase or Write read back a board with one
 };
 
 Run g_run;
@@ -214,6 +216,21 @@ void drawBoard(uint64_t seed, int index) {
         const uint64_t v = next(r);
         memcpy(b.memory + i, &v, 8);
     }
+    // Drawn last, so that the draws above stay those of the worlds found before. A board's own
+    // faults, so calm worlds, whose operations run to their end, have them too.
+    SimMemoryFaults &m = b.memoryFaults;
+    m = SimMemoryFaults();
+    m.dropWriteBlock = oneIn(r, 8) ? int(below(r, 256)) : -1;
+    if (m.dropWriteBlock >= 0) SAY(", drops write block %d", m.dropWriteBlock);
+    if (oneIn(r, 8)) m.ignoredAddressLines = uint16_t(0x80u << below(r, 8));
+    if (m.ignoredAddressLines) SAY(", ignores address line %04X", m.ignoredAddressLines);
+    if (oneIn(r, 8)) {
+        m.stuckAddress = int(below(r, MEMORY_SIZE));
+        m.stuckBit = uint8_t(below(r, 8));
+        m.stuckHigh = oneIn(r, 2);
+        SAY(", bit %u at %04X stuck at %d", m.stuckBit, m.stuckAddress, m.stuckHigh);
+    }
+    g_run.memoryFault = g_run.memoryFault || m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
     if (index >= 0) ++g_run.boardGeneration[size_t(index)];
 }
 
@@ -462,6 +479,8 @@ const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ",
                                " Read.\r\nRead data from ECU, wait... ",
                                " Write.\r\nLoad binary file... ", " Update.\r\nUpdate, wait... "};
 const char OK_TAIL[] = " Ok.\r\nRe-connect...";
+const char VERIFY[] = " Ok.\r\nVerify ECU memory, wait... ";
+const char MISMATCH[] = "Mismatch at 0x%04X!";
 const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
 const char UNABLE[] = "Unable to determine device status.\r\nIs ECU power connected?";
 const char CHOICE[] = "Waiting for your choice...";
@@ -474,7 +493,7 @@ const char *const KNOWN_LOG[] = {
     "Kesta OBD1 EMU needs an update.\r\n",
     "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n", CHOICE, UNABLE,
     DISCONNECTED, OK_TAIL, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ",
-    CANT_PROGRAM,
+    CANT_PROGRAM, VERIFY, MISMATCH,
 };
 // Failures held with a status text: the log text, then the status text.
 const char *const FAILURE_PAIRS[][2] = {
@@ -485,6 +504,7 @@ const char *const FAILURE_PAIRS[][2] = {
     {"Can't open file!\r\n", "Can't open file!"},
     {"Invalid file size!\r\n", "Invalid file size!"},
     {"Can't read file!\r\n", "Can't read file!"},
+    {MISMATCH, "Verify failed!"},
 };
 
 // Matches printf's %04X and %02X (upper-case hex digits) and %u (a port number, 1 to 255).
@@ -513,13 +533,30 @@ const uint8_t *sentData(uint32_t block) {
     return g_run.op == OP_ERASE ? erased : g_run.writeData.data() + block * BLOCK_WRITE_SIZE;
 }
 
-// Erase and Write: block by block the board holds exactly what was sent, up to the block that
-// failed (which may hold either), and nothing after it changed.
+// The first board address that does not read back what the Erase or Write sent; MEMORY_SIZE when
+// every one does.
+uint32_t firstDifference() {
+    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
+    for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
+        if (simBoardByte(board, address) != sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE])
+            return address;
+    return MEMORY_SIZE;
+}
+
+bool boardReplaced() { return g_run.boardGeneration[size_t(g_run.opAdapter)] != g_run.opGeneration; }
+
+// Erase and Write: a success leaves the board reading back what was sent, whatever its memory's
+// faults. On a board without them, block by block it holds exactly what was sent, up to the
+// block that failed (which may hold either), and nothing after it changed.
 void checkBoard() {
-    if ((g_run.op != OP_ERASE && g_run.op != OP_WRITE) ||
-        g_run.boardGeneration[size_t(g_run.opAdapter)] != g_run.opGeneration)
-        return;
-    const uint8_t *memory = simAdapter(g_run.host->sim, g_run.opAdapter).board.memory;
+    if ((g_run.op != OP_ERASE && g_run.op != OP_WRITE) || boardReplaced()) return;
+    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
+    if (g_run.okLogged && firstDifference() != MEMORY_SIZE)
+        return violate(format("a verified %s left %04X reading otherwise than sent",
+                              g_run.op == OP_ERASE ? "Erase" : "Write", firstDifference()));
+    const SimMemoryFaults &m = board.memoryFaults;
+    if (m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0) return;
+    const uint8_t *memory = board.memory;
     const int sure = g_run.okLogged ? g_run.blocks : g_run.blocks - 1;
     for (int b = 0; b < int(MEMORY_SIZE / BLOCK_WRITE_SIZE); ++b) {
         const size_t at = size_t(b) * BLOCK_WRITE_SIZE;
@@ -551,15 +588,18 @@ void startOp(int op) {
     const int adapter = g_run.identified;
     if (!g_run.held.count(adapter * 2))
         return violate("an operation began without the adapter's channel A");
-    const uint8_t *memory = simAdapter(g_run.host->sim, adapter).board.memory;
     g_run.op = op;
     g_run.opAdapter = adapter;
     g_run.opGeneration = g_run.boardGeneration[size_t(adapter)];
-    g_run.before.assign(memory, memory + MEMORY_SIZE);
+    // The memory as the board reads it, its faults included.
+    g_run.before.resize(MEMORY_SIZE);
+    for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
+        g_run.before[address] = simBoardByte(simAdapter(g_run.host->sim, adapter).board, address);
     g_run.writeData.clear();
-    g_run.blocks = g_run.eeNext = g_run.eeVerified = 0;
+    g_run.blocks = g_run.readBacks = g_run.eeNext = g_run.eeVerified = 0;
     g_run.lastReadWord = -1;
     g_run.reported = g_run.okLogged = g_run.blockFailed = g_run.awaitingAnswer = false;
+    g_run.verifying = false;
     g_run.saved = g_run.eeFailed = g_run.lastReadDiffers = false;
     g_run.needsUpdate =
         g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
@@ -598,10 +638,33 @@ void onLog(const std::string &t) {
         g_run.announced = true;
     }
     if (!g_run.op || g_run.reported) return;
+    if (t == VERIFY) {
+        // The read-back follows a write phase whose every block was taken.
+        if (g_run.verifying || (g_run.op != OP_ERASE && g_run.op != OP_WRITE) || g_run.blocks != 256 ||
+            g_run.blockFailed || g_run.awaitingAnswer)
+            violate("a read-back began before every block was written");
+        g_run.verifying = true;
+        const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
+        g_run.readBackOverFault |= m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
+        return;
+    }
     g_run.okLogged = t == OK_TAIL;
     g_run.reported = t == OK_TAIL || t == CANT_PROGRAM;
+    if ((g_run.op == OP_ERASE || g_run.op == OP_WRITE) && t == OK_TAIL &&
+        (!g_run.verifying || g_run.readBacks != 128))
+        violate("an Erase or Write reported success without reading the whole memory back");
     for (const auto &pair : FAILURE_PAIRS)
         if (t == pair[0]) g_run.reported = true, g_run.expectStatus = pair[1];
+    if (matches(MISMATCH, t.c_str())) {
+        // The read-back names the first address that differs, at the block that holds it.
+        g_run.reported = true;
+        g_run.expectStatus = "Verify failed!";
+        const uint32_t first = firstDifference();
+        if (!g_run.verifying || boardReplaced()) return;
+        if (t != format(MISMATCH, first) || g_run.readBacks != int(first / BLOCK_READ_SIZE) + 1)
+            violate(format("the read-back named another address than %04X after %d blocks", first,
+                           g_run.readBacks));
+    }
 }
 
 // --- the library, as the program sees it: the simulator behind a seeded fault injector ---
@@ -615,7 +678,7 @@ std::string channelName(int c) {
 void checkCycle() {
     const Run &r = g_run;
     const bool complete = r.op == OP_ERASE || r.op == OP_WRITE
-                              ? r.blocks == 256 && !r.blockFailed && !r.awaitingAnswer
+                              ? r.blocks == 256 && !r.blockFailed && !r.awaitingAnswer && r.readBacks == 128
                           : r.op == OP_READ ? r.saved
                           : r.op == OP_UPDATE
                               ? r.eeNext == 64 && !r.eeFailed && (!r.readEE || r.eeVerified == 64)
@@ -716,14 +779,17 @@ void checkPacket(int channel, const std::vector<uint8_t> &p) {
     const uint32_t address = uint32_t(p[2]) << 8 | p[3],
                    size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
     if (!read && (p.size() != 133 || p[0] != 'W')) return violate("an unknown packet on channel A");
-    if (read ? g_run.op != OP_READ : g_run.op != OP_ERASE && g_run.op != OP_WRITE)
-        return violate(read ? "a block read outside a Read"
+    const bool readBack = read && g_run.verifying;
+    if (read ? g_run.op != OP_READ && !readBack
+             : (g_run.op != OP_ERASE && g_run.op != OP_WRITE) || g_run.verifying)
+        return violate(read ? "a block read outside a Read or a read-back"
                             : "board memory written outside an Erase or a Write");
     if (g_run.reported || channel / 2 != g_run.opAdapter)
         return violate("a block after the end, or to another adapter");
     if (g_run.blockFailed || g_run.awaitingAnswer)
         return violate("a block sent after a failed or unanswered one");
-    if (address != uint32_t(g_run.blocks++) * size)
+    int &sent = readBack ? g_run.readBacks : g_run.blocks;
+    if (address != uint32_t(sent++) * size)
         return violate(format("block %04X out of order", address));
     if (read) return;
     if (g_run.op == OP_WRITE && g_run.writeData.empty())
@@ -1020,16 +1086,20 @@ int main(int argc, char **argv) {
     const uint64_t base = freshBase();
     std::vector<uint64_t> seeds(std::begin(FIXED_SEEDS), std::end(FIXED_SEEDS));
     for (uint64_t s = 0; s < fresh; ++s) seeds.push_back(base + s);
-    int violations = 0;
+    int violations = 0, memoryFaults = 0, readBacksOverFaults = 0;
     for (uint64_t seed : seeds) {
         const std::string violation = runWorld(seed, false);
+        memoryFaults += g_run.memoryFault;
+        readBacksOverFaults += g_run.readBackOverFault;
         if (violation.empty()) continue;
         printf("campaign: world %llu breaks an invariant %s (replay: kesta_campaign --seed %llu)\n",
                (unsigned long long)seed, violation.c_str(), (unsigned long long)seed);
         if (++violations <= 3) printWorld(seed, 400);
     }
     g_run.seed = 0;
-    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu\n", seeds.size(), violations,
-           (unsigned long long)base, (unsigned long long)(base + fresh - 1));
+    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, %d read one "
+           "back\n",
+           seeds.size(), violations, (unsigned long long)base, (unsigned long long)(base + fresh - 1),
+           memoryFaults, readBacksOverFaults);
     return violations ? 1 : 0;
 }

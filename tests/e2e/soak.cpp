@@ -278,7 +278,7 @@ bool boardHolds(const std::vector<uint8_t> &image) {
 
 bool erase(Soak &) {
     CHECK(pressButton(IDC_ERASE));
-    CHECK(waitLogEndsWith(ERASE_OPENING + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(ERASE_OPENING + VERIFY_STEP + RECONNECT, OPERATION_S));
     CHECK(boardHolds(std::vector<uint8_t>(IMAGE, 0xFF)));
     return reconnected();
 }
@@ -326,7 +326,7 @@ bool openUpload(Soak &s, std::vector<uint8_t> &image) {
 bool write(Soak &s) {
     std::vector<uint8_t> image;
     CHECK(openUpload(s, image));
-    CHECK(waitLogEndsWith(WRITE_STEP + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(WRITE_STEP + VERIFY_STEP + RECONNECT, OPERATION_S));
     CHECK(boardHolds(image));
     return reconnected();
 }

@@ -28,6 +28,7 @@ inline const std::wstring SAVE_STEP = L" Ok.\r\nSave binary file... ";
 inline const std::wstring WRITE_OPENING = L" Write.\r\nLoad binary file... ";
 inline const std::wstring WRITE_STEP = L" Ok.\r\nWrite data to ECU, wait... ";
 inline const std::wstring UPDATE_OPENING = L" Update.\r\nUpdate, wait... ";
+inline const std::wstring VERIFY_STEP = L" Ok.\r\nVerify ECU memory, wait... ";
 inline const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
 inline constexpr wchar_t SAVE_TITLE[] = L"Saving binary file...";
 inline constexpr wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
