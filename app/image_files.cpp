@@ -64,7 +64,8 @@ bool writeTemporary(const ImageFileCalls &calls, const wchar_t *path, const uint
     return true;
 }
 
-FileResult saveExistingFile(const ImageFileCalls &calls, const wchar_t *path, const uint8_t *image) {
+FileResult saveExistingFile(const ImageFileCalls &calls, const wchar_t *path,
+                            const uint8_t *image) {
     wchar_t temporary[MAX_PATH];
     bool written = false;
     // No temporary file can be made here: the save is refused rather than written in place. An

@@ -59,7 +59,8 @@ void hostSetInfoLabel(void *context, InfoLabel label, const wchar_t *text) {
 }
 
 void hostShowStatus(void *context, const wchar_t *text, uint32_t hold) {
-    sendToWindow(context, WM_HOST_SHOW_STATUS, reinterpret_cast<WPARAM>(text), static_cast<LPARAM>(hold));
+    sendToWindow(context, WM_HOST_SHOW_STATUS, reinterpret_cast<WPARAM>(text),
+                 static_cast<LPARAM>(hold));
 }
 
 // Posted, not sent: a block's progress step must not hold up the block. Even a post costs the
@@ -78,7 +79,9 @@ void hostShowProgress(void *context, uint32_t position) {
     PostMessageW(window, WM_HOST_SHOW_PROGRESS, 0, 0);
 }
 
-void hostSetButtonStates(void *context, bool ready) { sendToWindow(context, WM_HOST_SET_BUTTONS, ready, 0); }
+void hostSetButtonStates(void *context, bool ready) {
+    sendToWindow(context, WM_HOST_SET_BUTTONS, ready, 0);
+}
 
 // Posted, never sent: the dialog must not run inside a message sent by another thread, where
 // Windows refuses the COM calls that some shell folders make. The wait ends on the answer or on a

@@ -10,7 +10,8 @@
 
 struct ClockSeam {
     void *context;
-    uint32_t (*tickCount)(void *context);  // milliseconds, wraps after 49.7 days: compare `now - start`
+    // Milliseconds; wraps after 49.7 days, so compare `now - start`.
+    uint32_t (*tickCount)(void *context);
     // Pauses `ms`; ends early once a stop is requested.
     void (*sleep)(void *context, uint32_t ms);
     // True once the program is closing: every wait ends and the worker winds down.
@@ -19,4 +20,6 @@ struct ClockSeam {
 
 inline uint32_t clockTickCount(const ClockSeam &clock) { return clock.tickCount(clock.context); }
 inline void clockSleep(const ClockSeam &clock, uint32_t ms) { clock.sleep(clock.context, ms); }
-inline bool clockStopRequested(const ClockSeam &clock) { return clock.stopRequested(clock.context); }
+inline bool clockStopRequested(const ClockSeam &clock) {
+    return clock.stopRequested(clock.context);
+}

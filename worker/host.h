@@ -3,8 +3,9 @@
 // The window operations are made by the worker thread only. Each is synchronous: it returns
 // after the GUI thread has carried it out, so a text may live in the caller's temporary storage.
 // The one exception is the block progress step, which is posted so that it never holds up a
-// block; the host carries out every posted step before the next synchronous operation, so the
-// window still changes in the order the worker asked. A file dialog is asked for without blocking
+// block; the host carries out every posted step before the next synchronous operation (the fatal
+// error excepted, which ends the program), so the window still changes in the order the worker
+// asked. A file dialog is asked for without blocking
 // the GUI thread's message handling, and the wait for its answer ends on a stop request.
 // Once a stop has been requested the host may drop window operations, and the worker makes none
 // of its own accord (see `workerWindowOpen`).
