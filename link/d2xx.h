@@ -61,33 +61,33 @@ static_assert(sizeof(FT_DEVICE_LIST_INFO_NODE) == (sizeof(void *) == 4 ? 100 : 1
 // simulator's table and the stand-in's exports. A library without an optional entry leaves it
 // null, and only the feature it serves is off. Adding an optional entry is one line here.
 #define D2XX_ENTRIES(X)                                                                            \
-    X(FT_CreateDeviceInfoList, createDeviceInfoList, CREATE_LIST, D2XX_REQUIRED,                  \
-      (uint32_t *count), (count))                                                                 \
-    X(FT_GetDeviceInfoList, getDeviceInfoList, GET_LIST, D2XX_REQUIRED,                           \
-      (FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count), (list, count))                         \
+    X(FT_CreateDeviceInfoList, createDeviceInfoList, CREATE_LIST, D2XX_REQUIRED,                   \
+      (uint32_t *count), (count))                                                                  \
+    X(FT_GetDeviceInfoList, getDeviceInfoList, GET_LIST, D2XX_REQUIRED,                            \
+      (FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count), (list, count))                            \
     X(FT_OpenEx, openEx, OPEN, D2XX_REQUIRED, (void *arg, uint32_t flags, FT_HANDLE *handle),      \
       (arg, flags, handle))                                                                        \
-    X(FT_Close, close, CLOSE, D2XX_REQUIRED, (FT_HANDLE handle), (handle))                          \
+    X(FT_Close, close, CLOSE, D2XX_REQUIRED, (FT_HANDLE handle), (handle))                         \
     X(FT_SetBaudRate, setBaudRate, SET_BAUD, D2XX_REQUIRED, (FT_HANDLE handle, uint32_t baud),     \
       (handle, baud))                                                                              \
-    X(FT_SetDataCharacteristics, setDataCharacteristics, SET_DATA, D2XX_REQUIRED,                 \
-      (FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits, uint8_t parity),                   \
+    X(FT_SetDataCharacteristics, setDataCharacteristics, SET_DATA, D2XX_REQUIRED,                  \
+      (FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits, uint8_t parity),                    \
       (handle, wordLength, stopBits, parity))                                                      \
-    X(FT_SetTimeouts, setTimeouts, SET_TIMEOUTS, D2XX_REQUIRED,                                   \
+    X(FT_SetTimeouts, setTimeouts, SET_TIMEOUTS, D2XX_REQUIRED,                                    \
       (FT_HANDLE handle, uint32_t readMs, uint32_t writeMs), (handle, readMs, writeMs))            \
     X(FT_Purge, purge, PURGE, D2XX_REQUIRED, (FT_HANDLE handle, uint32_t mask), (handle, mask))    \
     X(FT_Read, read, READ, D2XX_REQUIRED,                                                          \
-      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                          \
+      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                           \
       (handle, buffer, length, done))                                                              \
     X(FT_Write, write, WRITE, D2XX_REQUIRED,                                                       \
-      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                          \
+      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                           \
       (handle, buffer, length, done))                                                              \
     X(FT_GetDeviceInfo, getDeviceInfo, GET_INFO, D2XX_REQUIRED,                                    \
-      (FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,         \
+      (FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,            \
        void *reserved),                                                                            \
       (handle, type, id, serial, description, reserved))                                           \
     X(FT_GetComPortNumber, getComPortNumber, GET_COM_PORT, D2XX_REQUIRED,                          \
-      (FT_HANDLE handle, int32_t *port), (handle, port))                                          \
+      (FT_HANDLE handle, int32_t *port), (handle, port))                                           \
     X(FT_WriteEE, writeEE, WRITE_EE, D2XX_REQUIRED,                                                \
       (FT_HANDLE handle, uint32_t wordOffset, uint16_t value), (handle, wordOffset, value))        \
     X(FT_CyclePort, cyclePort, CYCLE_PORT, D2XX_REQUIRED, (FT_HANDLE handle), (handle))            \
@@ -123,7 +123,7 @@ D2XX_ENTRIES(D2XX_PROTOTYPE)
 }
 
 #define D2XX_TYPECHECK(name, member, tag, need, params, args)                    \
-    static_assert(std::is_same_v<decltype(&name), decltype(D2xxApi::member)>, \
+    static_assert(std::is_same_v<decltype(&name), decltype(D2xxApi::member)>,                      \
                   #name " does not match its table slot");
 D2XX_ENTRIES(D2XX_TYPECHECK)
 #undef D2XX_TYPECHECK

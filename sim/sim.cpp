@@ -74,7 +74,8 @@ void closeAll(Sim &s, SimAdapter &a) {
 
 SimCall &trace(Sim &s, SimFn fn, int adapter, int channel, FT_STATUS status, uint32_t a0 = 0,
                uint32_t a1 = 0, uint32_t a2 = 0) {
-    s.world.trace.push_back(SimCall{fn, adapter, channel, status, {a0, a1, a2}, {}, nowUs(s), nullptr});
+    s.world.trace.push_back(
+        SimCall{fn, adapter, channel, status, {a0, a1, a2}, {}, nowUs(s), nullptr});
     return s.world.trace.back();
 }
 
@@ -615,7 +616,8 @@ int simAddAdapter(Sim &s, const SimAdapterConfig &config) {
     return index;
 }
 
-void simAddForeignDevice(Sim &s, uint32_t type, uint32_t id, const char *description, const char *serial) {
+void simAddForeignDevice(Sim &s, uint32_t type, uint32_t id, const char *description,
+                         const char *serial) {
     SimListEntry e = {-1, -1, {}};
     e.foreign.Type = type;
     e.foreign.ID = id;

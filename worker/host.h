@@ -53,7 +53,8 @@ struct Host {
     // --- window operations (worker thread; carried out on the GUI thread) ---
     void (*appendLog)(void *context, const wchar_t *text);
     void (*clearLog)(void *context);
-    void (*setTypeLabel)(void *context, const char *text);  // IDC_TYPE takes the adapter's 8-bit text
+    // IDC_TYPE takes the adapter's 8-bit text.
+    void (*setTypeLabel)(void *context, const char *text);
     void (*setInfoLabel)(void *context, InfoLabel label, const wchar_t *text);
     // Shows the status line (hiding the progress bar), sets its text and the hold countdown in
     // one step on the GUI thread, so the timer's decrement cannot interleave with the store.
