@@ -5,8 +5,11 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
+#include <type_traits>
+
 #include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/system_libraries.h"
 #include "res/version.h"
 #include "worker/host.h"
 
@@ -15,14 +18,53 @@ namespace {
 constexpr wchar_t PRODUCT_NAME[] = L"Kesta OBD1 EMU";
 constexpr wchar_t PRODUCT_VERSION[] = KESTA_VERSION_WIDE_TEXT;
 
-// The two ends of the right picture's bottom row: its background touches both.
-constexpr int RIGHT_PICTURE_LAST_PIXEL = 101;
-
 constexpr UINT HOVER_REPORT_DELAY_MS = 50;
 
-HFONT createStatusFont() {
+// Sizes at 100 % (96 DPI); everything drawn grows from these with the display's scale.
+constexpr int BASE_DPI = 96;
+constexpr int STATUS_FONT_HEIGHT = 14;
+constexpr int BUTTON_FACE_SIZE = 32;
+
+// The scales the pictures and button faces are drawn for (tools/art/make_art.py); the art for
+// ART_DPIS[i] has the resource id of the 100 % art plus i * ART_ID_STEP.
+constexpr int ART_DPIS[] = {96, 120, 144, 192};
+constexpr int ART_SCALE_COUNT = sizeof ART_DPIS / sizeof ART_DPIS[0];
+
+// The picture controls with their template sizes in dialog units (res/app.rc).
+struct Picture {
+    int controlId;
+    int bitmapId;
+    int widthUnits;
+    int heightUnits;
+};
+constexpr Picture PICTURE_LEFT = {IDC_PICTURE_LEFT, IDB_PICTURE_LEFT, 124, 50};
+constexpr Picture PICTURE_CENTRE = {IDC_PICTURE_CENTER, IDB_PICTURE_CENTER, 164, 50};
+constexpr Picture PICTURE_RIGHT = {IDC_PICTURE_RIGHT, IDB_PICTURE_RIGHT, 68, 63};
+
+// The display's scale, read once: this program is DPI aware for the whole system.
+int displayDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : BASE_DPI;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : BASE_DPI;
+}
+
+// The first art scale at or above `dpi`; the largest beyond it.
+int artScaleFor(int dpi) {
+    for (int i = 0; i < ART_SCALE_COUNT; ++i)
+        if (ART_DPIS[i] >= dpi) return i;
+    return ART_SCALE_COUNT - 1;
+}
+
+SIZE bitmapSize(HBITMAP bitmap) {
+    BITMAP info = {};
+    GetObjectW(bitmap, sizeof info, &info);
+    return {info.bmWidth, info.bmHeight};
+}
+
+HFONT createStatusFont(int dpi) {
     LOGFONTW font = {};
-    font.lfHeight = -14;
+    font.lfHeight = -MulDiv(STATUS_FONT_HEIGHT, dpi, BASE_DPI);
     font.lfWeight = FW_BOLD;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfPitchAndFamily = FIXED_PITCH | FF_DONTCARE;
@@ -30,9 +72,83 @@ HFONT createStatusFont() {
     return CreateFontIndirectW(&font);
 }
 
-void setPicture(int controlId, HBITMAP bitmap) {
-    SendDlgItemMessageW(mainWindow(), controlId, STM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(bitmap));
+// A copy of `bitmap` scaled to `size` (with halftone averaging, so a smaller picture stays
+// smooth); `bitmap` itself is deleted. On failure `bitmap` is kept and returned as it is.
+HBITMAP scaleBitmap(HBITMAP bitmap, SIZE size) {
+    const SIZE from = bitmapSize(bitmap);
+    if (from.cx == size.cx && from.cy == size.cy) return bitmap;
+    HDC screen = GetDC(nullptr);
+    HDC source = CreateCompatibleDC(screen);
+    HDC target = CreateCompatibleDC(screen);
+    HBITMAP scaled = CreateCompatibleBitmap(screen, size.cx, size.cy);
+    ReleaseDC(nullptr, screen);
+    if (source && target && scaled) {
+        HGDIOBJ oldSource = SelectObject(source, bitmap);
+        HGDIOBJ oldTarget = SelectObject(target, scaled);
+        SetStretchBltMode(target, HALFTONE);
+        SetBrushOrgEx(target, 0, 0, nullptr);
+        StretchBlt(target, 0, 0, size.cx, size.cy, source, 0, 0, from.cx, from.cy, SRCCOPY);
+        SelectObject(target, oldTarget);
+        SelectObject(source, oldSource);
+        DeleteObject(bitmap);
+    } else if (scaled) {
+        DeleteObject(scaled);
+        scaled = bitmap;
+    } else {
+        scaled = bitmap;
+    }
+    if (target) DeleteDC(target);
+    if (source) DeleteDC(source);
+    return scaled;
+}
+
+// Shows a picture drawn for the display's scale. At 100 % that is the art as drawn; at any other
+// scale the art of the first scale at or above the DPI that is large enough for the picture's
+// control, scaled down to the control's size, which grows with the dialog's font (beyond the
+// largest art, that one is scaled up). The right picture's background takes the window's colour
+// first, on the art's own pixels.
+void setPicture(const Picture &picture, int dpi, bool recolour) {
+    HINSTANCE instance = appInstance();
+    RECT control = {0, 0, picture.widthUnits, picture.heightUnits};
+    MapDialogRect(mainWindow(), &control);
+    HBITMAP art = nullptr;
+    for (int i = artScaleFor(dpi); i < ART_SCALE_COUNT; ++i) {
+        HBITMAP larger = LoadBitmapW(instance, MAKEINTRESOURCEW(picture.bitmapId + i * ART_ID_STEP));
+        if (!larger) continue;
+        if (art) DeleteObject(art);
+        art = larger;
+        const SIZE own = bitmapSize(art);
+        if (own.cx >= control.right && own.cy >= control.bottom) break;
+    }
+    if (!art) return;
+    if (recolour) art = recolourBitmapBackground(art, GetSysColor(COLOR_MENU));
+    if (dpi != BASE_DPI) art = scaleBitmap(art, {control.right, control.bottom});
+    // The control hands back the picture it had (the template's, for the left one): ours to free.
+    auto previous = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
+        mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(art)));
+    if (previous && previous != art) DeleteObject(previous);
+}
+
+// A button face at the display's scale: from the art of the first scale at or above the DPI,
+// scaled down by the system where the sizes differ.
+HICON loadButtonFace(int iconId, int dpi) {
+    const int size = MulDiv(BUTTON_FACE_SIZE, dpi, BASE_DPI);
+    const int id = iconId + artScaleFor(dpi) * ART_ID_STEP;
+    return static_cast<HICON>(
+        LoadImageW(appInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+// Visual styles draw the bar in the theme's colour and ignore PBM_SETBARCOLOR; the bar keeps the
+// status line's green only when unthemed. UxTheme is not imported but loaded from the system
+// folder; without it the bar keeps the theme's colour.
+void removeVisualStyle(HWND control) {
+    using SetWindowThemeFn = HRESULT(WINAPI *)(HWND, LPCWSTR, LPCWSTR);
+    static_assert(std::is_same_v<SetWindowThemeFn, decltype(&SetWindowTheme)>);
+    HMODULE uxtheme = loadSystemLibrary(L"uxtheme.dll");
+    if (!uxtheme) return;
+    auto setTheme = reinterpret_cast<SetWindowThemeFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(uxtheme, "SetWindowTheme")));
+    if (setTheme) setTheme(control, L" ", L" ");
 }
 
 }  // namespace
@@ -48,12 +164,14 @@ void initMainWindowControls() {
     wsprintfW(title, L"%s, V%s", PRODUCT_NAME, PRODUCT_VERSION);
     SetWindowTextW(window, title);
 
-    HBITMAP right = LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_PICTURE_RIGHT));
-    if (right) setPicture(IDC_PICTURE_RIGHT, recolourBitmapBackground(right, GetSysColor(COLOR_MENU)));
-    setPicture(IDC_PICTURE_CENTER, LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_PICTURE_CENTER)));
+    const int dpi = displayDpi();
+    setPicture(PICTURE_RIGHT, dpi, true);
+    setPicture(PICTURE_CENTRE, dpi, false);
+    // The template names the left picture at 100 %; at another scale it is replaced.
+    if (dpi != BASE_DPI) setPicture(PICTURE_LEFT, dpi, false);
 
     for (const OperationButton &button : OPERATION_BUTTONS) {
-        HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(button.iconId));
+        HICON icon = loadButtonFace(button.iconId, dpi);
         SendDlgItemMessageW(window, button.controlId, BM_SETIMAGE, IMAGE_ICON,
                             reinterpret_cast<LPARAM>(icon));
         addButtonTooltip(button.controlId);
@@ -61,13 +179,11 @@ void initMainWindowControls() {
     }
 
     SendDlgItemMessageW(window, IDC_STATUS, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(createStatusFont()), TRUE);
+                        reinterpret_cast<WPARAM>(createStatusFont(dpi)), TRUE);
 
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, PROGRESS_MAX));
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 0, 0);
-    // Visual styles draw the bar in the theme's colour and ignore PBM_SETBARCOLOR; the bar keeps
-    // the status line's green only when unthemed.
-    SetWindowTheme(GetDlgItem(window, IDC_PROGRESS), L" ", L" ");
+    removeVisualStyle(GetDlgItem(window, IDC_PROGRESS));
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETBARCOLOR, 0, STATUS_GREEN);
 
     for (const OperationButton &button : OPERATION_BUTTONS)
@@ -85,16 +201,20 @@ void initMainWindowControls() {
 
 // Repaints the key-coloured background of the right picture, which reaches both bottom
 // corners, so that the picture blends into the window. Key-coloured areas that touch neither
-// corner are part of the drawing and keep their colour.
+// corner are part of the drawing and keep their colour. Works on the bitmap's own size, so the
+// art of every scale is recoloured alike.
 HBITMAP recolourBitmapBackground(HBITMAP bitmap, COLORREF colour) {
+    const SIZE size = bitmapSize(bitmap);
+    const int right = size.cx - 1, bottom = size.cy - 1;
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
     HBRUSH brush = CreateSolidBrush(colour);
     HGDIOBJ oldBrush = SelectObject(dc, brush);
 
-    const COLORREF key = GetPixel(dc, RIGHT_PICTURE_LAST_PIXEL, RIGHT_PICTURE_LAST_PIXEL);
-    ExtFloodFill(dc, 0, RIGHT_PICTURE_LAST_PIXEL, key, FLOODFILLSURFACE);
-    ExtFloodFill(dc, RIGHT_PICTURE_LAST_PIXEL, RIGHT_PICTURE_LAST_PIXEL, key, FLOODFILLSURFACE);
+    // The two ends of the bottom row: the background touches both.
+    const COLORREF key = GetPixel(dc, right, bottom);
+    ExtFloodFill(dc, 0, bottom, key, FLOODFILLSURFACE);
+    ExtFloodFill(dc, right, bottom, key, FLOODFILLSURFACE);
 
     SelectObject(dc, oldBrush);
     DeleteObject(brush);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "app/system_libraries.h"
 #include "link/d2xx.h"
 
 namespace {
@@ -30,9 +31,10 @@ const wchar_t *missingEntryPoint(const char *name) {
 }  // namespace
 
 const wchar_t *loadD2xxLibrary(D2xxApi &table) {
-    HMODULE library = LoadLibraryW(L"FTD2XX.dll");
+    bool wrongProcessor = false;
+    HMODULE library = loadVendorLibrary(L"FTD2XX.dll", wrongProcessor);
     if (!library) {
-        if (GetLastError() == ERROR_BAD_EXE_FORMAT)
+        if (wrongProcessor)
             return L"Can't load FTD2XX.dll: the library found is not built for this program's "
                    L"processor.\r\nInstall the adapter driver that matches this program and start "
                    L"the program again.";

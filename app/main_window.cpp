@@ -9,6 +9,7 @@
 #include "app/d2xx_loader.h"
 #include "app/logpane.h"
 #include "app/status_line.h"
+#include "app/system_libraries.h"
 #include "app/win32_host.h"
 #include "worker/worker.h"
 
@@ -61,8 +62,10 @@ bool registerMainClass(HINSTANCE instance) {
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     wc.lpszClassName = MAIN_CLASS_NAME;
-    wc.hIconSm = static_cast<HICON>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // 16 pixels at 100 %; the system says what it is at this display's scale.
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     return RegisterClassExW(&wc) != 0;
 }
 
@@ -108,6 +111,7 @@ void initialiseOnFirstShow(HWND window) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    restrictLibrarySearch();
     InitCommonControls();
     g_appState.instance = instance;
 

@@ -20,6 +20,10 @@
 #define IDI_WRITE 30
 #define IDI_UPDATE 32
 
+// The pictures and button faces above are drawn for 100 %; the same art for 125, 150 and 200 %
+// has the 100 % id plus 1, 2 and 3 times this step.
+#define ART_ID_STEP 100
+
 // Controls of the main window.
 #define IDC_PICTURE_LEFT 1000
 #define IDC_PICTURE_CENTER 1001

@@ -31,6 +31,10 @@ if [ -z "${E2E_BUILD_DIR:-}" ]; then
     cmake --build --preset win64 --target ftd2xx_standin e2e_driver >/dev/null) ||
     fail "building the win64 driver and stand-in failed"
 fi
+# The stranger's FTD2XX.dll that two scenarios plant beside the program, for its processor.
+(cd "$root" && { [ -f build/win32/build.ninja ] || cmake --preset win32 >/dev/null; } &&
+  cmake --build --preset win32 --target planted_library >/dev/null) ||
+  fail "building the 32-bit planted library failed"
 bash "$root/tools/win32-runtime.sh" || fail "the 32-bit runtime could not be made ready (above)"
 
 echo "== e2e win32: building the release"
@@ -52,7 +56,7 @@ bash "$root/tools/win32-runtime.sh" run /usr/bin/env \
   E2E_BUILD_DIR="$build" E2E_OUT="$out" E2E_WINEPREFIX=/opt/kesta/wineprefix \
   E2E_PROGRAM="$out/bin/KestaOBD1EMU.exe" E2E_STANDIN="$out/bin/standin/FTD2XX.dll" \
   E2E_OTHER_STANDIN="$build/standin/FTD2XX.dll" E2E_TIME_FACTOR="$time_factor" \
-  /bin/bash -c 'xvfb-run -a -s "-screen 0 1024x768x24" /bin/bash "$1" --inside-xvfb "${@:2}"
+  /bin/bash -c 'xvfb-run -a -s "-screen 0 1280x1024x24" /bin/bash "$1" --inside-xvfb "${@:2}"
                 status=$?; wineserver -k 2>/dev/null; exit $status' \
   e2e "$root/tools/e2e.sh" "$@" 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}

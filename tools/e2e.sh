@@ -47,13 +47,14 @@ if [ "${1:-}" != "--inside-xvfb" ]; then
         if [ ! -f "$build/build.ninja" ]; then
             (cd "$root" && cmake --preset win64 >/dev/null) || { echo "0 passed, 1 failed (configure)"; exit 1; }
         fi
-        (cd "$root" && cmake --build --preset win64 --target KestaOBD1EMU ftd2xx_standin e2e_driver) \
+        (cd "$root" && cmake --build --preset win64 --target KestaOBD1EMU ftd2xx_standin planted_library e2e_driver) \
             || { echo "0 passed, 1 failed (build)"; exit 1; }
     fi
 
     mkdir -p "$out/run" "$out/screenshots"
     bash "$root/tools/wine-prefix.sh" || { echo "0 passed, 1 failed (Wine prefix)"; exit 1; }
-    xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb "$@"
+    # Large enough for the window at 200 % (about 1074 x 558).
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$0" --inside-xvfb "$@"
     exit $?
 fi
 shift

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make libgtest-dev python3 git
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth x11-utils imagemagick
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   debootstrap
 )
 

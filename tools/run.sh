@@ -70,6 +70,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init >/dev/null 2>&1 || true
   wineserver -w
 fi
+# Wine draws the caption buttons with Marlett, which it finds only in the prefix's Fonts folder.
+if [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" && cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
 
 cd "$run"
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -145,6 +145,15 @@ install_wine() {
 
 ready() { [ "$(cat "$root_dir/.kesta-ready" 2>/dev/null)" = "$stamp_text" ]; }
 
+# Wine does not find the root's Marlett (fonts-wine) by itself and would draw the caption buttons
+# as the letters "0 1 r"; the prefix's Fonts folder is where it looks (as tools/wine-prefix.sh).
+ensure_marlett() {
+  local fonts="$root_dir$prefix/drive_c/windows/Fonts"
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  mkdir -p "$fonts" && cp "$root_dir/usr/share/wine/fonts/marlett.ttf" "$fonts/marlett.ttf" ||
+    fail "cannot give the prefix a Marlett font from the root's fonts-wine"
+}
+
 prepare() {
   if ! ready; then
     [ -x "$root_dir/usr/bin/apt-get" ] && [ -f "$root_dir/.kesta-bootstrapped" ] || {
@@ -159,6 +168,7 @@ prepare() {
     ensure_i386
     say "ready (made before, reused): $root_dir"
   fi
+  ensure_marlett
 }
 
 case "${1:-}" in

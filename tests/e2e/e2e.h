@@ -167,6 +167,29 @@ int adapterHandlesOpen();
 bool checkTraceClean();
 bool checkChannelsClosedAtExit();
 
+// --- the program's surroundings ---
+
+// Whether the program under test is a 32-bit one (from its file's header).
+bool programIs32Bit();
+// The system folder as the program sees it (system32, or syswow64 for a 32-bit program), with a
+// trailing backslash.
+std::wstring programSystemFolder();
+// A stranger's FTD2XX.dll for the program's processor (tests/e2e/planted/): it exports nothing
+// the program needs and leaves planted-library-ran.txt in its own folder when it is loaded.
+std::wstring plantedLibrary();
+constexpr wchar_t PLANTED_LIBRARY_MARK[] = L"planted-library-ran.txt";
+
+// HKCU\Control Panel\Desktop\LogPixels, which Wine reads once per process: the display's DPI
+// for programs started from then on. 0: the value is absent (Wine then takes 96).
+DWORD logPixels();
+bool setLogPixels(DWORD dpi);  // 0 removes the value
+
+// The screen's pixels in `r` (screen coordinates), rows top-down, each 0x00RRGGBB.
+bool capturePixels(const RECT &r, std::vector<uint32_t> &pixels);
+
+// The name a screen reader announces for a control (AccessibleObjectFromWindow, accName).
+std::wstring accessibleName(HWND control);
+
 // --- text ---
 
 std::string utf8(const std::wstring &text);

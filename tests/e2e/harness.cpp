@@ -3,6 +3,7 @@
 #include "tests/e2e/e2e.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -685,4 +686,114 @@ std::string shown(const std::wstring &text) {
         else out += c;
     }
     return utf8(out + L"\"");
+}
+
+// --- the program's surroundings: its processor, the system folder, the display's scale ---
+
+bool programIs32Bit() {
+    std::vector<uint8_t> bytes;
+    if (!readFile(g_paths.program, bytes) || bytes.size() < 0x40) return false;
+    uint32_t header = 0;
+    memcpy(&header, &bytes[0x3C], sizeof header);
+    if (size_t(header) + 6 > bytes.size()) return false;
+    uint16_t machine = 0;
+    memcpy(&machine, &bytes[header + 4], sizeof machine);
+    return machine == IMAGE_FILE_MACHINE_I386;
+}
+
+std::wstring programSystemFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT n = programIs32Bit() ? GetSystemWow64DirectoryW(folder, MAX_PATH)
+                                    : GetSystemDirectoryW(folder, MAX_PATH);
+    return n && n < MAX_PATH ? std::wstring(folder, n) + L"\\" : std::wstring();
+}
+
+std::wstring plantedLibrary() {
+    wchar_t self[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    std::wstring path(self, length);
+    path.erase(path.find_last_of(L'\\') + 1);
+    path += L"planted\\FTD2XX.dll";
+    const size_t at = path.rfind(L"\\win64\\");
+    if (programIs32Bit() && at != std::wstring::npos) path.replace(at, 7, L"\\win32\\");
+    return path;
+}
+
+namespace {
+
+const wchar_t DESKTOP_KEY[] = L"Control Panel\\Desktop";
+
+}  // namespace
+
+DWORD logPixels() {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, DESKTOP_KEY, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS)
+        return 0;
+    return value;
+}
+
+bool setLogPixels(DWORD dpi) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, DESKTOP_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    const LSTATUS status =
+        dpi ? RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&dpi), sizeof dpi)
+            : RegDeleteValueW(key, L"LogPixels");
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || (!dpi && status == ERROR_FILE_NOT_FOUND);
+}
+
+bool capturePixels(const RECT &r, std::vector<uint32_t> &pixels) {
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return false;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screenDc = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screenDc);
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screenDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const bool ok = bitmap && bits;
+    if (ok) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screenDc, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        pixels.assign(static_cast<const uint32_t *>(bits), static_cast<const uint32_t *>(bits) + width * height);
+        for (uint32_t &p : pixels) p &= 0xFFFFFF;
+        SelectObject(memory, old);
+    }
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screenDc);
+    return ok;
+}
+
+std::wstring accessibleName(HWND control) {
+    static const bool initialised = SUCCEEDED(CoInitialize(nullptr));
+    if (!initialised) return L"<no COM>";
+    IAccessible *object = nullptr;
+    // MinGW's oleacc import library holds no usable IID_IAccessible; the header's uuid serves.
+    const HRESULT found = AccessibleObjectFromWindow(control, DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                                     reinterpret_cast<void **>(&object));
+    if (FAILED(found) || !object) {
+        wchar_t text[64];
+        wsprintfW(text, L"<no accessible object: %08lx>", static_cast<unsigned long>(found));
+        return text;
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT got = object->get_accName(self, &name);
+    std::wstring result = SUCCEEDED(got) && name ? std::wstring(name, SysStringLen(name)) : L"<no name>";
+    SysFreeString(name);
+    object->Release();
+    return result;
 }

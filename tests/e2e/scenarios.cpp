@@ -2,6 +2,7 @@
 // stand-in's simulated adapter and board.
 #include "tests/e2e/scenarios.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/e2e/e2e.h"
@@ -137,6 +138,18 @@ bool startState() {
     CHECK(infoLabels(L"", L"", L"", L""));
     CHECK(waitStatus(START_STATUS, 5));
     REQUIRE(progressPosition() == 0, "progress at %d", progressPosition());
+    // The icon buttons are named for screen readers (and Tab) by window texts the icons hide.
+    const struct {
+        int id;
+        const wchar_t *name;
+    } named[] = {{IDC_ERASE, L"Erase"}, {IDC_READ, L"Read"}, {IDC_WRITE, L"Write"}, {IDC_UPDATE, L"Update"}};
+    for (const auto &button : named) {
+        const std::wstring text = controlText(button.id);
+        const std::wstring name = accessibleName(GetDlgItem(mainWindow(), button.id));
+        REQUIRE(text == button.name && name == button.name,
+                "button %d: window text %s, accessible name %s, expected %s", button.id,
+                shown(text).c_str(), shown(name).c_str(), utf8(button.name).c_str());
+    }
     // The banner stays blank while no adapter was found, over several timer ticks.
     CHECK(holdsSteady(2));
     REQUIRE(controlText(IDC_BANNER).empty(), "banner %s", shown(controlText(IDC_BANNER)).c_str());
@@ -879,6 +892,53 @@ bool libraryForOtherProcessor() {
     return fatalLibrary("library_other_processor", other.c_str(), L"not built for this program's processor");
 }
 
+// A stranger's FTD2XX.dll beside the program and the vendor's installed in the system folder:
+// the installed one is used, and the stranger's is never loaded (its DllMain would leave a mark).
+bool systemLibraryUsed(const std::wstring &installed) {
+    CHECK(prepareRun("library_system_first", "adapter\n"));
+    const std::wstring planted = plantedLibrary();
+    REQUIRE(CopyFileW(planted.c_str(), (g_runDir + L"FTD2XX.dll").c_str(), FALSE), "cannot copy %s",
+            utf8(planted).c_str());
+    REQUIRE(CopyFileW(g_paths.standin.c_str(), installed.c_str(), FALSE), "cannot install the stand-in as %s",
+            utf8(installed).c_str());
+    // Had the stranger's been loaded, the program would end in an error box without a window.
+    const bool started = startProgram();
+    REQUIRE(!fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was loaded");
+    CHECK(started);
+    CHECK(waitLogEquals(FIRST_CONNECTION, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    screenshot();
+    CHECK(closeAndCheck());
+    REQUIRE(!fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was loaded");
+    return true;
+}
+
+bool librarySystemFirst() {
+    const std::wstring system = programSystemFolder();
+    REQUIRE(!system.empty(), "no system folder");
+    const std::wstring installed = system + L"FTD2XX.dll";
+    REQUIRE(!fileExists(installed), "%s is there before the scenario put it there", utf8(installed).c_str());
+    const bool passed = systemLibraryUsed(installed);
+    // The program lets go of the library when it ends; later scenarios must find none there.
+    killProgram();
+    REQUIRE(DeleteFileW(installed.c_str()) || !fileExists(installed), "cannot remove %s",
+            utf8(installed).c_str());
+    return passed;
+}
+
+// None in the system folder: the library beside the program is loaded, by its full path. A
+// stranger's there is loaded too (its DllMain ran), and the program names what it lacks.
+bool libraryBesideProgram() {
+    const std::wstring installed = programSystemFolder() + L"FTD2XX.dll";
+    REQUIRE(!fileExists(installed), "%s is there", utf8(installed).c_str());
+    const std::wstring planted = plantedLibrary();
+    REQUIRE(fileExists(planted), "no planted library at %s", utf8(planted).c_str());
+    CHECK(fatalLibrary("library_beside_program", planted.c_str(),
+                       L"FTD2XX.dll has no entry point FT_CreateDeviceInfoList."));
+    REQUIRE(fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was not loaded");
+    return true;
+}
+
 // Closing the window while a file dialog is open ends the program at once: the worker is not
 // stuck in a sent message, so it stops without being terminated, and nothing is written.
 bool closeDuringDialog(const char *name, int button, const wchar_t *title) {
@@ -998,6 +1058,194 @@ bool foreignBlankChipNotProbed() {
     return true;
 }
 
+// --- at the display's scales ---
+
+// A control's rectangle in the main window's client coordinates.
+RECT clientRectOf(HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, mainWindow(), reinterpret_cast<POINT *>(&r), 2);
+    return r;
+}
+
+// The dialog's base units as its layout shows them (the status strip: x 4, 348 units wide; the
+// log: y 64, 89 units high), so that template rectangles can be mapped from outside.
+bool dialogBaseUnits(int &cx, int &cy) {
+    const RECT strip = clientRectOf(GetDlgItem(mainWindow(), IDC_STATUS));
+    const RECT log = clientRectOf(GetDlgItem(mainWindow(), IDC_LOG));
+    cx = cy = 0;
+    for (int u = 1; u < 100 && !cx; ++u)
+        if (MulDiv(4, u, 4) == strip.left && MulDiv(348, u, 4) == strip.right - strip.left) cx = u;
+    for (int u = 1; u < 100 && !cy; ++u)
+        if (MulDiv(64, u, 8) == log.top && MulDiv(89, u, 8) == log.bottom - log.top) cy = u;
+    REQUIRE(cx && cy, "no base units fit the status strip and the log");
+    return true;
+}
+
+// Every picture starts where its template rectangle does, covers it whole, and is hardly larger;
+// the band across the top shows no window background between the pictures.
+bool picturesFill(int cx, int cy) {
+    const struct {
+        int id, x, y, w, h;
+    } pictures[] = {{1000, 0, 0, 124, 50}, {1001, 124, 0, 164, 50}, {1002, 288, 0, 68, 63}};
+    int bandBottom = 1 << 20;
+    for (const auto &p : pictures) {
+        HWND control = GetDlgItem(mainWindow(), p.id);
+        const RECT shown = clientRectOf(control);
+        const int x = MulDiv(p.x, cx, 4), y = MulDiv(p.y, cy, 8);
+        const int w = MulDiv(p.w, cx, 4), h = MulDiv(p.h, cy, 8);
+        const int sw = shown.right - shown.left, sh = shown.bottom - shown.top;
+        DWORD_PTR bitmap = 0;
+        SendMessageTimeoutW(control, STM_GETIMAGE, IMAGE_BITMAP, 0, SMTO_ABORTIFHUNG, 5000, &bitmap);
+        REQUIRE(bitmap != 0, "picture %d has no bitmap", p.id);
+        REQUIRE(shown.left == x && shown.top == y && sw >= w && sh >= h && sw <= w + w / 10 + 2 &&
+                    sh <= h + h / 10 + 2,
+                "picture %d is %dx%d at %d,%d; its control is %dx%d at %d,%d", p.id, sw, sh,
+                int(shown.left), int(shown.top), w, h, x, y);
+        if (p.id != 1002) bandBottom = std::min(bandBottom, h);
+    }
+    RECT client;
+    GetClientRect(mainWindow(), &client);
+    MapWindowPoints(mainWindow(), nullptr, reinterpret_cast<POINT *>(&client), 2);
+    std::vector<uint32_t> pixels;
+    REQUIRE(capturePixels(client, pixels), "cannot read the screen");
+    const int width = client.right - client.left;
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const uint32_t background = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+    const int rightPicture = MulDiv(288, cx, 4);
+    for (int row : {1, bandBottom - 1}) {
+        const int end = row == 1 ? width : rightPicture;
+        for (int x = 0; x < end; ++x)
+            REQUIRE(pixels[size_t(row) * width + x] != background,
+                    "the window's background shows between the pictures at %d,%d", x, row);
+    }
+    return true;
+}
+
+// The buttons' icons are drawn at `side` pixels: the widest drawing spans about that much (the
+// Update face is a smaller one), and none spans more.
+bool iconsScaled(int side) {
+    int widest = 0;
+    for (int id : {IDC_ERASE, IDC_READ, IDC_WRITE, IDC_UPDATE}) {
+        RECT r;
+        GetWindowRect(GetDlgItem(mainWindow(), id), &r);
+        InflateRect(&r, -3, -3);  // the frame
+        std::vector<uint32_t> pixels;
+        REQUIRE(capturePixels(r, pixels), "cannot read the screen");
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        const uint32_t face = pixels[size_t(h / 2) * w + 1];
+        int left = w, top = h, right = -1, bottom = -1;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (pixels[size_t(y) * w + x] != face) {
+                    left = std::min(left, x), right = std::max(right, x);
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+        const int spanX = right - left + 1, spanY = bottom - top + 1;
+        REQUIRE(std::max(spanX, spanY) >= side * 3 / 4 && spanX <= side + 2 && spanY <= side + 2,
+                "button %d shows a drawing of %dx%d pixels, expected at most %d", id, spanX, spanY, side);
+        widest = std::max(widest, std::max(spanX, spanY));
+    }
+    REQUIRE(widest >= side - 3, "the largest icon spans %d pixels, expected about %d", widest, side);
+    return true;
+}
+
+// The texts of the static controls fit them, in fonts like the program's: the dialog's 8 points
+// and the status line's bold 14 pixels at 96 DPI, both grown with `dpi`.
+struct TextFit {
+    HFONT dialogFont, statusFont;
+    HDC dc;
+    std::string failure;
+};
+
+bool textFits(TextFit &fit, HWND control, const std::wstring &text) {
+    if (text.empty()) return true;
+    HGDIOBJ old = SelectObject(fit.dc, GetDlgCtrlID(control) == IDC_STATUS ? fit.statusFont : fit.dialogFont);
+    SIZE extent = {};
+    GetTextExtentPoint32W(fit.dc, text.c_str(), int(text.size()), &extent);
+    SelectObject(fit.dc, old);
+    RECT client;
+    GetClientRect(control, &client);
+    if (extent.cx <= client.right && extent.cy <= client.bottom) return true;
+    fit.failure = "\"" + utf8(text) + "\" needs " + std::to_string(extent.cx) + "x" +
+                  std::to_string(extent.cy) + " pixels in " + std::to_string(client.right) + "x" +
+                  std::to_string(client.bottom);
+    return false;
+}
+
+BOOL CALLBACK checkTextFits(HWND control, LPARAM param) {
+    TextFit &fit = *reinterpret_cast<TextFit *>(param);
+    wchar_t className[16];
+    GetClassNameW(control, className, 16);
+    const LONG type = GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK;
+    if (lstrcmpiW(className, L"Static") != 0 || (type != SS_LEFT && type != SS_CENTER)) return TRUE;
+    return textFits(fit, control, windowText(control));
+}
+
+bool textsFit(int dpi) {
+    TextFit fit = {};
+    fit.dialogFont = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                                 0, 0, L"MS Sans Serif");
+    fit.statusFont = CreateFontW(-MulDiv(14, dpi, 96), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 0, 0, 0, FIXED_PITCH | FF_DONTCARE, L"MS Sans Serif");
+    fit.dc = CreateCompatibleDC(nullptr);
+    EnumChildWindows(mainWindow(), checkTextFits, reinterpret_cast<LPARAM>(&fit));
+    // Texts shown at other times: the banner's two and the status line's longest.
+    const struct {
+        int id;
+        std::wstring text;
+    } later[] = {{IDC_BANNER, BANNER_FIRST},
+                 {IDC_BANNER, L"Exit this utility before using the Kesta Board!"},
+                 {IDC_STATUS, START_STATUS}};
+    for (const auto &t : later)
+        if (fit.failure.empty()) textFits(fit, GetDlgItem(mainWindow(), t.id), t.text);
+    DeleteDC(fit.dc);
+    DeleteObject(fit.dialogFont);
+    DeleteObject(fit.statusFont);
+    REQUIRE(fit.failure.empty(), "a text does not fit: %s", fit.failure.c_str());
+    return true;
+}
+
+// The connected window at `dpi`: pictures fill their controls, icons are drawn at the scaled
+// size, texts fit. Wine reads the DPI once per process, so the value is set before the start.
+bool connectedAt(DWORD dpi) {
+    const std::string name = "display_" + std::to_string(dpi);
+    REQUIRE(setLogPixels(dpi), "cannot set LogPixels to %lu", dpi);
+    CHECK(connect(name.c_str(), "adapter\n"));
+    CHECK(infoLabels(L"KESTA OBD1 EMU", L"Ver. 01.02", L"COM5", L"COM6"));
+    RECT window;
+    GetWindowRect(mainWindow(), &window);
+    printf("  window %ldx%ld at %lu DPI\n", window.right - window.left, window.bottom - window.top, dpi);
+    // The banner blinks: the picture is taken while it shows its text.
+    for (int i = 0; i < 10; ++i) {
+        CHECK(waitControlText(IDC_BANNER, BANNER_FIRST, 5));
+        Sleep(60);  // painted
+        screenshot();
+        if (controlText(IDC_BANNER) == BANNER_FIRST) break;
+    }
+    int cx = 0, cy = 0;
+    CHECK(dialogBaseUnits(cx, cy));
+    CHECK(picturesFill(cx, cy));
+    CHECK(iconsScaled(MulDiv(32, int(dpi), 96)));
+    CHECK(textsFit(int(dpi)));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// Runs connectedAt and puts the DPI back as it was, whatever happened.
+bool displayAt(DWORD dpi) {
+    const DWORD before = logPixels();
+    const bool passed = connectedAt(dpi);
+    killProgram();
+    REQUIRE(setLogPixels(before), "cannot put LogPixels back to %lu", before);
+    return passed;
+}
+
+bool display96() { return displayAt(96); }
+bool display120() { return displayAt(120); }
+bool display144() { return displayAt(144); }
+bool display192() { return displayAt(192); }
+
 // --- on the chip model: the adapter chip's packets and latency timer, the library's cost per call,
 // the board's time to answer ---
 
@@ -1071,12 +1319,18 @@ const Scenario SCENARIOS[] = {
     {"log_trim", logTrim},
     {"library_missing", libraryMissing},
     {"library_other_processor", libraryForOtherProcessor},
+    {"library_system_first", librarySystemFirst},
+    {"library_beside_program", libraryBesideProgram},
     {"close_during_save_dialog", closeDuringSaveDialog},
     {"close_during_open_dialog", closeDuringOpenDialog},
     {"repeated_close", repeatedClose},
     {"image_file_saves", imageFileSaves},
     {"repair_after_cut_update", repairAfterCutUpdate},
     {"foreign_blank_chip_not_probed", foreignBlankChipNotProbed},
+    {"display_96", display96},
+    {"display_120", display120},
+    {"display_144", display144},
+    {"display_192", display192},
     {"chip_erase", chipErase},
     {"chip_read", chipRead},
     {"chip_write", chipWrite},

@@ -11,6 +11,10 @@ import struct
 import sys
 
 RT_BITMAP, RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 5, 14, 16, 24
+# The pictures and button faces are also drawn for these scales (per cent), under the 100 % id
+# plus the scale's place times ART_ID_STEP (res/resource.h).
+ART_SCALES = (125, 150, 200)
+ART_ID_STEP = 100
 
 
 def read_resources(path):
@@ -92,7 +96,11 @@ def check(path):
                 text = "Don't turn off power! Don't disconnect ECU!".encode('utf-16-le')
                 expect(items == 2 and text in dialogs[0], 'dialog 102 has its bar and warning')
 
-    for name, size in ((20, (186, 82)), (21, (246, 82)), (22, (102, 102))):
+    scaled = lambda n, pct: (n * pct + 99) // 100
+    pictures = [(name, size) for name, size in ((20, (186, 82)), (21, (246, 82)), (22, (102, 102)))]
+    pictures += [(name + k * ART_ID_STEP, (scaled(w, pct), scaled(h, pct)))
+                 for k, pct in enumerate(ART_SCALES, 1) for name, (w, h) in pictures[:3]]
+    for name, size in pictures:
         bitmaps = by_name(res, RT_BITMAP, name)
         expect(len(bitmaps) == 1, 'bitmap %d present' % name)
         if bitmaps:
@@ -121,10 +129,12 @@ def check(path):
         if large:
             image = by_name(res, RT_ICON, large[0])
             expect(image and image[0][:8] == b'\x89PNG\r\n\x1a\n', 'the 256-pixel icon is a PNG')
-    for name in (26, 28, 30, 32):
-        images = icon_group(name)
-        expect(images is not None and [(w, h, b) for w, h, b, _ in images] == [(32, 32, 24)],
-               'icon group %d holds one 32x32 24-bit image (got %s)' % (name, images))
+    for k, pct in enumerate((100,) + ART_SCALES):
+        side = scaled(32, pct)
+        for name in (n + k * ART_ID_STEP for n in (26, 28, 30, 32)):
+            images = icon_group(name)
+            expect(images is not None and [(w, h, b) for w, h, b, _ in images] == [(side, side, 24)],
+                   'icon group %d holds one %dx%d 24-bit image (got %s)' % (name, side, side, images))
 
     manifests = {lang: v for (t, n, lang), v in res.items() if t == RT_MANIFEST and n == 1}
     neutral, english = manifests.get(0, b''), manifests.get(1033, b'')
@@ -136,6 +146,8 @@ def check(path):
     expect(identity.encode() in neutral, 'neutral manifest holds %s' % identity)
     expect(b'asInvoker' in english and b'Common-Controls' not in english,
            'manifest 1033 asks for asInvoker only')
+    aware = b'<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>'
+    expect(aware in neutral and aware in english, 'both manifests declare the program DPI aware')
 
     versions = by_name(res, RT_VERSION, 1)
     expect(len(versions) == 1, 'version record present')

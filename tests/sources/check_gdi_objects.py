@@ -16,7 +16,8 @@ import os
 import re
 import sys
 
-SET_UP = {'registerMainClass', 'initMainWindowControls', 'createStatusFont', 'recolourBitmapBackground'}
+SET_UP = {'registerMainClass', 'initMainWindowControls', 'createStatusFont', 'recolourBitmapBackground',
+          'setPicture', 'scaleBitmap', 'loadButtonFace'}
 ROOTS = {'WinMain', 'initialiseOnFirstShow'}
 ONCE_GUARD = re.compile(r'if \(!mainWindow\(\)\) initialiseOnFirstShow\(')
 

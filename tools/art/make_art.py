@@ -6,6 +6,10 @@ anywhere; it writes into res/art/ of the repository:
 
     python3 tools/art/make_art.py
 
+The three pictures and the four button faces are drawn for 100, 125, 150 and 200 % display
+scale (left.bmp, left-125.bmp, ...): the same drawing, sampled on a finer grid, so that the
+program never has to enlarge a picture. The program icon holds its own sizes.
+
 Shapes are drawn with 4 x 4 supersampling. The theme is the car's engine bay: a dark band with
 an orange stripe, the emulator board with its memory chip, and a rev counter.
 """
@@ -37,14 +41,25 @@ BLUE = (40, 110, 200)
 
 SS = 4
 
+# The display scales the pictures and button faces are drawn for, in per cent. The drawing is
+# given in its 100 % coordinates; a canvas maps its pixels back to them.
+SCALES = (100, 125, 150, 200)
+scale = 100  # the scale being drawn
+
 
 # --- canvas -----------------------------------------------------------------------------------
 
 def new_image(w, h, colour=None):
-    """A canvas of straight-alpha pixels [r, g, b, a]; transparent unless a colour is given."""
+    """A canvas of straight-alpha pixels [r, g, b, a] for a drawing of w x h at 100 %, with the
+    pixels of the current scale (rounded up, so that the drawing is never cut); transparent
+    unless a colour is given."""
+    pw, ph = (w * scale + 99) // 100, (h * scale + 99) // 100
+    img = {"w": pw, "h": ph, "sx": pw / float(w), "sy": ph / float(h)}
     if colour is None:
-        return {"w": w, "h": h, "px": [[0.0, 0.0, 0.0, 0.0] for _ in range(w * h)]}
-    return {"w": w, "h": h, "px": [[float(c) for c in colour] + [1.0] for _ in range(w * h)]}
+        img["px"] = [[0.0, 0.0, 0.0, 0.0] for _ in range(pw * ph)]
+    else:
+        img["px"] = [[float(c) for c in colour] + [1.0] for _ in range(pw * ph)]
+    return img
 
 
 def blend(img, x, y, colour, alpha):
@@ -61,10 +76,11 @@ def blend(img, x, y, colour, alpha):
 def paint(img, shape, colour, opacity=1.0):
     """Fills `shape` (bbox, inside-test) with a colour or a colour function of (x, y)."""
     (bx0, by0, bx1, by1), inside = shape
-    x0 = max(0, int(math.floor(bx0)))
-    y0 = max(0, int(math.floor(by0)))
-    x1 = min(img["w"], int(math.ceil(bx1)) + 1)
-    y1 = min(img["h"], int(math.ceil(by1)) + 1)
+    sx, sy = img["sx"], img["sy"]
+    x0 = max(0, int(math.floor(bx0 * sx)))
+    y0 = max(0, int(math.floor(by0 * sy)))
+    x1 = min(img["w"], int(math.ceil(bx1 * sx)) + 1)
+    y1 = min(img["h"], int(math.ceil(by1 * sy)) + 1)
     offsets = [(i + 0.5) / SS for i in range(SS)]
     total = SS * SS
     for y in range(y0, y1):
@@ -72,10 +88,10 @@ def paint(img, shape, colour, opacity=1.0):
             n = 0
             for oy in offsets:
                 for ox in offsets:
-                    if inside(x + ox, y + oy):
+                    if inside((x + ox) / sx, (y + oy) / sy):
                         n += 1
             if n:
-                c = colour(x + 0.5, y + 0.5) if callable(colour) else colour
+                c = colour((x + 0.5) / sx, (y + 0.5) / sy) if callable(colour) else colour
                 blend(img, x, y, c, opacity * n / total)
 
 
@@ -309,11 +325,12 @@ def right_picture():
     paint(img, circle(cx, cy + 22, 6.2), (60, 64, 70))
     lamp = circle(cx, cy + 22, 4.2)
 
+    w, h, sx, sy = img["w"], img["h"], img["sx"], img["sy"]
     out = []
-    for y in range(size):
+    for y in range(h):
         row = []
-        for x in range(size):
-            r, g, b, a = img["px"][y * size + x]
+        for x in range(w):
+            r, g, b, a = img["px"][y * w + x]
             if a <= 0.0:
                 row.append(KEY)
             elif a >= 0.999:
@@ -322,11 +339,11 @@ def right_picture():
                 row.append(mix((224, 224, 224), (r, g, b), a))
         out.append(row)
     # The lamp is drawn hard-edged in the key colour so that its core is exactly the key.
-    for y in range(size):
-        for x in range(size):
-            if lamp[1](x + 0.5, y + 0.5):
+    for y in range(h):
+        for x in range(w):
+            if lamp[1]((x + 0.5) / sx, (y + 0.5) / sy):
                 out[y][x] = KEY
-    assert out[size - 1][0] == KEY and out[size - 1][size - 1] == KEY
+    assert out[h - 1][0] == KEY and out[h - 1][w - 1] == KEY
     return out
 
 
@@ -549,18 +566,23 @@ def write(name, data):
 
 
 def main():
+    global scale
     os.makedirs(OUT_DIR, exist_ok=True)
-    write("left.bmp", bmp_file(rgb_rows(left_picture())))
-    write("centre.bmp", bmp_file(rgb_rows(centre_picture())))
-    write("right.bmp", bmp_file(right_picture()))
+    for scale in SCALES:
+        suffix = "" if scale == 100 else "-%d" % scale
+        write("left%s.bmp" % suffix, bmp_file(rgb_rows(left_picture())))
+        write("centre%s.bmp" % suffix, bmp_file(rgb_rows(centre_picture())))
+        write("right%s.bmp" % suffix, bmp_file(right_picture()))
+        for name, draw in (("erase", erase_icon), ("read", read_icon), ("write", write_icon),
+                           ("update", update_icon)):
+            face = draw()
+            write("%s%s.ico" % (name, suffix), ico_file([(face["w"], 24, icon_bitmap_24(face))]))
 
+    # The program icon draws each of its sizes itself.
+    scale = 100
     program = [(n, 32, icon_bitmap_32(program_icon(n))) for n in (16, 32, 48, 64, 128)]
     program.append((256, 32, png_file(program_icon(256))))
     write("program.ico", ico_file(program))
-
-    for name, draw in (("erase", erase_icon), ("read", read_icon), ("write", write_icon),
-                       ("update", update_icon)):
-        write(name + ".ico", ico_file([(32, 24, icon_bitmap_24(draw()))]))
 
 
 if __name__ == "__main__":
