@@ -167,7 +167,8 @@ ConnectionEnd runConnection(Worker &w, LoopState &loop) {
         OperationOutcome outcome;
         do {
             const int32_t op = waitForChoice(w, loop);
-            if (op == OP_NONE) return END_LOST;  // or stopped: the tail then changes nothing
+            // Lost, or stopped: after a stop the disconnect tail's window operations are dropped.
+            if (op == OP_NONE) return END_LOST;
             outcome = dispatch(w, op);
         } while (outcome.kind == OUTCOME_IGNORED);
         if (stopRequested(w)) return END_STOPPED;
