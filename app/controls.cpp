@@ -1,14 +1,17 @@
 // One-time set-up of the main window's controls: title, pictures, icon buttons with their
 // hover reporters, the status font and the progress bar.
-#include "app/main_window.h"
+#include "app/controls.h"
 
 #include <commctrl.h>
 #include <uxtheme.h>
 
 #include <type_traits>
 
+#include "app/main_window.h"
+#include "app/status_line.h"
 #include "app/system_libraries.h"
 #include "res/version.h"
+#include "worker/host.h"
 
 namespace {
 
@@ -16,7 +19,6 @@ constexpr wchar_t PRODUCT_NAME[] = L"Kesta OBD1 EMU";
 constexpr wchar_t PRODUCT_VERSION[] = KESTA_VERSION_WIDE_TEXT;
 
 constexpr UINT HOVER_REPORT_DELAY_MS = 50;
-constexpr int PROGRESS_MAX = 255;
 
 // Sizes at 100 % (96 DPI); everything drawn grows from these with the display's scale.
 constexpr int BASE_DPI = 96;

@@ -11,18 +11,11 @@ namespace {
 
 wchar_t failure[160];
 
-// GetProcAddress hands out a generic function pointer; the table's types carry the vendor's
-// calling convention, pinned to the prototypes in d2xx.h.
-using EntryPoint = void (*)();
-
+// GetProcAddress hands out a generic function pointer; the slot's type carries the vendor's
+// calling convention, checked against the prototype in d2xx.h where the slot is filled.
 template <typename Fn>
-void take(Fn &slot, EntryPoint entry) {
-    slot = reinterpret_cast<Fn>(entry);
-}
-
-template <typename Fn>
-void take(Fn &slot, FARPROC entry) {
-    take(slot, reinterpret_cast<EntryPoint>(entry));
+Fn entryPoint(HMODULE library, const char *name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
 const wchar_t *missingEntryPoint(const char *name) {
@@ -49,35 +42,18 @@ const wchar_t *loadD2xxLibrary(D2xxApi &table) {
                L"Install the adapter driver and start the program again.";
     }
 
-    EntryPoint entries[D2XX_ENTRY_COUNT];
-    for (int i = 0; i < D2XX_ENTRY_COUNT; ++i) {
-        entries[i] = reinterpret_cast<EntryPoint>(GetProcAddress(library, D2XX_ENTRY_NAMES[i]));
-        if (!entries[i]) {
-            FreeLibrary(library);
-            return missingEntryPoint(D2XX_ENTRY_NAMES[i]);
-        }
-    }
-
-    // Same order as D2XX_ENTRY_NAMES.
+    // Each slot by its own name; a required one that is missing ends the load, an optional one
+    // stays null.
     D2xxApi api = {};
-    int i = 0;
-    take(api.createDeviceInfoList, entries[i++]);
-    take(api.getDeviceInfoList, entries[i++]);
-    take(api.openEx, entries[i++]);
-    take(api.close, entries[i++]);
-    take(api.setBaudRate, entries[i++]);
-    take(api.setDataCharacteristics, entries[i++]);
-    take(api.setTimeouts, entries[i++]);
-    take(api.purge, entries[i++]);
-    take(api.read, entries[i++]);
-    take(api.write, entries[i++]);
-    take(api.getDeviceInfo, entries[i++]);
-    take(api.getComPortNumber, entries[i++]);
-    take(api.writeEE, entries[i++]);
-    take(api.cyclePort, entries[i++]);
-    // Optional: a library without them leaves the entries null.
-    take(api.setLatencyTimer, GetProcAddress(library, D2XX_OPTIONAL_NAMES[0]));
-    take(api.readEE, GetProcAddress(library, D2XX_OPTIONAL_NAMES[1]));
+#define D2XX_FILL(name, member, tag, need, params, args)                                     \
+    static_assert(std::is_same_v<decltype(&name), decltype(api.member)>, #name " slot type"); \
+    api.member = entryPoint<decltype(api.member)>(library, #name);                           \
+    if (!api.member && need == D2XX_REQUIRED) {                                              \
+        FreeLibrary(library);                                                                \
+        return missingEntryPoint(#name);                                                     \
+    }
+    D2XX_ENTRIES(D2XX_FILL)
+#undef D2XX_FILL
     table = api;
     return nullptr;
 }

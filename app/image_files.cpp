@@ -3,7 +3,7 @@
 // over it, or not at all.
 #include "app/image_files.h"
 
-ImageFileCalls g_imageFileCalls = {GetTempFileNameW, WriteFile, MoveFileExW};
+const ImageFileCalls IMAGE_FILE_CALLS = {GetTempFileNameW, WriteFile, MoveFileExW};
 
 namespace {
 
@@ -25,17 +25,17 @@ bool folderOf(const wchar_t *path, wchar_t *folder, size_t capacity) {
 }
 
 // Writes the whole image to an open file and makes it durable; false when any of it failed.
-bool writeWhole(HANDLE file, const uint8_t *image) {
+bool writeWhole(const ImageFileCalls &calls, HANDLE file, const uint8_t *image) {
     DWORD written = 0;
-    return g_imageFileCalls.writeFile(file, image, MEMORY_SIZE, &written, nullptr) &&
+    return calls.writeFile(file, image, MEMORY_SIZE, &written, nullptr) &&
            written == MEMORY_SIZE && SetEndOfFile(file) && FlushFileBuffers(file);
 }
 
-FileResult saveNewFile(const wchar_t *path, const uint8_t *image) {
+FileResult saveNewFile(const ImageFileCalls &calls, const wchar_t *path, const uint8_t *image) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE) return FILE_OPEN_FAILED;
-    const bool complete = writeWhole(file, image);
+    const bool complete = writeWhole(calls, file, image);
     CloseHandle(file);
     if (complete) return FILE_OK;
     DeleteFileW(path);
@@ -44,12 +44,13 @@ FileResult saveNewFile(const wchar_t *path, const uint8_t *image) {
 
 // A complete temporary file beside the target, or false when none can be made there (a folder
 // whose path leaves no room for the temporary name, or one we may not create files in).
-bool writeTemporary(const wchar_t *path, const uint8_t *image, wchar_t *temporary, bool &written) {
+bool writeTemporary(const ImageFileCalls &calls, const wchar_t *path, const uint8_t *image,
+                    wchar_t *temporary, bool &written) {
     written = false;
     wchar_t folder[MAX_PATH];
     // GetTempFileNameW creates the file under a name no other file has.
     if (!folderOf(path, folder, MAX_PATH) ||
-        !g_imageFileCalls.getTempFileName(folder, L"kst", 0, temporary))
+        !calls.getTempFileName(folder, L"kst", 0, temporary))
         return false;
     HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -57,22 +58,23 @@ bool writeTemporary(const wchar_t *path, const uint8_t *image, wchar_t *temporar
         DeleteFileW(temporary);
         return false;
     }
-    written = writeWhole(file, image);
+    written = writeWhole(calls, file, image);
     CloseHandle(file);
     if (!written) DeleteFileW(temporary);
     return true;
 }
 
-FileResult saveExistingFile(const wchar_t *path, const uint8_t *image) {
+FileResult saveExistingFile(const ImageFileCalls &calls, const wchar_t *path,
+                            const uint8_t *image) {
     wchar_t temporary[MAX_PATH];
     bool written = false;
     // No temporary file can be made here: the save is refused rather than written in place. An
     // in-place write that fails part-way would leave the old image damaged, and putting the old
     // bytes back would go to the same failing disk. A new file in this folder needs no temporary
     // file, so the user can still save under another name.
-    if (!writeTemporary(path, image, temporary, written)) return FILE_OPEN_FAILED;
-    if (written && g_imageFileCalls.moveFileEx(temporary, path,
-                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!writeTemporary(calls, path, image, temporary, written)) return FILE_OPEN_FAILED;
+    if (written &&
+        calls.moveFileEx(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return FILE_OK;
     if (written) DeleteFileW(temporary);
     return FILE_IO_FAILED;
@@ -98,15 +100,16 @@ FileResult loadImageFileWin32(const wchar_t *path, uint8_t *image) {
     return result;
 }
 
-FileResult saveImageFileWin32(const wchar_t *path, const uint8_t *image) {
+FileResult saveImageFileWin32(const ImageFileCalls &calls, const wchar_t *path,
+                              const uint8_t *image) {
     // Find out, without truncating anything, whether the target exists and may be written:
     // a read-only, locked or folder target cannot be created.
     HANDLE target = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target != INVALID_HANDLE_VALUE) {
         CloseHandle(target);
-        return saveExistingFile(path, image);
+        return saveExistingFile(calls, path, image);
     }
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return FILE_OPEN_FAILED;
-    return saveNewFile(path, image);
+    return saveNewFile(calls, path, image);
 }

@@ -5,12 +5,18 @@
 
 #include <cwchar>
 
+#include "app/controls.h"
 #include "app/d2xx_loader.h"
+#include "app/logpane.h"
+#include "app/status_line.h"
 #include "app/system_libraries.h"
+#include "app/win32_host.h"
 #include "worker/worker.h"
 
 namespace {
 
+constexpr UINT_PTR TIMER_ID = 0;
+constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
 constexpr wchar_t FOREIGN_TITLE_PREFIX[] = L"QXV";
 constexpr int FOREIGN_TITLE_PREFIX_LENGTH = 3;
 constexpr int FOREIGN_TITLE_CAPACITY = 256;
@@ -21,14 +27,25 @@ constexpr UINT FOREIGN_SEND_TIMEOUT_MS = 3000;
 // longer: Update's 64 EEPROM writes with their read-back, so that a stop alone never leaves the
 // adapter with half an image, and the search's probe of a blank chip (64 EEPROM reads). A worker
 // that outlasts this wait is ended where it stands (TerminateThread below): an Update cut there
-// leaves a half-written EEPROM that the next Update mends (the search recognises the adapter
-// even when it comes up blank), and a probe cut there has only read.
+// leaves a half-written EEPROM that the next Update mends (where the library has FT_ReadEE, the
+// search recognises the adapter even when it comes up blank; without it the blank adapter is not
+// found again, as before the Update could be mended), and a probe cut there has only read.
 constexpr DWORD WORKER_STOP_TIMEOUT_MS = 2000;
 
 D2xxApi library;  // filled from FTD2XX.dll before the worker starts
 // The worker thread's record. Only the worker touches it while it runs; the shutdown closes its
 // channels after the worker has stopped.
 Worker worker;
+// The state behind the worker's host and clock seams (app/win32_host.h says which thread touches
+// what).
+Win32Host host;
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void centreWindow(HWND reference);
+BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
+int startWorker();
+bool shutdownWorker();
+void showFatalError(const wchar_t *text);
 
 DWORD WINAPI workerThreadProc(LPVOID record) {
     return static_cast<DWORD>(workerMain(*static_cast<Worker *>(record)));
@@ -88,7 +105,7 @@ void initialiseOnFirstShow(HWND window) {
     }
     startWorker();
     closeForeignWindow();
-    SetTimer(window, TIMER_ID, TIMER_TICK_MS, nullptr);
+    SetTimer(window, TIMER_ID, STATUS_TICK_MS, nullptr);
 }
 
 }  // namespace
@@ -125,6 +142,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return 0;
 }
 
+namespace {
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CLOSE:
@@ -143,11 +162,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onButtonHover(lParam);
         return 0;
     case WM_COMMAND:
-        onButtonCommand(wParam);
+        if (onButtonCommand(wParam)) signalOperationRequest(host);
         return 1;
     case WM_TIMER:
         if (wParam != TIMER_ID) return 1;
-        applyPostedProgress();  // a block position not yet posted is drawn within a tick
+        applyPostedProgress(host);  // a block position not yet posted is drawn within a tick
         bannerAndStatusTick();
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -156,16 +175,16 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return reinterpret_cast<LRESULT>(brush);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_LOG_APPEND:
-        applyPostedProgress();
+        applyPostedProgress(host);
         appendLog(reinterpret_cast<const wchar_t *>(wParam));
         return 1;
     case WM_FATAL_ERROR:
         // A worker's last word while the window closes is not worth a box.
-        if (!workerStopRequested()) showFatalError(reinterpret_cast<const wchar_t *>(wParam));
+        if (!workerStopRequested(host)) showFatalError(reinterpret_cast<const wchar_t *>(wParam));
         return 1;
     default: {
         LRESULT result = 0;
-        if (handleHostMessage(message, wParam, lParam, result)) return result;
+        if (handleHostMessage(host, message, wParam, lParam, result)) return result;
         return DefDlgProcW(window, message, wParam, lParam);
     }
     }
@@ -208,8 +227,8 @@ BOOL CALLBACK findForeignWindow(HWND window, LPARAM) {
 
 int startWorker() {
     HANDLE thread = nullptr;
-    if (initWin32Host()) {
-        worker = makeWorker(&library, win32Clock(), win32Host());
+    if (initWin32Host(host)) {
+        worker = makeWorker(&library, &host.clock, &host.seam);
         thread = CreateThread(nullptr, 0, workerThreadProc, &worker, 0, nullptr);
     }
     g_appState.workerThread = thread;
@@ -228,7 +247,7 @@ bool shutdownWorker() {
     static bool started = false;
     if (started) return false;
     started = true;
-    requestWorkerStop();
+    requestWorkerStop(host);
     if (HANDLE thread = static_cast<HANDLE>(g_appState.workerThread.load())) {
         const DWORD start = GetTickCount();
         bool stopped = false;
@@ -255,10 +274,7 @@ bool shutdownWorker() {
         g_appState.workerThread = nullptr;
     }
     // Before any start the record holds no library and no channel.
-    if (worker.link.d2xx) {
-        closeChannel(worker.link, worker.link.channels.channelA);
-        closeChannel(worker.link, worker.link.channels.channelB);
-    }
+    if (worker.link.d2xx) closeChannels(worker.link);
     return true;
 }
 
@@ -266,3 +282,5 @@ void showFatalError(const wchar_t *text) {
     MessageBoxW(mainWindow(), text, FATAL_ERROR_CAPTION, MB_ICONERROR | MB_OK);
     PostQuitMessage(0);
 }
+
+}  // namespace

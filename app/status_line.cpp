@@ -1,18 +1,19 @@
 // What keeps the window alive between the worker's messages: the warning banner, the status
 // line's countdown and hover descriptions, the colours of both, and the operation buttons.
-#include "app/main_window.h"
+#include "app/status_line.h"
 
 #include <commctrl.h>
 
 #include <cwchar>
 
+#include "app/main_window.h"
 #include "app/ui_rules.h"
 #include "worker/host.h"
 
 namespace {
 
-// How long a hover description stays, in timer ticks.
-constexpr uint32_t HOVER_STATUS_HOLD = 5;
+// How long a hover description stays.
+constexpr uint32_t HOVER_STATUS_HOLD = statusHoldTicks(1000);
 
 uint32_t bannerTick = BANNER_TICK_START;
 const wchar_t *shownBanner = L"";  // the template's empty banner
@@ -26,6 +27,14 @@ const OperationButton *findButton(int controlId) {
 void showStrip(HWND window, bool progress) {
     ShowWindow(GetDlgItem(window, IDC_PROGRESS), progress ? SW_SHOW : SW_HIDE);
     ShowWindow(GetDlgItem(window, IDC_STATUS), progress ? SW_HIDE : SW_SHOW);
+}
+
+// The buttons go off before the worker can see the request, so a second press cannot arrive
+// until the worker enables them again.
+void requestOperation(Operation operation) {
+    for (const OperationButton &button : OPERATION_BUTTONS)
+        EnableWindow(GetDlgItem(mainWindow(), button.controlId), FALSE);
+    g_appState.requestedOperation = operation;
 }
 
 }  // namespace
@@ -78,16 +87,18 @@ void onButtonHover(LPARAM notification) {
         showStatusText(button->description, HOVER_STATUS_HOLD);
 }
 
-void onButtonCommand(WPARAM wParam) {
+bool onButtonCommand(WPARAM wParam) {
     const WORD code = HIWORD(wParam);
-    if (code != BN_CLICKED && code != 1) return;
+    if (code != BN_CLICKED && code != 1) return false;
     const int controlId = LOWORD(wParam);
     // Keeps the pressed button flat instead of drawn as the default button. Enter and Esc come
     // with ids 1 and 2, which name no control.
     HWND control = GetDlgItem(mainWindow(), controlId);
-    if (!control) return;
+    if (!control) return false;
     SendMessageW(control, BM_SETSTYLE, BS_FLAT, TRUE);
-    if (const OperationButton *button = findButton(controlId)) requestOperation(button->operation);
+    const OperationButton *button = findButton(controlId);
+    if (button) requestOperation(button->operation);
+    return button != nullptr;
 }
 
 HBRUSH statusColours(HDC dc, HWND control) {
@@ -102,15 +113,6 @@ HBRUSH statusColours(HDC dc, HWND control) {
     SetTextColor(dc, colour);
     SetBkMode(dc, TRANSPARENT);
     return GetSysColorBrush(COLOR_BTNFACE);
-}
-
-// The buttons go off before the worker can see the request, so a second press cannot arrive
-// until the worker enables them again.
-void requestOperation(Operation operation) {
-    for (const OperationButton &button : OPERATION_BUTTONS)
-        EnableWindow(GetDlgItem(mainWindow(), button.controlId), FALSE);
-    g_appState.requestedOperation = operation;
-    signalOperationRequest();
 }
 
 void setButtonStates(bool ready) {

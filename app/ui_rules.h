@@ -34,8 +34,9 @@ struct BannerStep {
     BannerText text;  // what the banner shows from this tick on
 };
 
-// One 200 ms timer tick of the warning banner. The banner stays blank until a board has been
-// found, then blinks the first text, then the second, and starts over every 151 ticks.
+// One tick of the status timer (STATUS_TICK_MS) for the warning banner. The banner stays blank
+// until a board has been found, then blinks the first text, then the second, and starts over
+// every 151 ticks.
 BannerStep nextBannerStep(uint32_t bannerTick, bool deviceFound);
 
 // The text a banner step puts up; null for BANNER_UNCHANGED.

@@ -1,16 +1,12 @@
-// The host seam on Win32. The worker's window operations are sent to the main window and carried
-// out there, on the GUI thread, each in one step; its waits end early on the stop request.
-#include "app/main_window.h"
-
-#include "app/image_files.h"
+// The host seam on Win32 (app/win32_host.h says what crosses between the threads).
+#include "app/win32_host.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <atomic>
-
-#include "link/clock.h"
-#include "worker/host.h"
+#include "app/image_files.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
 
 namespace {
 
@@ -25,29 +21,15 @@ static_assert(SAVE_DIALOG_FLAGS == 0xA0006 && OPEN_DIALOG_FLAGS == 0xA1804, "dia
 constexpr DWORD INITIAL_DIR_CAPACITY = 260;
 constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(*.*)\0*.*\0\0";
 
-HANDLE stopEvent = nullptr;     // manual reset: once set, every wait of the worker ends at once
-HANDLE requestEvent = nullptr;  // auto reset: a button press for a worker waiting for the user
-HANDLE answerEvent = nullptr;   // auto reset: the GUI thread has answered a file dialog request
-std::atomic<bool> stopFlag{false};
-// The block progress position the worker set last and the window has not shown yet; 0: none
-// (positions start at 1).
-std::atomic<uint32_t> pendingProgress{0};
 constexpr DWORD PROGRESS_POST_MS = 50;
 
-// A file dialog the worker asked for. The worker fills it and posts the request; the GUI thread
-// runs the dialog from its own message loop, fills in the answer and sets `answerEvent`. A worker
-// that stops meanwhile never reads it again.
-struct DialogRequest {
-    FileDialogKind kind;
-    wchar_t fileName[FILE_NAME_CAPACITY];
-    bool chosen;
-} dialogRequest;
+Win32Host &hostOf(void *context) { return *static_cast<Win32Host *>(context); }
 
 // Sends one window operation to the GUI thread and waits for it to be carried out. After a
 // stop request nothing is sent: the window is going away.
-LRESULT sendToWindow(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT sendToWindow(void *context, UINT message, WPARAM wParam, LPARAM lParam) {
     HWND window = mainWindow();
-    if (stopFlag || !window) return 0;
+    if (hostOf(context).stopFlag || !window) return 0;
     return SendMessageW(window, message, wParam, lParam);
 }
 
@@ -62,22 +44,23 @@ int infoLabelControl(InfoLabel label) {
 
 // --- worker side ---
 
-void hostAppendLog(const wchar_t *text) {
-    sendToWindow(WM_LOG_APPEND, reinterpret_cast<WPARAM>(text), 0);
+void hostAppendLog(void *context, const wchar_t *text) {
+    sendToWindow(context, WM_LOG_APPEND, reinterpret_cast<WPARAM>(text), 0);
 }
 
-void hostClearLog() { sendToWindow(WM_HOST_CLEAR_LOG, 0, 0); }
+void hostClearLog(void *context) { sendToWindow(context, WM_HOST_CLEAR_LOG, 0, 0); }
 
-void hostSetTypeLabel(const char *text) {
-    sendToWindow(WM_HOST_SET_TYPE_LABEL, reinterpret_cast<WPARAM>(text), 0);
+void hostSetTypeLabel(void *context, const char *text) {
+    sendToWindow(context, WM_HOST_SET_TYPE_LABEL, reinterpret_cast<WPARAM>(text), 0);
 }
 
-void hostSetInfoLabel(InfoLabel label, const wchar_t *text) {
-    sendToWindow(WM_HOST_SET_INFO_LABEL, label, reinterpret_cast<LPARAM>(text));
+void hostSetInfoLabel(void *context, InfoLabel label, const wchar_t *text) {
+    sendToWindow(context, WM_HOST_SET_INFO_LABEL, label, reinterpret_cast<LPARAM>(text));
 }
 
-void hostShowStatus(const wchar_t *text, uint32_t hold) {
-    sendToWindow(WM_HOST_SHOW_STATUS, reinterpret_cast<WPARAM>(text), static_cast<LPARAM>(hold));
+void hostShowStatus(void *context, const wchar_t *text, uint32_t hold) {
+    sendToWindow(context, WM_HOST_SHOW_STATUS, reinterpret_cast<WPARAM>(text),
+                 static_cast<LPARAM>(hold));
 }
 
 // Posted, not sent: a block's progress step must not hold up the block. Even a post costs the
@@ -85,43 +68,47 @@ void hostShowStatus(const wchar_t *text, uint32_t hold) {
 // block's answer, so the latest position is kept here and a message is posted at most every
 // PROGRESS_POST_MS. The GUI takes the latest position with that message, before any message the
 // worker sends, and on its timer; only the positions in between are never drawn.
-void hostShowProgress(uint32_t position) {
-    static DWORD lastPost = 0;
+void hostShowProgress(void *context, uint32_t position) {
+    Win32Host &host = hostOf(context);
     HWND window = mainWindow();
-    if (stopFlag || !window) return;
-    pendingProgress = position;
+    if (host.stopFlag || !window) return;
+    host.pendingProgress = position;
     const DWORD now = GetTickCount();
-    if (lastPost != 0 && now - lastPost < PROGRESS_POST_MS) return;
-    lastPost = now == 0 ? 1 : now;
+    if (host.lastProgressPost != 0 && now - host.lastProgressPost < PROGRESS_POST_MS) return;
+    host.lastProgressPost = now == 0 ? 1 : now;
     PostMessageW(window, WM_HOST_SHOW_PROGRESS, 0, 0);
 }
 
-void hostSetButtonStates(bool ready) { sendToWindow(WM_HOST_SET_BUTTONS, ready, 0); }
+void hostSetButtonStates(void *context, bool ready) {
+    sendToWindow(context, WM_HOST_SET_BUTTONS, ready, 0);
+}
 
 // Posted, never sent: the dialog must not run inside a message sent by another thread, where
 // Windows refuses the COM calls that some shell folders make. The wait ends on the answer or on a
 // stop request, so closing the window never waits for the dialog.
-bool hostAskImageFile(FileDialogKind kind, wchar_t *fileName) {
+bool hostAskImageFile(void *context, FileDialogKind kind, wchar_t *fileName) {
+    Win32Host &host = hostOf(context);
+    DialogRequest &request = host.dialogRequest;
     HWND window = mainWindow();
-    if (stopFlag || !window) return false;
-    dialogRequest.kind = kind;
-    lstrcpynW(dialogRequest.fileName, fileName, FILE_NAME_CAPACITY);
-    dialogRequest.chosen = false;
-    ResetEvent(answerEvent);
+    if (host.stopFlag || !window) return false;
+    request.kind = kind;
+    lstrcpynW(request.fileName, fileName, FILE_NAME_CAPACITY);
+    request.chosen = false;
+    ResetEvent(host.answerEvent);
     if (!PostMessageW(window, WM_HOST_ASK_IMAGE_FILE, 0, 0)) return false;
-    const HANDLE events[] = {answerEvent, stopEvent};
-    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 || stopFlag)
+    const HANDLE events[] = {host.answerEvent, host.stopEvent};
+    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 || host.stopFlag)
         return false;
-    if (!dialogRequest.chosen) return false;
-    lstrcpynW(fileName, dialogRequest.fileName, FILE_NAME_CAPACITY);
+    if (!request.chosen) return false;
+    lstrcpynW(fileName, request.fileName, FILE_NAME_CAPACITY);
     return true;
 }
 
-void hostFatalError(const wchar_t *text) {
-    sendToWindow(WM_FATAL_ERROR, reinterpret_cast<WPARAM>(text), 0);
+void hostFatalError(void *context, const wchar_t *text) {
+    sendToWindow(context, WM_FATAL_ERROR, reinterpret_cast<WPARAM>(text), 0);
 }
 
-size_t hostProgramPath(wchar_t *buffer, size_t capacity) {
+size_t hostProgramPath(void *, wchar_t *buffer, size_t capacity) {
     if (!buffer || capacity == 0) return 0;
     const DWORD limit = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
     const DWORD length = GetModuleFileNameW(nullptr, buffer, limit);
@@ -137,25 +124,34 @@ size_t hostProgramPath(wchar_t *buffer, size_t capacity) {
     return length;
 }
 
-uint32_t hostTickCount() { return GetTickCount(); }
+uint32_t hostTickCount(void *) { return GetTickCount(); }
 
-void hostSleep(uint32_t ms) { WaitForSingleObject(stopEvent, ms); }
+void hostSleep(void *context, uint32_t ms) { WaitForSingleObject(hostOf(context).stopEvent, ms); }
 
-void hostWaitForRequest(uint32_t ms) {
-    const HANDLE events[] = {requestEvent, stopEvent};
+void hostWaitForRequest(void *context, uint32_t ms) {
+    const Win32Host &host = hostOf(context);
+    const HANDLE events[] = {host.requestEvent, host.stopEvent};
     WaitForMultipleObjects(2, events, FALSE, ms);
 }
 
-bool hostStopRequested() { return stopFlag; }
+bool hostStopRequested(void *context) { return hostOf(context).stopFlag; }
+
+FileResult hostLoadImageFile(void *, const wchar_t *path, uint8_t *image) {
+    return loadImageFileWin32(path, image);
+}
+
+FileResult hostSaveImageFile(void *, const wchar_t *path, const uint8_t *image) {
+    return saveImageFileWin32(IMAGE_FILE_CALLS, path, image);
+}
 
 const Host WIN32_HOST = {
-    hostAppendLog,      hostClearLog,     hostSetTypeLabel,    hostSetInfoLabel,
-    hostShowStatus,     hostShowProgress, hostSetButtonStates, hostAskImageFile,
-    hostFatalError,     loadImageFileWin32, saveImageFileWin32, hostProgramPath,
-    hostWaitForRequest,
+    nullptr,           hostAppendLog,     hostClearLog,        hostSetTypeLabel,
+    hostSetInfoLabel,  hostShowStatus,    hostShowProgress,    hostSetButtonStates,
+    hostAskImageFile,  hostFatalError,    hostLoadImageFile,   hostSaveImageFile,
+    hostProgramPath,   hostWaitForRequest,
 };
 
-const ClockSeam WIN32_CLOCK = {hostTickCount, hostSleep, hostStopRequested};
+const ClockSeam WIN32_CLOCK = {nullptr, hostTickCount, hostSleep, hostStopRequested};
 
 // --- GUI side ---
 
@@ -184,40 +180,42 @@ bool askImageFile(FileDialogKind kind, wchar_t *fileName) {
 
 }  // namespace
 
-bool initWin32Host() {
-    if (!stopEvent) stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!requestEvent) requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!answerEvent) answerEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    return stopEvent && requestEvent && answerEvent;
+bool initWin32Host(Win32Host &host) {
+    host.seam = WIN32_HOST;
+    host.seam.context = &host;
+    host.clock = WIN32_CLOCK;
+    host.clock.context = &host;
+    if (!host.stopEvent) host.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!host.requestEvent) host.requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!host.answerEvent) host.answerEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return host.stopEvent && host.requestEvent && host.answerEvent;
 }
 
-const Host *win32Host() { return &WIN32_HOST; }
-const ClockSeam *win32Clock() { return &WIN32_CLOCK; }
-
-void requestWorkerStop() {
-    stopFlag = true;
-    if (stopEvent) SetEvent(stopEvent);
+void requestWorkerStop(Win32Host &host) {
+    host.stopFlag = true;
+    if (host.stopEvent) SetEvent(host.stopEvent);
 }
 
-bool workerStopRequested() { return stopFlag; }
+bool workerStopRequested(const Win32Host &host) { return host.stopFlag; }
 
-void signalOperationRequest() {
-    if (requestEvent) SetEvent(requestEvent);
+void signalOperationRequest(Win32Host &host) {
+    if (host.requestEvent) SetEvent(host.requestEvent);
 }
 
-void applyPostedProgress() {
-    const uint32_t position = pendingProgress.exchange(0);
+void applyPostedProgress(Win32Host &host) {
+    const uint32_t position = host.pendingProgress.exchange(0);
     if (position != 0) showProgressPosition(position);
 }
 
-bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result) {
+bool handleHostMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
+                       LRESULT &result) {
     if (message < WM_HOST_CLEAR_LOG || message > WM_HOST_ASK_IMAGE_FILE) return false;
     result = 0;
     // What the worker posted before this came first.
-    applyPostedProgress();
+    applyPostedProgress(host);
     // Sent before the stop request but handled while the window closes: dropped, so that no
     // dialog opens and no control changes on the way out.
-    if (stopFlag) return true;
+    if (host.stopFlag) return true;
     HWND window = mainWindow();
     switch (message) {
     case WM_HOST_CLEAR_LOG: {
@@ -242,8 +240,9 @@ bool handleHostMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &resu
         setButtonStates(wParam != 0);
         break;
     case WM_HOST_ASK_IMAGE_FILE:
-        dialogRequest.chosen = askImageFile(dialogRequest.kind, dialogRequest.fileName);
-        SetEvent(answerEvent);
+        host.dialogRequest.chosen =
+            askImageFile(host.dialogRequest.kind, host.dialogRequest.fileName);
+        SetEvent(host.answerEvent);
         break;
     }
     return true;

@@ -42,6 +42,6 @@ add_test(NAME Campaign COMMAND kesta_campaign)
 
 # A short demonstration of the link against the simulator.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/demo/link_demo.cpp)
-  add_executable(link_demo tools/demo/link_demo.cpp ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES} ${SIM_SOURCES})
+  add_executable(link_demo tools/demo/link_demo.cpp ${CORE_SOURCES} ${SIM_SOURCES})
   target_include_directories(link_demo PRIVATE ${CMAKE_SOURCE_DIR})
 endif()

@@ -22,10 +22,11 @@ endif()
 # The stand-in library: the simulator behind the vendor's exported names, driven by a scenario file.
 file(GLOB SIM_DLL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/dll/*.cpp)
 if(SIM_DLL_SOURCES)
-  add_library(ftd2xx_standin SHARED ${SIM_SOURCES} ${SIM_DLL_SOURCES} ${CMAKE_SOURCE_DIR}/sim/dll/ftd2xx.def)
+  add_library(ftd2xx_standin SHARED ${SIM_SOURCES} ${SIM_DLL_SOURCES})
   set_target_properties(ftd2xx_standin PROPERTIES OUTPUT_NAME FTD2XX PREFIX "" RUNTIME_OUTPUT_DIRECTORY standin)
   target_include_directories(ftd2xx_standin PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_options(ftd2xx_standin PRIVATE ${STATIC_RUNTIME})
+  # Plain export names on 32-bit too: "FT_Read", not "FT_Read@16".
+  target_link_options(ftd2xx_standin PRIVATE ${STATIC_RUNTIME} -Wl,--kill-at)
 endif()
 
 # A stranger's FTD2XX.dll for the scenarios that plant one beside the program (both presets, so

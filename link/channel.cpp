@@ -41,10 +41,10 @@ LinkResult readLinkByte(const Link &link, const FT_HANDLE *slot, uint8_t *out) {
     if (!slot) return LINK_ERROR;
     const ClockSeam &clock = *link.clock;
     // Elapsed time in unsigned arithmetic: the wrap of the tick count cannot end the wait early.
-    const uint32_t start = clock.tickCount();
+    const uint32_t start = clockTickCount(clock);
     for (;;) {
-        if (clock.stopRequested()) return LINK_ERROR;
-        if (clock.tickCount() - start >= LINK_TIMEOUT_MS) return LINK_TIMEOUT;
+        if (clockStopRequested(clock)) return LINK_ERROR;
+        if (clockTickCount(clock) - start >= LINK_TIMEOUT_MS) return LINK_TIMEOUT;
         uint8_t byte = 0;
         uint32_t done = 0;
         if (link.d2xx->read(*slot, &byte, 1, &done) != FT_OK) return LINK_ERROR;
@@ -59,4 +59,9 @@ void closeChannel(const Link &link, FT_HANDLE &slot) {
     if (!channelOpen(slot)) return;
     link.d2xx->close(slot);
     slot = NO_CHANNEL;
+}
+
+void closeChannels(Link &link) {
+    closeChannel(link, link.channels.channelA);
+    closeChannel(link, link.channels.channelB);
 }

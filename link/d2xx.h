@@ -54,97 +54,76 @@ struct FT_DEVICE_LIST_INFO_NODE {
 static_assert(sizeof(FT_DEVICE_LIST_INFO_NODE) == (sizeof(void *) == 4 ? 100 : 104),
               "device record layout must match the vendor library");
 
-typedef FT_STATUS(FT_API *FT_CreateDeviceInfoList_t)(uint32_t *count);
-typedef FT_STATUS(FT_API *FT_GetDeviceInfoList_t)(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count);
-typedef FT_STATUS(FT_API *FT_OpenEx_t)(void *arg, uint32_t flags, FT_HANDLE *handle);
-typedef FT_STATUS(FT_API *FT_Close_t)(FT_HANDLE handle);
-typedef FT_STATUS(FT_API *FT_SetBaudRate_t)(FT_HANDLE handle, uint32_t baud);
-typedef FT_STATUS(FT_API *FT_SetDataCharacteristics_t)(FT_HANDLE handle, uint8_t wordLength,
-                                                       uint8_t stopBits, uint8_t parity);
-typedef FT_STATUS(FT_API *FT_SetTimeouts_t)(FT_HANDLE handle, uint32_t readMs, uint32_t writeMs);
-typedef FT_STATUS(FT_API *FT_Purge_t)(FT_HANDLE handle, uint32_t mask);
-typedef FT_STATUS(FT_API *FT_Read_t)(FT_HANDLE handle, void *buffer, uint32_t length,
-                                     uint32_t *done);
-typedef FT_STATUS(FT_API *FT_Write_t)(FT_HANDLE handle, void *buffer, uint32_t length,
-                                      uint32_t *done);
-typedef FT_STATUS(FT_API *FT_GetDeviceInfo_t)(FT_HANDLE handle, uint32_t *type, uint32_t *id,
-                                              char *serial, char *description, void *reserved);
-typedef FT_STATUS(FT_API *FT_GetComPortNumber_t)(FT_HANDLE handle, int32_t *port);
-typedef FT_STATUS(FT_API *FT_WriteEE_t)(FT_HANDLE handle, uint32_t wordOffset, uint16_t value);
-typedef FT_STATUS(FT_API *FT_CyclePort_t)(FT_HANDLE handle);
-typedef FT_STATUS(FT_API *FT_SetLatencyTimer_t)(FT_HANDLE handle, uint8_t ms);
-typedef FT_STATUS(FT_API *FT_ReadEE_t)(FT_HANDLE handle, uint32_t wordOffset, uint16_t *value);
+// Every vendor call the program uses, once: its exported name, its slot in `D2xxApi`, a short
+// upper-case tag (for enumerations such as the simulator's trace), whether a library must have it,
+// its parameters and the names that forward them. Everything else about the calls is made from
+// this list: the pointer types, the table, the prototypes, the loader's fill by name, the
+// simulator's table and the stand-in's exports. A library without an optional entry leaves it
+// null, and only the feature it serves is off. Adding an optional entry is one line here.
+#define D2XX_ENTRIES(X)                                                                            \
+    X(FT_CreateDeviceInfoList, createDeviceInfoList, CREATE_LIST, D2XX_REQUIRED,                   \
+      (uint32_t *count), (count))                                                                  \
+    X(FT_GetDeviceInfoList, getDeviceInfoList, GET_LIST, D2XX_REQUIRED,                            \
+      (FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count), (list, count))                            \
+    X(FT_OpenEx, openEx, OPEN, D2XX_REQUIRED, (void *arg, uint32_t flags, FT_HANDLE *handle),      \
+      (arg, flags, handle))                                                                        \
+    X(FT_Close, close, CLOSE, D2XX_REQUIRED, (FT_HANDLE handle), (handle))                         \
+    X(FT_SetBaudRate, setBaudRate, SET_BAUD, D2XX_REQUIRED, (FT_HANDLE handle, uint32_t baud),     \
+      (handle, baud))                                                                              \
+    X(FT_SetDataCharacteristics, setDataCharacteristics, SET_DATA, D2XX_REQUIRED,                  \
+      (FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits, uint8_t parity),                    \
+      (handle, wordLength, stopBits, parity))                                                      \
+    X(FT_SetTimeouts, setTimeouts, SET_TIMEOUTS, D2XX_REQUIRED,                                    \
+      (FT_HANDLE handle, uint32_t readMs, uint32_t writeMs), (handle, readMs, writeMs))            \
+    X(FT_Purge, purge, PURGE, D2XX_REQUIRED, (FT_HANDLE handle, uint32_t mask), (handle, mask))    \
+    X(FT_Read, read, READ, D2XX_REQUIRED,                                                          \
+      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                           \
+      (handle, buffer, length, done))                                                              \
+    X(FT_Write, write, WRITE, D2XX_REQUIRED,                                                       \
+      (FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done),                           \
+      (handle, buffer, length, done))                                                              \
+    X(FT_GetDeviceInfo, getDeviceInfo, GET_INFO, D2XX_REQUIRED,                                    \
+      (FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial, char *description,            \
+       void *reserved),                                                                            \
+      (handle, type, id, serial, description, reserved))                                           \
+    X(FT_GetComPortNumber, getComPortNumber, GET_COM_PORT, D2XX_REQUIRED,                          \
+      (FT_HANDLE handle, int32_t *port), (handle, port))                                           \
+    X(FT_WriteEE, writeEE, WRITE_EE, D2XX_REQUIRED,                                                \
+      (FT_HANDLE handle, uint32_t wordOffset, uint16_t value), (handle, wordOffset, value))        \
+    X(FT_CyclePort, cyclePort, CYCLE_PORT, D2XX_REQUIRED, (FT_HANDLE handle), (handle))            \
+    /* the chip's receive latency; 16 ms when never set */                                         \
+    X(FT_SetLatencyTimer, setLatencyTimer, SET_LATENCY, D2XX_OPTIONAL,                             \
+      (FT_HANDLE handle, uint8_t ms), (handle, ms))                                                \
+    /* reading the configuration EEPROM back */                                                    \
+    X(FT_ReadEE, readEE, READ_EE, D2XX_OPTIONAL,                                                   \
+      (FT_HANDLE handle, uint32_t wordOffset, uint16_t *value), (handle, wordOffset, value))
 
-// One entry per vendor call. D2XX_ENTRY_NAMES lists the required ones' exported names in the
-// same order, so the loader can fill the table by walking both. The optional entries at the end
-// may be null: a library without one works as before, and only the feature it serves is off.
+enum D2xxNeed { D2XX_REQUIRED, D2XX_OPTIONAL };
+
+#define D2XX_POINTER_TYPE(name, member, tag, need, params, args) \
+    typedef FT_STATUS(FT_API *name##_t) params;
+D2XX_ENTRIES(D2XX_POINTER_TYPE)
+#undef D2XX_POINTER_TYPE
+
+// One pointer per entry, in the list's order.
 struct D2xxApi {
-    FT_CreateDeviceInfoList_t createDeviceInfoList;
-    FT_GetDeviceInfoList_t getDeviceInfoList;
-    FT_OpenEx_t openEx;
-    FT_Close_t close;
-    FT_SetBaudRate_t setBaudRate;
-    FT_SetDataCharacteristics_t setDataCharacteristics;
-    FT_SetTimeouts_t setTimeouts;
-    FT_Purge_t purge;
-    FT_Read_t read;
-    FT_Write_t write;
-    FT_GetDeviceInfo_t getDeviceInfo;
-    FT_GetComPortNumber_t getComPortNumber;
-    FT_WriteEE_t writeEE;
-    FT_CyclePort_t cyclePort;
-    // --- optional ---
-    FT_SetLatencyTimer_t setLatencyTimer;  // the chip's receive latency; 16 ms when never set
-    FT_ReadEE_t readEE;                    // reading the configuration EEPROM back
+#define D2XX_SLOT(name, member, tag, need, params, args) name##_t member;
+    D2XX_ENTRIES(D2XX_SLOT)
+#undef D2XX_SLOT
 };
 
-constexpr int D2XX_ENTRY_COUNT = 14;
-constexpr int D2XX_OPTIONAL_COUNT = 2;
-static_assert(sizeof(D2xxApi) == (D2XX_ENTRY_COUNT + D2XX_OPTIONAL_COUNT) * sizeof(void *),
-              "one pointer per entry");
-extern const char *const D2XX_ENTRY_NAMES[D2XX_ENTRY_COUNT];
-extern const char *const D2XX_OPTIONAL_NAMES[D2XX_OPTIONAL_COUNT];
-
 // Declarations with the vendor's public prototypes, for whoever implements the library (the
-// simulator's DLL stand-in). The static_asserts pin every table type to its prototype, so a
-// wrong calling convention or argument fails the build instead of the stack.
+// simulator's DLL stand-in) and for the loader's type check. The static_asserts pin every table
+// type to its prototype, so a wrong calling convention or argument fails the build instead of
+// the stack.
 extern "C" {
-FT_STATUS FT_API FT_CreateDeviceInfoList(uint32_t *count);
-FT_STATUS FT_API FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count);
-FT_STATUS FT_API FT_OpenEx(void *arg, uint32_t flags, FT_HANDLE *handle);
-FT_STATUS FT_API FT_Close(FT_HANDLE handle);
-FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baud);
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
-                                           uint8_t parity);
-FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, uint32_t readMs, uint32_t writeMs);
-FT_STATUS FT_API FT_Purge(FT_HANDLE handle, uint32_t mask);
-FT_STATUS FT_API FT_Read(FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done);
-FT_STATUS FT_API FT_Write(FT_HANDLE handle, void *buffer, uint32_t length, uint32_t *done);
-FT_STATUS FT_API FT_GetDeviceInfo(FT_HANDLE handle, uint32_t *type, uint32_t *id, char *serial,
-                                  char *description, void *reserved);
-FT_STATUS FT_API FT_GetComPortNumber(FT_HANDLE handle, int32_t *port);
-FT_STATUS FT_API FT_WriteEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t value);
-FT_STATUS FT_API FT_CyclePort(FT_HANDLE handle);
-FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms);
-FT_STATUS FT_API FT_ReadEE(FT_HANDLE handle, uint32_t wordOffset, uint16_t *value);
+#define D2XX_PROTOTYPE(name, member, tag, need, params, args) FT_STATUS FT_API name params;
+D2XX_ENTRIES(D2XX_PROTOTYPE)
+#undef D2XX_PROTOTYPE
 }
 
-#define D2XX_TYPECHECK(fn) \
-    static_assert(std::is_same_v<decltype(&fn), fn##_t>, #fn " does not match its table type")
-D2XX_TYPECHECK(FT_CreateDeviceInfoList);
-D2XX_TYPECHECK(FT_GetDeviceInfoList);
-D2XX_TYPECHECK(FT_OpenEx);
-D2XX_TYPECHECK(FT_Close);
-D2XX_TYPECHECK(FT_SetBaudRate);
-D2XX_TYPECHECK(FT_SetDataCharacteristics);
-D2XX_TYPECHECK(FT_SetTimeouts);
-D2XX_TYPECHECK(FT_Purge);
-D2XX_TYPECHECK(FT_Read);
-D2XX_TYPECHECK(FT_Write);
-D2XX_TYPECHECK(FT_GetDeviceInfo);
-D2XX_TYPECHECK(FT_GetComPortNumber);
-D2XX_TYPECHECK(FT_WriteEE);
-D2XX_TYPECHECK(FT_CyclePort);
-D2XX_TYPECHECK(FT_SetLatencyTimer);
-D2XX_TYPECHECK(FT_ReadEE);
+#define D2XX_TYPECHECK(name, member, tag, need, params, args)                    \
+    static_assert(std::is_same_v<decltype(&name), decltype(D2xxApi::member)>,                      \
+                  #name " does not match its table slot");
+D2XX_ENTRIES(D2XX_TYPECHECK)
 #undef D2XX_TYPECHECK

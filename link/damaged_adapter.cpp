@@ -3,7 +3,7 @@
 #include "link/damaged_adapter.h"
 
 #include "link/device_record.h"
-#include "link/eeprom_rules.h"
+#include "link/adapter_identity.h"
 
 namespace {
 

@@ -2,31 +2,28 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/adapter_identity.h"
 #include "link/damaged_adapter.h"
 #include "link/device_record.h"
 #include "link/link.h"
 
 namespace {
 
-const char ADAPTER_DESCRIPTION[] = "KESTA OBD1 EMU";
-const char ADAPTER_SERIAL[] = "KESTA";
-const char CHANNEL_A_DESCRIPTION[] = "KESTA OBD1 EMU A";
-const char CHANNEL_A_SERIAL[] = "KESTAA";
-const char CHANNEL_B_DESCRIPTION[] = "KESTA OBD1 EMU B";
-const char CHANNEL_B_SERIAL[] = "KESTAB";
-
+// One of our adapter's channels, by its names in whatever letter case.
 bool isAdapterChannel(const FT_DEVICE_LIST_INFO_NODE &r) {
     if (r.ID == 0 || r.Type != FT_DEVICE_2232C) return false;
-    return recordTextStartsWith(r.Description, ADAPTER_DESCRIPTION, LETTER_CASE_IGNORED) ||
+    return recordTextStartsWith(r.Description, ADAPTER_PRODUCT, LETTER_CASE_IGNORED) ||
            recordTextStartsWith(r.SerialNumber, ADAPTER_SERIAL, LETTER_CASE_IGNORED);
 }
 
-void pickChannel(const Link &link, const FT_DEVICE_LIST_INFO_NODE *accepted, uint32_t k,
-                 const char *description, const char *serial, FT_HANDLE &slot) {
-    for (uint32_t j = 0; j < k; ++j) {
-        const FT_DEVICE_LIST_INFO_NODE &r = accepted[j];
-        if (!recordTextIs(r.Description, description, LETTER_CASE_IGNORED) &&
-            !recordTextIs(r.SerialNumber, serial, LETTER_CASE_IGNORED))
+// Opens into `slot` the first of our adapter's channels that carries `name` and opens.
+void pickChannel(const Link &link, const FT_DEVICE_LIST_INFO_NODE *records, uint32_t count,
+                 const AdapterChannelName &name, FT_HANDLE &slot) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const FT_DEVICE_LIST_INFO_NODE &r = records[i];
+        if (!isAdapterChannel(r) ||
+            (!recordTextIs(r.Description, name.description, LETTER_CASE_IGNORED) &&
+             !recordTextIs(r.SerialNumber, name.serial, LETTER_CASE_IGNORED)))
             continue;
         if (openChannel(link, r.LocId, slot) == LINK_OK) return;
     }
@@ -42,6 +39,23 @@ bool openDamagedAdapter(Link &link, const FT_DEVICE_LIST_INFO_NODE *records, uin
     return true;
 }
 
+// Opens our adapter's channels from one list into `a` and `b`. True when they belong to our
+// adapter recognised by its EEPROM.
+bool openFromList(Link &link, const FT_DEVICE_LIST_INFO_NODE *records, uint32_t count,
+                  FT_HANDLE &a, FT_HANDLE &b) {
+    uint32_t accepted = 0;
+    for (uint32_t i = 0; i < count; ++i) accepted += isAdapterChannel(records[i]);
+    forgetDepartedDevices(link.probed, records, count);
+    // One adapter shows up as one or two accepted channels; more means several adapters, and
+    // then we cannot tell which one the user means.
+    if (accepted == 1 || accepted == 2) {
+        pickChannel(link, records, count, CHANNEL_A_NAME, a);
+        pickChannel(link, records, count, CHANNEL_B_NAME, b);
+        return false;
+    }
+    return accepted == 0 && openDamagedAdapter(link, records, count, a, b);
+}
+
 }  // namespace
 
 bool findAdapter(Link &link) {
@@ -53,44 +67,17 @@ bool findAdapter(Link &link) {
         return true;
     }
 
-    auto *devices =
+    auto *records =
         static_cast<FT_DEVICE_LIST_INFO_NODE *>(link.allocate(n, sizeof(FT_DEVICE_LIST_INFO_NODE)));
-    auto *accepted =
-        static_cast<FT_DEVICE_LIST_INFO_NODE *>(link.allocate(n, sizeof(FT_DEVICE_LIST_INFO_NODE)));
-    if (!devices || !accepted) {
-        free(devices);
-        free(accepted);
-        return false;
-    }
-    memset(accepted, 0, n * sizeof(FT_DEVICE_LIST_INFO_NODE));
-
-    uint32_t reported = n;
-    if (d2xx.getDeviceInfoList(devices, &reported) != FT_OK) {
-        free(devices);
-        free(accepted);
-        return true;
-    }
-    if (reported > n) reported = n;
-
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < reported; ++i)
-        if (isAdapterChannel(devices[i])) accepted[k++] = devices[i];
-
-    forgetDepartedDevices(link.probed, devices, reported);
-
+    if (!records) return false;
     FT_HANDLE a = NO_CHANNEL;
     FT_HANDLE b = NO_CHANNEL;
     bool damaged = false;
-    // One adapter shows up as one or two accepted channels; more means several adapters, and
-    // then we cannot tell which one the user means.
-    if (k == 1 || k == 2) {
-        pickChannel(link, accepted, k, CHANNEL_A_DESCRIPTION, CHANNEL_A_SERIAL, a);
-        pickChannel(link, accepted, k, CHANNEL_B_DESCRIPTION, CHANNEL_B_SERIAL, b);
-    } else if (k == 0) {
-        damaged = openDamagedAdapter(link, devices, reported, a, b);
-    }
-    free(devices);
-    free(accepted);
+    uint32_t listed = n;
+    // A list that claims more records than were asked for is cut to those.
+    if (d2xx.getDeviceInfoList(records, &listed) == FT_OK)
+        damaged = openFromList(link, records, listed < n ? listed : n, a, b);
+    free(records);
 
     if (channelOpen(a)) {
         link.channels.channelA = a;

@@ -39,7 +39,7 @@ struct ProbedChips {
 struct Link {
     const D2xxApi *d2xx;     // the vendor library; never changed while the worker runs
     const ClockSeam *clock;  // deadlines, pauses and the stop request
-    // The allocator of the search's two record arrays (calloc); tests replace it to reach the
+    // The allocator of the search's record list (calloc); tests replace it to reach the
     // out-of-memory path.
     void *(*allocate)(size_t count, size_t size);
     // Filled only by `findAdapter`, emptied only by `closeChannel`.
@@ -78,5 +78,8 @@ LinkResult readLinkByte(const Link &link, const FT_HANDLE *slot, uint8_t *out);
 
 // Closes the channel in `slot` and marks it NO_CHANNEL; a slot holding -1 or 0 is left alone.
 void closeChannel(const Link &link, FT_HANDLE &slot);
+// Closes both of the link's channels: every dropped connection, and the shutdown once the worker
+// has stopped.
+void closeChannels(Link &link);
 
 inline bool channelOpen(FT_HANDLE h) { return h != NO_CHANNEL && h != nullptr; }

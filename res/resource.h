@@ -1,6 +1,9 @@
 // Resource and control identifiers shared by the resource script and the Win32 shell.
 #pragma once
 
+// The main window's class, which dialog template 100 names; also the single-instance mutex.
+#define MAIN_WINDOW_CLASS "KESTA_Class1"
+
 // Dialog templates.
 #define IDD_MAIN 100
 #define IDD_PROGRESS_PANEL 102  // kept in the resources; the program never creates it

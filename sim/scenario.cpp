@@ -11,10 +11,6 @@ namespace {
 
 typedef std::vector<std::string> Tokens;
 
-// Each adapter's settings as the scenario and later `set` commands left them, so that a command
-// changes one setting and keeps the others.
-std::vector<ScenarioAdapter> g_live;
-
 // Words separated by blanks; "double quotes" keep blanks inside one word; # starts a comment.
 bool tokenize(const std::string &line, Tokens &out, std::string &error) {
     out.clear();
@@ -428,18 +424,19 @@ void scenarioRandomMemory(uint32_t seed, uint8_t *memory, size_t size) {
     }
 }
 
-bool buildScenarioWorld(const Scenario &scenario, const SimClock &clock, const std::string &baseDir,
-                        ScenarioFileReader readFile, std::string &error) {
-    simReset(clock);
-    g_live.clear();
+bool buildScenarioWorld(ScenarioWorld &world, const Scenario &scenario, const SimClock &clock,
+                        const std::string &baseDir, ScenarioFileReader readFile, std::string &error) {
+    Sim &sim = world.sim;
+    simReset(sim, clock);
+    world.live.clear();
     for (const ScenarioListItem &item : scenario.order) {
         if (item.foreign) {
             const ScenarioForeign &f = scenario.foreign[item.index];
-            simAddForeignDevice(f.type, f.id, f.description.c_str(), f.serial.c_str());
+            simAddForeignDevice(sim, f.type, f.id, f.description.c_str(), f.serial.c_str());
             continue;
         }
         const ScenarioAdapter &s = scenario.adapters[item.index];
-        SimAdapter &a = simAdapter(simAddAdapter(s.config));
+        SimAdapter &a = simAdapter(sim, simAddAdapter(sim, s.config));
         applyRuntimeSettings(s, a);
         a.plugged = s.plugged;
         uint8_t *memory = a.board.memory;
@@ -457,31 +454,31 @@ bool buildScenarioWorld(const Scenario &scenario, const SimClock &clock, const s
             std::vector<uint8_t> bytes;
             if (!readFile || !readFile(path, bytes)) {
                 error = "cannot read memory file \"" + path + "\"";
-                simReset(clock);
-                g_live.clear();
+                simReset(sim, clock);
+                world.live.clear();
                 return false;
             }
             memcpy(memory, bytes.data(), std::min(size, bytes.size()));
         }
-        g_live.push_back(s);
+        world.live.push_back(s);
     }
     return true;
 }
 
-bool runScenarioCommand(const std::string &line, std::string &error) {
+bool runScenarioCommand(ScenarioWorld &world, const std::string &line, std::string &error) {
     Tokens t;
     Command c;
     if (!tokenize(line, t, error) || !parseCommand(t, c, error)) return false;
-    if (size_t(c.adapter) >= g_live.size()) {
+    if (size_t(c.adapter) >= world.live.size()) {
         error = "no adapter " + std::to_string(c.adapter);
         return false;
     }
     switch (c.kind) {
-    case Command::UNPLUG: simUnplug(c.adapter); break;
-    case Command::PLUG: simPlug(c.adapter); break;
+    case Command::UNPLUG: simUnplug(world.sim, c.adapter); break;
+    case Command::PLUG: simPlug(world.sim, c.adapter); break;
     case Command::SET:
-        if (!applySetting(g_live[size_t(c.adapter)], c.setting, true, error)) return false;
-        applyRuntimeSettings(g_live[size_t(c.adapter)], simAdapter(c.adapter));
+        if (!applySetting(world.live[size_t(c.adapter)], c.setting, true, error)) return false;
+        applyRuntimeSettings(world.live[size_t(c.adapter)], simAdapter(world.sim, c.adapter));
         break;
     }
     return true;

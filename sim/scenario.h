@@ -88,16 +88,23 @@ bool parseScenario(const std::string &text, Scenario &out, std::string &error);
 // Reads a file named in a scenario (already resolved against its folder). False when it cannot.
 typedef bool (*ScenarioFileReader)(const std::string &path, std::vector<uint8_t> &bytes);
 
+// A simulator built from a scenario, with each adapter's settings as the scenario and later `set`
+// commands left them, so that a command changes one setting and keeps the others.
+struct ScenarioWorld {
+    Sim sim;
+    std::vector<ScenarioAdapter> live;
+};
+
 // Resets the simulator on `clock` and attaches what the scenario lists. `baseDir` (with its
 // trailing separator, or empty) resolves relative memory file names. False with `error` when a
 // memory file cannot be read; the world is then left empty.
-bool buildScenarioWorld(const Scenario &scenario, const SimClock &clock, const std::string &baseDir,
-                        ScenarioFileReader readFile, std::string &error);
+bool buildScenarioWorld(ScenarioWorld &world, const Scenario &scenario, const SimClock &clock,
+                        const std::string &baseDir, ScenarioFileReader readFile, std::string &error);
 
 // Runs one command of a timed event or of the control file against the current world:
 // "unplug N", "plug N", "power N on|off", "reply N MODE", "set N SETTING ARGS...".
 // False with `error` when the command is malformed or names no attached adapter.
-bool runScenarioCommand(const std::string &command, std::string &error);
+bool runScenarioCommand(ScenarioWorld &world, const std::string &command, std::string &error);
 
 // The reproducible pattern of `memory random SEED`.
 void scenarioRandomMemory(uint32_t seed, uint8_t *memory, size_t size);

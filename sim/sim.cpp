@@ -6,10 +6,9 @@
 
 namespace {
 
-SimWorld g_world;
-SimClock g_clock;
-uint32_t g_nextOpenSerial = 1;
-uint64_t g_callStart = 0;  // when the library call in progress was made
+// The vendor's calls carry no context, so the context-free table below drives one simulator at a
+// time: the one `simD2xx` was last asked for.
+Sim *attached = nullptr;
 
 constexpr uint8_t ACK = 0x4F;
 constexpr uint8_t REFUSAL = 0x3F;
@@ -19,7 +18,7 @@ constexpr uint32_t MEMORY_BYTES = 32768;
 constexpr uint64_t BYTE_NS = 11ull * 1000000000ull / 115200ull;
 constexpr uint64_t NEVER = ~uint64_t(0);
 
-uint64_t nowUs() { return g_clock.nowUs(); }
+uint64_t nowUs(const Sim &s) { return s.clock.nowUs(s.clock.context); }
 
 void setText(char *field, size_t size, const std::string &text) {
     memset(field, 0, size);
@@ -35,17 +34,17 @@ FT_HANDLE makeHandle(int adapter, int channel, uint32_t serial) {
 }
 
 // Finds the open channel behind a handle; null for a stale or foreign handle.
-SimChannel *channelOf(FT_HANDLE h, int *adapterOut, int *channelOut) {
+SimChannel *channelOf(Sim &s, FT_HANDLE h, int *adapterOut, int *channelOut) {
     uintptr_t v = reinterpret_cast<uintptr_t>(h);
     *adapterOut = -1;
     *channelOut = -1;
     if ((v & 0xF0000000u) != 0x10000000u) return nullptr;
     int adapter = int((v >> 20) & 0xFF);
     int channel = int((v >> 19) & 1);
-    if (adapter >= int(g_world.adapters.size())) return nullptr;
+    if (adapter >= int(s.world.adapters.size())) return nullptr;
     *adapterOut = adapter;
     *channelOut = channel;
-    SimChannel &c = g_world.adapters[adapter].channels[channel];
+    SimChannel &c = s.world.adapters[adapter].channels[channel];
     if (!c.open || (c.openSerial & 0x7FFFFu) != (v & 0x7FFFFu)) return nullptr;
     return &c;
 }
@@ -62,9 +61,9 @@ void emptyReceive(SimChannel &c) {
     c.chipHead = 0;
 }
 
-void closeAll(SimAdapter &a) {
+void closeAll(Sim &s, SimAdapter &a) {
     for (SimChannel &c : a.channels) {
-        if (c.open) --g_world.openHandles;
+        if (c.open) --s.world.openHandles;
         c.open = false;
         emptyReceive(c);
     }
@@ -73,24 +72,25 @@ void closeAll(SimAdapter &a) {
 
 // --- trace ---
 
-SimCall &trace(SimFn fn, int adapter, int channel, FT_STATUS status, uint32_t a0 = 0,
+SimCall &trace(Sim &s, SimFn fn, int adapter, int channel, FT_STATUS status, uint32_t a0 = 0,
                uint32_t a1 = 0, uint32_t a2 = 0) {
-    g_world.trace.push_back(SimCall{fn, adapter, channel, status, {a0, a1, a2}, {}, nowUs()});
-    return g_world.trace.back();
+    s.world.trace.push_back(
+        SimCall{fn, adapter, channel, status, {a0, a1, a2}, {}, nowUs(s), nullptr});
+    return s.world.trace.back();
 }
 
 // With the chip model a call on the adapter returns no sooner than its cost after it was made;
 // in real time the stand-in's own work up to then counts as part of that cost.
-void payCallCost(int adapter) {
-    if (adapter < 0 || !g_world.adapters[size_t(adapter)].chip.on) return;
-    const uint64_t end = g_callStart + g_world.adapters[size_t(adapter)].chip.callCostUs;
-    const uint64_t now = nowUs();
-    if (now < end) g_clock.sleepUs(end - now);
+void payCallCost(Sim &s, int adapter) {
+    if (adapter < 0 || !s.world.adapters[size_t(adapter)].chip.on) return;
+    const uint64_t end = s.callStart + s.world.adapters[size_t(adapter)].chip.callCostUs;
+    const uint64_t now = nowUs(s);
+    if (now < end) s.clock.sleepUs(s.clock.context, end - now);
 }
 
-FT_STATUS finish(SimCall &call) {
-    if (g_world.onCall) g_world.onCall(call);
-    payCallCost(call.adapter);
+FT_STATUS finish(Sim &s, SimCall &call) {
+    if (s.world.onCall) s.world.onCall(s, call);
+    payCallCost(s, call.adapter);
     return call.status;
 }
 
@@ -107,16 +107,16 @@ void enumerate(SimAdapter &a) {
 }
 
 // Starts every call; gives the time it was made.
-uint64_t beforeCall() {
-    g_callStart = nowUs();
-    if (g_world.beforeCall) g_world.beforeCall();
+uint64_t beforeCall(Sim &s) {
+    s.callStart = nowUs(s);
+    if (s.world.beforeCall) s.world.beforeCall(s);
     // An adapter that cycled its port comes back once enumeration is over, as its EEPROM says.
-    for (SimAdapter &a : g_world.adapters) {
-        if (!a.cycling || nowUs() - a.cycleStart < uint64_t(a.reenumerateMs) * 1000) continue;
+    for (SimAdapter &a : s.world.adapters) {
+        if (!a.cycling || nowUs(s) - a.cycleStart < uint64_t(a.reenumerateMs) * 1000) continue;
         a.cycling = false;
         enumerate(a);
     }
-    return g_callStart;
+    return s.callStart;
 }
 
 // --- the chip's receive path ---
@@ -196,8 +196,8 @@ uint8_t sum8(const uint8_t *p, size_t n) {
 }
 
 // Takes the whole commands out of the board's input. False when the adapter was unplugged.
-bool runBoard(int adapterIndex, uint64_t arrival) {
-    SimAdapter &a = g_world.adapters[adapterIndex];
+bool runBoard(Sim &s, int adapterIndex, uint64_t arrival) {
+    SimAdapter &a = s.world.adapters[adapterIndex];
     SimBoard &b = a.board;
     while (!b.pending.empty()) {
         std::vector<uint8_t> &p = b.pending;
@@ -228,7 +228,7 @@ bool runBoard(int adapterIndex, uint64_t arrival) {
             if (address % blockSize != 0 || address + blockSize > MEMORY_BYTES)
                 return protocolError(b, "bad block address"), true;
             if (b.blockCommands++ == b.unplugAtBlockCommand) {
-                simUnplug(adapterIndex);
+                simUnplug(s, adapterIndex);
                 return false;
             }
             const int block = int(address / blockSize);
@@ -257,35 +257,35 @@ bool runBoard(int adapterIndex, uint64_t arrival) {
 
 // --- entry points ---
 
-uint32_t visibleCount() {
+uint32_t visibleCount(const Sim &s) {
     uint32_t n = 0;
-    for (const SimListEntry &e : g_world.list) {
+    for (const SimListEntry &e : s.world.list) {
         if (e.adapter < 0) {
             ++n;
             continue;
         }
-        const SimAdapter &a = g_world.adapters[e.adapter];
+        const SimAdapter &a = s.world.adapters[e.adapter];
         if (adapterVisible(a) && a.channels[e.channel].listed) ++n;
     }
     return n;
 }
 
-FT_STATUS FT_API simCreateDeviceInfoList(uint32_t *count) {
-    beforeCall();
-    *count = visibleCount();
-    return finish(trace(SIM_CREATE_LIST, -1, -1, FT_OK, *count));
+FT_STATUS createDeviceInfoList(Sim &s, uint32_t *count) {
+    beforeCall(s);
+    *count = visibleCount(s);
+    return finish(s, trace(s, SIM_CREATE_LIST, -1, -1, FT_OK, *count));
 }
 
-FT_STATUS FT_API simGetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) {
-    beforeCall();
+FT_STATUS getDeviceInfoList(Sim &s, FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) {
+    beforeCall(s);
     uint32_t n = 0;
-    for (const SimListEntry &e : g_world.list) {
+    for (const SimListEntry &e : s.world.list) {
         if (n >= *count) break;
         if (e.adapter < 0) {
             list[n++] = e.foreign;
             continue;
         }
-        const SimAdapter &a = g_world.adapters[e.adapter];
+        const SimAdapter &a = s.world.adapters[e.adapter];
         const SimChannel &c = a.channels[e.channel];
         if (!adapterVisible(a) || !c.listed) continue;
         list[n] = c.record;
@@ -294,14 +294,14 @@ FT_STATUS FT_API simGetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *list, uint32_t *
         ++n;
     }
     *count = n;
-    return finish(trace(SIM_GET_LIST, -1, -1, FT_OK, n));
+    return finish(s, trace(s, SIM_GET_LIST, -1, -1, FT_OK, n));
 }
 
-FT_STATUS FT_API simOpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
-    beforeCall();
+FT_STATUS openEx(Sim &s, void *arg, uint32_t flags, FT_HANDLE *handle) {
+    beforeCall(s);
     const uint32_t locId = uint32_t(reinterpret_cast<uintptr_t>(arg));
-    for (size_t ai = 0; ai < g_world.adapters.size(); ++ai) {
-        SimAdapter &a = g_world.adapters[ai];
+    for (size_t ai = 0; ai < s.world.adapters.size(); ++ai) {
+        SimAdapter &a = s.world.adapters[ai];
         for (int ch = 0; ch < 2; ++ch) {
             SimChannel &c = a.channels[ch];
             if (c.record.LocId != locId || !adapterVisible(a)) continue;
@@ -310,37 +310,42 @@ FT_STATUS FT_API simOpenEx(void *arg, uint32_t flags, FT_HANDLE *handle) {
             else if (c.open || c.openFails) st = FT_DEVICE_NOT_OPENED;
             if (st == FT_OK) {
                 c.open = true;
-                c.openSerial = g_nextOpenSerial++;
+                c.openSerial = s.nextOpenSerial++;
                 emptyReceive(c);
-                c.timerStart = g_callStart;
+                c.timerStart = s.callStart;
                 c.baudRate = c.readTimeout = c.writeTimeout = 0;
                 c.wordLength = c.stopBits = c.parity = 0;
                 c.latencyMs = 16;
-                ++g_world.openHandles;
+                ++s.world.openHandles;
                 *handle = makeHandle(int(ai), ch, c.openSerial);
             }
-            return finish(trace(SIM_OPEN, int(ai), ch, st, locId, flags));
+            SimCall &call = trace(s, SIM_OPEN, int(ai), ch, st, locId, flags);
+            if (st == FT_OK) call.handle = *handle;
+            return finish(s, call);
         }
     }
-    return finish(trace(SIM_OPEN, -1, -1, FT_DEVICE_NOT_FOUND, locId, flags));
+    return finish(s, trace(s, SIM_OPEN, -1, -1, FT_DEVICE_NOT_FOUND, locId, flags));
 }
 
-FT_STATUS FT_API simClose(FT_HANDLE h) {
-    beforeCall();
+FT_STATUS close(Sim &s, FT_HANDLE h) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
-    if (!c) return finish(trace(SIM_CLOSE, ai, ch, FT_INVALID_HANDLE));
-    c->open = false;
-    --g_world.openHandles;
-    return finish(trace(SIM_CLOSE, ai, ch, FT_OK));
+    SimChannel *c = channelOf(s, h, &ai, &ch);
+    if (c) {
+        c->open = false;
+        --s.world.openHandles;
+    }
+    SimCall &call = trace(s, SIM_CLOSE, ai, ch, c ? FT_OK : FT_INVALID_HANDLE);
+    call.handle = h;
+    return finish(s, call);
 }
 
 // The setting calls share one shape: a live handle, an injectable failure, then the store.
-FT_STATUS settingCall(SimFn fn, FT_HANDLE h, int failIndex, uint32_t a0, uint32_t a1,
+FT_STATUS settingCall(Sim &s, SimFn fn, FT_HANDLE h, int failIndex, uint32_t a0, uint32_t a1,
                       uint32_t a2) {
-    beforeCall();
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     FT_STATUS st = !c ? FT_INVALID_HANDLE : c->failSetting == failIndex ? FT_IO_ERROR : FT_OK;
     // The library takes 2 to 255 ms.
     if (st == FT_OK && fn == SIM_SET_LATENCY && a0 < 2) st = FT_INVALID_PARAMETER;
@@ -359,47 +364,47 @@ FT_STATUS settingCall(SimFn fn, FT_HANDLE h, int failIndex, uint32_t a0, uint32_
             break;
         }
     }
-    return finish(trace(fn, ai, ch, st, a0, a1, a2));
+    return finish(s, trace(s, fn, ai, ch, st, a0, a1, a2));
 }
 
-FT_STATUS FT_API simSetBaudRate(FT_HANDLE h, uint32_t baud) {
-    return settingCall(SIM_SET_BAUD, h, 1, baud, 0, 0);
+FT_STATUS setBaudRate(Sim &s, FT_HANDLE h, uint32_t baud) {
+    return settingCall(s, SIM_SET_BAUD, h, 1, baud, 0, 0);
 }
-FT_STATUS FT_API simSetDataCharacteristics(FT_HANDLE h, uint8_t w, uint8_t s, uint8_t p) {
-    return settingCall(SIM_SET_DATA, h, 2, w, s, p);
+FT_STATUS setDataCharacteristics(Sim &s, FT_HANDLE h, uint8_t w, uint8_t stop, uint8_t p) {
+    return settingCall(s, SIM_SET_DATA, h, 2, w, stop, p);
 }
-FT_STATUS FT_API simSetTimeouts(FT_HANDLE h, uint32_t r, uint32_t w) {
-    return settingCall(SIM_SET_TIMEOUTS, h, 3, r, w, 0);
+FT_STATUS setTimeouts(Sim &s, FT_HANDLE h, uint32_t r, uint32_t w) {
+    return settingCall(s, SIM_SET_TIMEOUTS, h, 3, r, w, 0);
 }
 
-FT_STATUS FT_API simPurge(FT_HANDLE h, uint32_t mask) {
-    beforeCall();
+FT_STATUS purge(Sim &s, FT_HANDLE h, uint32_t mask) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
-    if (!c) return finish(trace(SIM_PURGE, ai, ch, FT_INVALID_HANDLE, mask));
+    SimChannel *c = channelOf(s, h, &ai, &ch);
+    if (!c) return finish(s, trace(s, SIM_PURGE, ai, ch, FT_INVALID_HANDLE, mask));
     if (mask & FT_PURGE_RX) emptyReceive(*c);
-    if ((mask & FT_PURGE_TX) && ch == 0) g_world.adapters[ai].board.pending.clear();
-    return finish(trace(SIM_PURGE, ai, ch, FT_OK, mask));
+    if ((mask & FT_PURGE_TX) && ch == 0) s.world.adapters[ai].board.pending.clear();
+    return finish(s, trace(s, SIM_PURGE, ai, ch, FT_OK, mask));
 }
 
-FT_STATUS FT_API simRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
-    const uint64_t start = beforeCall();
+FT_STATUS read(Sim &s, FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
+    const uint64_t start = beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     *done = 0;
-    if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
+    if (!c) return finish(s, trace(s, SIM_READ, ai, ch, FT_IO_ERROR, length));
     // Like the driver: back as soon as `length` bytes can be read, or at the time-out with
     // whatever can be read by then.
     auto *out = static_cast<uint8_t *>(buffer);
     const uint64_t until = readableTime(*c, length, start, start + uint64_t(c->readTimeout) * 1000);
-    const uint64_t now = nowUs();
+    const uint64_t now = nowUs(s);
     if (until > now) {
-        g_clock.sleepUs(until - now);
+        s.clock.sleepUs(s.clock.context, until - now);
         // The adapter may have gone while we waited (real-time stand-in).
-        c = channelOf(h, &ai, &ch);
-        if (!c) return finish(trace(SIM_READ, ai, ch, FT_IO_ERROR, length));
+        c = channelOf(s, h, &ai, &ch);
+        if (!c) return finish(s, trace(s, SIM_READ, ai, ch, FT_IO_ERROR, length));
     }
-    const uint64_t ready = nowUs();
+    const uint64_t ready = nowUs(s);
     runChip(*c, ready);
     while (*done < length && c->rxHead < c->rx.size() && c->rx[c->rxHead].at <= ready)
         out[(*done)++] = c->rx[c->rxHead++].byte;
@@ -407,29 +412,29 @@ FT_STATUS FT_API simRead(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *d
         c->rx.clear();
         c->rxHead = 0;
     }
-    if (!g_world.traceReads) {
-        payCallCost(ai);
+    if (!s.world.traceReads) {
+        payCallCost(s, ai);
         return FT_OK;
     }
-    SimCall &call = trace(SIM_READ, ai, ch, FT_OK, length);
+    SimCall &call = trace(s, SIM_READ, ai, ch, FT_OK, length);
     call.data.assign(out, out + *done);
-    return finish(call);
+    return finish(s, call);
 }
 
-FT_STATUS FT_API simWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
-    const uint64_t start = beforeCall();
+FT_STATUS write(Sim &s, FT_HANDLE h, void *buffer, uint32_t length, uint32_t *done) {
+    const uint64_t start = beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     *done = 0;
     const auto *bytes = static_cast<const uint8_t *>(buffer);
     if (!c) {
-        SimCall &call = trace(SIM_WRITE, ai, ch, FT_IO_ERROR, length);
+        SimCall &call = trace(s, SIM_WRITE, ai, ch, FT_IO_ERROR, length);
         call.data.assign(bytes, bytes + length);
-        return finish(call);
+        return finish(s, call);
     }
     FT_STATUS st = FT_OK;
     if (ch == 0) {
-        SimAdapter &a = g_world.adapters[ai];
+        SimAdapter &a = s.world.adapters[ai];
         uint64_t arrival = start;
         if (wireTimed(a)) {
             uint64_t startNs = std::max(a.txFreeAt, arrival) * 1000;
@@ -437,19 +442,19 @@ FT_STATUS FT_API simWrite(FT_HANDLE h, void *buffer, uint32_t length, uint32_t *
             a.txFreeAt = arrival;
         }
         a.board.pending.insert(a.board.pending.end(), bytes, bytes + length);
-        if (!runBoard(ai, arrival)) st = FT_IO_ERROR;
+        if (!runBoard(s, ai, arrival)) st = FT_IO_ERROR;
     }
     if (st == FT_OK) *done = length;
-    SimCall &call = trace(SIM_WRITE, ai, ch, st, length);
+    SimCall &call = trace(s, SIM_WRITE, ai, ch, st, length);
     call.data.assign(bytes, bytes + length);
-    return finish(call);
+    return finish(s, call);
 }
 
-FT_STATUS FT_API simGetDeviceInfo(FT_HANDLE h, uint32_t *type, uint32_t *id, char *serial,
+FT_STATUS getDeviceInfo(Sim &s, FT_HANDLE h, uint32_t *type, uint32_t *id, char *serial,
                                   char *description, void *) {
-    beforeCall();
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     FT_STATUS st = !c ? FT_INVALID_HANDLE : c->deviceInfoStatus;
     if (st == FT_OK) {
         if (type) *type = c->record.Type;
@@ -458,31 +463,31 @@ FT_STATUS FT_API simGetDeviceInfo(FT_HANDLE h, uint32_t *type, uint32_t *id, cha
         if (serial) memcpy(serial, c->record.SerialNumber, sizeof c->record.SerialNumber);
         if (description) memcpy(description, c->record.Description, sizeof c->record.Description);
     }
-    return finish(trace(SIM_GET_INFO, ai, ch, st));
+    return finish(s, trace(s, SIM_GET_INFO, ai, ch, st));
 }
 
-FT_STATUS FT_API simGetComPortNumber(FT_HANDLE h, int32_t *port) {
-    beforeCall();
+FT_STATUS getComPortNumber(Sim &s, FT_HANDLE h, int32_t *port) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     FT_STATUS st = !c ? FT_INVALID_HANDLE : c->comPortStatus;
     if (st == FT_OK && c->comPort != -1) *port = c->comPort;
-    return finish(trace(SIM_GET_COM_PORT, ai, ch, st));
+    return finish(s, trace(s, SIM_GET_COM_PORT, ai, ch, st));
 }
 
-FT_STATUS FT_API simWriteEE(FT_HANDLE h, uint32_t offset, uint16_t value) {
-    beforeCall();
+FT_STATUS writeEE(Sim &s, FT_HANDLE h, uint32_t offset, uint16_t value) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     FT_STATUS st = FT_OK;
     if (!c) {
         st = FT_INVALID_HANDLE;
     } else if (offset >= 64) {
         st = FT_INVALID_PARAMETER;
     } else {
-        SimAdapter &a = g_world.adapters[ai];
+        SimAdapter &a = s.world.adapters[ai];
         if (int(offset) == a.unplugAtEepromWord) {
-            simUnplug(ai);
+            simUnplug(s, ai);
             st = FT_IO_ERROR;
         } else if (int(offset) == a.eepromFailAtWord) {
             st = FT_OTHER_ERROR;
@@ -492,52 +497,56 @@ FT_STATUS FT_API simWriteEE(FT_HANDLE h, uint32_t offset, uint16_t value) {
             a.eeprom[offset] = value;
         }
     }
-    return finish(trace(SIM_WRITE_EE, ai, ch, st, offset, value));
+    return finish(s, trace(s, SIM_WRITE_EE, ai, ch, st, offset, value));
 }
 
-FT_STATUS FT_API simCyclePort(FT_HANDLE h) {
-    beforeCall();
+FT_STATUS cyclePort(Sim &s, FT_HANDLE h) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
-    if (!c) return finish(trace(SIM_CYCLE_PORT, ai, ch, FT_INVALID_HANDLE));
-    SimAdapter &a = g_world.adapters[ai];
-    closeAll(a);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
+    if (!c) return finish(s, trace(s, SIM_CYCLE_PORT, ai, ch, FT_INVALID_HANDLE));
+    SimAdapter &a = s.world.adapters[ai];
+    closeAll(s, a);
     a.cycling = true;
-    a.cycleStart = nowUs();
-    return finish(trace(SIM_CYCLE_PORT, ai, ch, FT_OK));
+    a.cycleStart = nowUs(s);
+    return finish(s, trace(s, SIM_CYCLE_PORT, ai, ch, FT_OK));
 }
 
-FT_STATUS FT_API simSetLatencyTimer(FT_HANDLE h, uint8_t ms) {
-    return settingCall(SIM_SET_LATENCY, h, 4, ms, 0, 0);
+FT_STATUS setLatencyTimer(Sim &s, FT_HANDLE h, uint8_t ms) {
+    return settingCall(s, SIM_SET_LATENCY, h, 4, ms, 0, 0);
 }
 
-FT_STATUS FT_API simReadEE(FT_HANDLE h, uint32_t offset, uint16_t *value) {
-    beforeCall();
+FT_STATUS readEE(Sim &s, FT_HANDLE h, uint32_t offset, uint16_t *value) {
+    beforeCall(s);
     int ai, ch;
-    SimChannel *c = channelOf(h, &ai, &ch);
+    SimChannel *c = channelOf(s, h, &ai, &ch);
     FT_STATUS st = !c                               ? FT_INVALID_HANDLE
                    : offset >= 64                     ? FT_INVALID_PARAMETER
-                   : g_world.adapters[ai].readEeFails ? FT_IO_ERROR
+                   : s.world.adapters[ai].readEeFails ? FT_IO_ERROR
                                                       : FT_OK;
-    if (st == FT_OK) *value = g_world.adapters[ai].eeprom[offset];
-    return finish(trace(SIM_READ_EE, ai, ch, st, offset, st == FT_OK ? *value : 0));
+    if (st == FT_OK) *value = s.world.adapters[ai].eeprom[offset];
+    return finish(s, trace(s, SIM_READ_EE, ai, ch, st, offset, st == FT_OK ? *value : 0));
 }
 
-const D2xxApi SIM_API = {
-    simCreateDeviceInfoList, simGetDeviceInfoList, simOpenEx,   simClose,
-    simSetBaudRate,          simSetDataCharacteristics, simSetTimeouts, simPurge,
-    simRead,                 simWrite,           simGetDeviceInfo, simGetComPortNumber,
-    simWriteEE,              simCyclePort,       simSetLatencyTimer, simReadEE,
+#define SIM_UNPAREN(...) __VA_ARGS__
+#define SIM_ATTACHED_ENTRY(name, member, tag, need, params, args) \
+    FT_STATUS FT_API attached##name params { return member(*attached, SIM_UNPAREN args); }
+D2XX_ENTRIES(SIM_ATTACHED_ENTRY)
+#undef SIM_ATTACHED_ENTRY
+
+const D2xxApi ATTACHED_API = {
+#define SIM_TABLE_ENTRY(name, member, tag, need, params, args) attached##name,
+    D2XX_ENTRIES(SIM_TABLE_ENTRY)
+#undef SIM_TABLE_ENTRY
 };
 
 }  // namespace
 
 const char *simFnName(SimFn fn) {
     static const char *const names[] = {
-        "FT_CreateDeviceInfoList", "FT_GetDeviceInfoList", "FT_OpenEx", "FT_Close",
-        "FT_SetBaudRate", "FT_SetDataCharacteristics", "FT_SetTimeouts", "FT_Purge", "FT_Read",
-        "FT_Write", "FT_GetDeviceInfo", "FT_GetComPortNumber", "FT_WriteEE", "FT_CyclePort",
-        "FT_SetLatencyTimer", "FT_ReadEE",
+#define SIM_FN_NAME(name, member, tag, need, params, args) #name,
+        D2XX_ENTRIES(SIM_FN_NAME)
+#undef SIM_FN_NAME
     };
     return names[fn];
 }
@@ -566,20 +575,22 @@ void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte) {
     board.memory[memoryCell(board.memoryFaults, address)] = byte;
 }
 
-void simReset(const SimClock &clock) {
-    g_world = SimWorld();
-    g_clock = clock;
+void simReset(Sim &s, const SimClock &clock) {
+    s.world = SimWorld();
+    s.clock = clock;
 }
 
-SimWorld &simWorld() { return g_world; }
-const SimClock &simClock() { return g_clock; }
-const D2xxApi *simD2xx() { return &SIM_API; }
-SimAdapter &simAdapter(int index) { return g_world.adapters[size_t(index)]; }
+const D2xxApi *simD2xx(Sim &s) {
+    attached = &s;
+    return &ATTACHED_API;
+}
 
-int simAddAdapter(const SimAdapterConfig &config) {
-    const int index = int(g_world.adapters.size());
-    g_world.adapters.emplace_back();
-    SimAdapter &a = g_world.adapters.back();
+SimAdapter &simAdapter(Sim &s, int index) { return s.world.adapters[size_t(index)]; }
+
+int simAddAdapter(Sim &s, const SimAdapterConfig &config) {
+    const int index = int(s.world.adapters.size());
+    s.world.adapters.emplace_back();
+    SimAdapter &a = s.world.adapters.back();
     SimEepromIdentity fields;
     fields.vendor = uint16_t(config.usbId >> 16);
     fields.product = uint16_t(config.usbId);
@@ -599,43 +610,44 @@ int simAddAdapter(const SimAdapterConfig &config) {
         setText(r.Description, sizeof r.Description, config.product + (ch ? " B" : " A"));
         setText(r.SerialNumber, sizeof r.SerialNumber, config.serial + (ch ? "B" : "A"));
         c.comPort = ch ? config.comPortB : config.comPortA;
-        g_world.list.push_back({index, ch, {}});
+        s.world.list.push_back({index, ch, {}});
     }
     if (config.eeprom != SIM_EEPROM_VALID) enumerate(a);
     return index;
 }
 
-void simAddForeignDevice(uint32_t type, uint32_t id, const char *description, const char *serial) {
+void simAddForeignDevice(Sim &s, uint32_t type, uint32_t id, const char *description,
+                         const char *serial) {
     SimListEntry e = {-1, -1, {}};
     e.foreign.Type = type;
     e.foreign.ID = id;
-    e.foreign.LocId = uint32_t(0x9000 + g_world.list.size());
+    e.foreign.LocId = uint32_t(0x9000 + s.world.list.size());
     setText(e.foreign.Description, sizeof e.foreign.Description, description);
     setText(e.foreign.SerialNumber, sizeof e.foreign.SerialNumber, serial);
-    g_world.list.push_back(e);
+    s.world.list.push_back(e);
 }
 
-void simUnplug(int adapter) {
-    SimAdapter &a = simAdapter(adapter);
-    closeAll(a);
+void simUnplug(Sim &s, int adapter) {
+    SimAdapter &a = simAdapter(s, adapter);
+    closeAll(s, a);
     a.plugged = false;
 }
 
-void simPlug(int adapter) {
-    SimAdapter &a = simAdapter(adapter);
+void simPlug(Sim &s, int adapter) {
+    SimAdapter &a = simAdapter(s, adapter);
     if (a.plugged) return;
     a.plugged = true;
     enumerate(a);
 }
 
-std::vector<std::vector<uint8_t>> simWrites(int adapter, int channel) {
+std::vector<std::vector<uint8_t>> simWrites(const Sim &s, int adapter, int channel) {
     std::vector<std::vector<uint8_t>> out;
-    for (const SimCall &c : g_world.trace)
+    for (const SimCall &c : s.world.trace)
         if (c.fn == SIM_WRITE && c.adapter == adapter && c.channel == channel) out.push_back(c.data);
     return out;
 }
 
-int simCount(SimFn fn) {
-    return int(std::count_if(g_world.trace.begin(), g_world.trace.end(),
+int simCount(const Sim &s, SimFn fn) {
+    return int(std::count_if(s.world.trace.begin(), s.world.trace.end(),
                              [fn](const SimCall &c) { return c.fn == fn; }));
 }

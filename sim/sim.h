@@ -13,10 +13,11 @@
 
 #include "link/d2xx.h"
 
-// Microseconds, so the wire can be modelled byte by byte.
+// Microseconds, so the wire can be modelled byte by byte. `context` is handed to both calls.
 struct SimClock {
-    uint64_t (*nowUs)();
-    void (*sleepUs)(uint64_t us);
+    void *context;
+    uint64_t (*nowUs)(void *context);
+    void (*sleepUs)(void *context, uint64_t us);
 };
 
 // How the board answers "VV".
@@ -148,12 +149,13 @@ struct SimAdapterConfig {
     int32_t comPortB = 6;
 };
 
+// The library's calls as the trace names them: SIM_OPEN for FT_OpenEx, and so on.
 enum SimFn {
-    SIM_CREATE_LIST, SIM_GET_LIST, SIM_OPEN, SIM_CLOSE, SIM_SET_BAUD, SIM_SET_DATA,
-    SIM_SET_TIMEOUTS, SIM_PURGE, SIM_READ, SIM_WRITE, SIM_GET_INFO, SIM_GET_COM_PORT,
-    SIM_WRITE_EE, SIM_CYCLE_PORT, SIM_SET_LATENCY, SIM_READ_EE,
+#define SIM_FN(name, member, tag, need, params, args) SIM_##tag,
+    D2XX_ENTRIES(SIM_FN)
+#undef SIM_FN
 };
-const char *simFnName(SimFn fn);
+const char *simFnName(SimFn fn);  // the exported name
 
 struct SimCall {
     SimFn fn;
@@ -163,35 +165,46 @@ struct SimCall {
     uint32_t arg[3];  // the call's numeric arguments (location, baud, mask, word, value...)
     std::vector<uint8_t> data;  // bytes written, or the byte read
     uint64_t time;  // us
+    FT_HANDLE handle;  // FT_OpenEx: the handle given out; FT_Close: the handle closed; else null
 };
+
+struct Sim;
 
 struct SimWorld {
     std::vector<SimAdapter> adapters;
     std::vector<SimListEntry> list;
     std::vector<SimCall> trace;
     bool traceReads = true;
-    void (*onCall)(const SimCall &) = nullptr;  // sees every call as it is traced
-    void (*beforeCall)() = nullptr;             // runs at the start of every call
+    void (*onCall)(Sim &, const SimCall &) = nullptr;  // sees every call as it is traced
+    void (*beforeCall)(Sim &) = nullptr;               // runs at the start of every call
     int openHandles = 0;
 };
 
+// One simulator: its world, its clock, and what it counts across resets. Whoever makes it owns
+// it; nothing else in the process refers to it except through `simD2xx`.
+struct Sim {
+    SimWorld world;
+    SimClock clock = {};
+    uint32_t nextOpenSerial = 1;  // part of every handle, so a handle of an earlier open is stale
+    uint64_t callStart = 0;       // when the library call in progress was made
+};
+
 // Starts an empty world (no device attached) on `clock`.
-void simReset(const SimClock &clock);
-SimWorld &simWorld();
-const SimClock &simClock();
-// The table of library entry points that drive this world.
-const D2xxApi *simD2xx();
+void simReset(Sim &sim, const SimClock &clock);
+// The table of library entry points that drive `sim`. The vendor's calls carry no context, so the
+// table drives the simulator it was asked for last: one at a time per process.
+const D2xxApi *simD2xx(Sim &sim);
 
 // Attaches an adapter (its two channel records are appended to the list) and returns its index.
 // With an EEPROM other than SIM_EEPROM_VALID it is listed as its chip enumerates from it, blank.
-int simAddAdapter(const SimAdapterConfig &config = SimAdapterConfig());
-SimAdapter &simAdapter(int index);
+int simAddAdapter(Sim &sim, const SimAdapterConfig &config = SimAdapterConfig());
+SimAdapter &simAdapter(Sim &sim, int index);
 // Appends a record of some other device.
-void simAddForeignDevice(uint32_t type, uint32_t id, const char *description, const char *serial);
+void simAddForeignDevice(Sim &sim, uint32_t type, uint32_t id, const char *description, const char *serial);
 
-void simUnplug(int adapter);
+void simUnplug(Sim &sim, int adapter);
 // Plugging in enumerates the adapter: it is listed with the identity its EEPROM holds now.
-void simPlug(int adapter);
+void simPlug(Sim &sim, int adapter);
 
 // What the board reads at `address`, its memory faults included.
 uint8_t simBoardByte(const SimBoard &board, uint32_t address);
@@ -199,8 +212,8 @@ uint8_t simBoardByte(const SimBoard &board, uint32_t address);
 void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte);
 
 // Bytes written to a channel of an adapter, in call order.
-std::vector<std::vector<uint8_t>> simWrites(int adapter, int channel);
-int simCount(SimFn fn);
+std::vector<std::vector<uint8_t>> simWrites(const Sim &sim, int adapter, int channel);
+int simCount(const Sim &sim, SimFn fn);
 
 // --- EEPROM ---
 

@@ -7,7 +7,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {
@@ -24,15 +24,15 @@ const char REPORT[] =
     "].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
 
 // The simulator's library without the optional FT_ReadEE.
-const D2xxApi *libraryWithoutReadEE() {
+const D2xxApi *libraryWithoutReadEE(const D2xxApi *library) {
     static D2xxApi api;
-    api = *simD2xx();
+    api = *library;
     api.readEE = nullptr;
     return &api;
 }
 
-bool eepromHoldsTheImage(int adapter) {
-    return std::equal(simAdapter(adapter).eeprom, simAdapter(adapter).eeprom + EEPROM_WORDS,
+bool eepromHoldsTheImage(Sim &sim, int adapter) {
+    return std::equal(simAdapter(sim, adapter).eeprom, simAdapter(sim, adapter).eeprom + EEPROM_WORDS,
                       AdapterEepromImage);
 }
 
@@ -129,22 +129,50 @@ TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
     EXPECT_FALSE(eepromIsOursDamaged(AdapterEepromImage));
 }
 
+// The image builder as a codec: what it lays out, the chip's own reading gives back, for string
+// sets short and long; the library names the channels as the search expects; and the blank-chip
+// check looks for our name up to the last word of the string area, never into the checksum.
+TEST(AdapterEepromImage, TheChipDecodesEveryImageTheBuilderLaysOut) {
+    const char *const sets[][3] = {{ADAPTER_MANUFACTURER, ADAPTER_PRODUCT, ADAPTER_SERIAL},
+                                   {"", "P", ""},
+                                   {"Adapter maker", "A product named at length", "SN-0042"}};
+    for (const auto &set : sets) {
+        SCOPED_TRACE(set[1]);
+        uint16_t image[EEPROM_WORDS];
+        ASSERT_TRUE(buildEepromImage(set[0], set[1], set[2], image));
+        const SimEepromIdentity id = simDecodeEeprom(image);
+        EXPECT_TRUE(id.checksumValid);
+        EXPECT_EQ(uint32_t(id.vendor) << 16 | id.product, USB_ID_CURRENT);
+        EXPECT_EQ(id.manufacturer + "|" + id.productName + "|" + id.serial,
+                  std::string(set[0]) + "|" + set[1] + "|" + set[2]);
+    }
+    RecordingHost host;
+    simAddAdapter(host.sim);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, CHANNEL_A_NAME.description);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.SerialNumber, CHANNEL_B_NAME.serial);
+    for (int start : {EEPROM_STRING_AREA_END / 2 - 5, EEPROM_STRING_AREA_END / 2 - 4}) {
+        uint16_t words[EEPROM_WORDS] = {};
+        for (int i = 0; i < 5; ++i) words[start + i] = uint16_t(ADAPTER_SERIAL[i]);
+        EXPECT_EQ(eepromIsOursDamaged(words), start + 5 <= EEPROM_CHECKSUM_WORD) << start;
+    }
+}
+
 class UpdateOperation : public ::testing::Test {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
 
     void SetUp() override {
         SimAdapterConfig old;
         old.usbId = 0x04036D20;
-        simAddAdapter(old);
+        simAddAdapter(host.sim, old);
     }
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
-        EXPECT_EQ(simWorld().openHandles, 0);
+        EXPECT_EQ(host.sim.world.openHandles, 0);
     }
     std::vector<const SimCall *> eepromWrites() const {
         std::vector<const SimCall *> calls;
-        for (const SimCall &c : simWorld().trace)
+        for (const SimCall &c : host.sim.world.trace)
             if (c.fn == SIM_WRITE_EE) calls.push_back(&c);
         return calls;
     }
@@ -159,7 +187,7 @@ class UpdateLibraries : public UpdateOperation, public ::testing::WithParamInter
 
 TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
     const bool readBack = GetParam();
-    if (!readBack) testLink().d2xx = libraryWithoutReadEE();
+    if (!readBack) host.worker.link.d2xx = libraryWithoutReadEE(host.worker.link.d2xx);
     bool onlyUpdate = false;
     host.whenEvent("buttons ready", [&] {
         onlyUpdate = host.buttons[OP_UPDATE] && !host.buttons[OP_ERASE] && !host.buttons[OP_READ] &&
@@ -170,7 +198,7 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
             host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 100, [this] { host.stop = true; }); });
         });
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_TRUE(onlyUpdate);
     EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), OLD_MESSAGE), host.logTexts.end());
@@ -184,15 +212,15 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
     std::vector<uint32_t> progress;
     for (uint32_t i = 0; i < 64; ++i) progress.push_back(4 * i + 3);
     EXPECT_EQ(host.progress, progress);
-    EXPECT_EQ(simCount(SIM_READ_EE), readBack ? 64 : 0);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
-    EXPECT_TRUE(eepromHoldsTheImage(0));
+    EXPECT_EQ(simCount(host.sim, SIM_READ_EE), readBack ? 64 : 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
+    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
 
     // It enumerated from its EEPROM, and the new connection began with an empty log.
-    const FT_DEVICE_LIST_INFO_NODE &a = simAdapter(0).channels[0].record;
+    const FT_DEVICE_LIST_INFO_NODE &a = simAdapter(host.sim, 0).channels[0].record;
     EXPECT_EQ(a.ID, 0x04036010u);
     EXPECT_STREQ(a.Description, "KESTA OBD1 EMU A");
-    EXPECT_STREQ(simAdapter(0).channels[1].record.Description, "KESTA OBD1 EMU B");
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.Description, "KESTA OBD1 EMU B");
     EXPECT_STREQ(a.SerialNumber, "KESTAA");
     EXPECT_EQ(host.logPane,
               "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\n"
@@ -205,20 +233,20 @@ INSTANTIATE_TEST_SUITE_P(ReadEE, UpdateLibraries, ::testing::Values(true, false)
                          [](const auto &info) { return info.param ? "Present" : "Missing"; });
 
 TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
-    simAdapter(0).eepromDropWord = 2;  // the product id: 6D20 stays where 6010 belongs
-    simAdapter(0).eepromDropWrites = 1;
+    simAdapter(host.sim, 0).eepromDropWord = 2;  // the product id: 6D20 stays where 6010 belongs
+    simAdapter(host.sim, 0).eepromDropWrites = 1;
     host.whenEvent("buttons ready", [this] {
         host.press(OP_UPDATE);
         host.whenLog(RECONNECT, [this] { host.whenLog(CHOICE, [this] { host.stop = true; }); });
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
 
     const auto writes = eepromWrites();
     ASSERT_EQ(writes.size(), 65u);
     EXPECT_EQ(writes[64]->arg[0], 2u);
     // The rewrite came before the cycle: the adapter enumerated current from it.
-    EXPECT_TRUE(eepromHoldsTheImage(0));
-    EXPECT_EQ(simAdapter(0).channels[0].record.ID, 0x04036010u);
+    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
+    EXPECT_EQ(simAdapter(host.sim, 0).channels[0].record.ID, 0x04036010u);
     EXPECT_EQ(host.progress.back(), 255u);
     const Texts log = fromChoice();
     ASSERT_GE(log.size(), 3u);
@@ -239,14 +267,14 @@ class CutUpdates : public UpdateOperation, public ::testing::WithParamInterface<
 
 TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
     const CutCase &c = GetParam();
-    simAdapter(0).unplugAtEepromWord = c.cutBeforeWord;
+    simAdapter(host.sim, 0).unplugAtEepromWord = c.cutBeforeWord;
     std::string replugged, type;
     bool onlyUpdate = false;
     host.whenEvent("buttons ready", [&] {
         host.press(OP_UPDATE);
         host.whenLog(DISCONNECTED, [&] {
-            simAdapter(0).unplugAtEepromWord = -1;
-            host.atMs(host.ms() + 1000, [] { simPlug(0); });
+            simAdapter(host.sim, 0).unplugAtEepromWord = -1;
+            host.atMs(host.ms() + 1000, [&] { simPlug(host.sim, 0); });
             host.whenEvent("buttons ready", [&] {
                 replugged = host.logPane;
                 type = host.typeLabel;
@@ -258,15 +286,15 @@ TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
             });
         });
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_EQ(replugged, std::string("Found Kesta OBD1 EMU [") + c.usbId + REPORT + c.message + CHOICE);
     EXPECT_EQ(type, c.type);
     EXPECT_TRUE(onlyUpdate);
     EXPECT_EQ(eepromWrites().size(), size_t(c.cutBeforeWord + 1 + 64));
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
-    EXPECT_TRUE(eepromHoldsTheImage(0));
-    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "KESTA OBD1 EMU A");
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
+    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, "KESTA OBD1 EMU A");
     EXPECT_EQ(host.logPane, std::string("Found Kesta OBD1 EMU [0403/6010") + REPORT + CHOICE);
     EXPECT_TRUE(host.buttons[OP_ERASE] && !host.buttons[OP_UPDATE]);
 }
@@ -295,14 +323,14 @@ class UpdateFailures : public UpdateOperation, public ::testing::WithParamInterf
 
 TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     const FailureCase &c = GetParam();
-    simAdapter(0).eepromFailAtWord = c.failAtWord;
-    simAdapter(0).unplugAtEepromWord = c.unplugAtWord;
-    simAdapter(0).eepromDropWord = c.neverStoredWord;
-    simAdapter(0).eepromDropWrites = -1;
-    simAdapter(0).readEeFails = c.readBackFails;
+    simAdapter(host.sim, 0).eepromFailAtWord = c.failAtWord;
+    simAdapter(host.sim, 0).unplugAtEepromWord = c.unplugAtWord;
+    simAdapter(host.sim, 0).eepromDropWord = c.neverStoredWord;
+    simAdapter(host.sim, 0).eepromDropWrites = -1;
+    simAdapter(host.sim, 0).readEeFails = c.readBackFails;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog(DISCONNECTED, [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_EQ(eepromWrites().size(), c.calls);
     const Texts log = fromChoice();
@@ -310,7 +338,7 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
                           "\r\n", DISCONNECTED}));
     EXPECT_EQ(host.progress.size(), c.steps);
     EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.steps - 1) + 3));
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
 }
 
 INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
@@ -327,15 +355,15 @@ INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
 TEST_F(UpdateOperation, StopRequestDuringTheWordsFinishesThemWithoutACycle) {
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenEvent("progress 123", [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
     ASSERT_EQ(eepromWrites().size(), 64u);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(simAdapter(0).eeprom[i], AdapterEepromImage[i]);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(simAdapter(host.sim, 0).eeprom[i], AdapterEepromImage[i]);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.windowOpsAfterStop, 0);
 }
 
 TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
-    simAdapter(0).eepromFailAtWord = 5;
+    simAdapter(host.sim, 0).eepromFailAtWord = 5;
     uint64_t failedAt = 0, lostAt = 0;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog("Fail! Can't program FTDI chip!", [&] { failedAt = host.ms(); });
@@ -343,42 +371,42 @@ TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
         lostAt = host.ms();
         host.stop = true;
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(lostAt - failedAt, 5000u);
 }
 
 TEST_F(UpdateOperation, WithoutReadEEAnAdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
-    testLink().d2xx = libraryWithoutReadEE();
-    simAdapter(0).eeprom[63] ^= 1;
+    host.worker.link.d2xx = libraryWithoutReadEE(host.worker.link.d2xx);
+    simAdapter(host.sim, 0).eeprom[63] ^= 1;
     FT_HANDLE slot = NO_CHANNEL;
-    ASSERT_EQ(openChannel(testLink(), simAdapter(0).channels[0].record.LocId, slot), LINK_OK);
-    ASSERT_EQ(testLink().d2xx->cyclePort(slot), FT_OK);
-    closeChannel(testLink(), slot);
-    host.advanceUs(uint64_t(simAdapter(0).reenumerateMs) * 1000);
-    const int opens = simCount(SIM_OPEN);
-    ASSERT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(simCount(SIM_OPEN), opens) << "probed without FT_ReadEE";
-    EXPECT_EQ(simAdapter(0).channels[0].record.ID, 0x04036010u);
-    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
-    EXPECT_STREQ(simAdapter(0).channels[1].record.Description, "Dual RS232 B");
-    EXPECT_STREQ(simAdapter(0).channels[0].record.SerialNumber, "");
+    ASSERT_EQ(openChannel(host.worker.link, simAdapter(host.sim, 0).channels[0].record.LocId, slot), LINK_OK);
+    ASSERT_EQ(host.worker.link.d2xx->cyclePort(slot), FT_OK);
+    closeChannel(host.worker.link, slot);
+    host.advanceUs(uint64_t(simAdapter(host.sim, 0).reenumerateMs) * 1000);
+    const int opens = simCount(host.sim, SIM_OPEN);
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), opens) << "probed without FT_ReadEE";
+    EXPECT_EQ(simAdapter(host.sim, 0).channels[0].record.ID, 0x04036010u);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, "Dual RS232 A");
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.Description, "Dual RS232 B");
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.SerialNumber, "");
 }
 
 // A probe whose FT_ReadEE failed once judged nothing: the next search probes again and finds our
 // damaged adapter, instead of leaving it alone for as long as it stays plugged in.
 TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
     SimAdapterConfig config;
     config.eeprom = SIM_EEPROM_BAD_CHECKSUM;
-    simAddAdapter(config);
-    simAdapter(0).readEeFails = true;
-    simWorld().onCall = [](const SimCall &call) {
-        if (call.fn == SIM_READ_EE) simAdapter(0).readEeFails = false;
+    simAddAdapter(host.sim, config);
+    simAdapter(host.sim, 0).readEeFails = true;
+    host.sim.world.onCall = [](Sim &sim, const SimCall &call) {
+        if (call.fn == SIM_READ_EE) simAdapter(sim, 0).readEeFails = false;
     };
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
-    EXPECT_EQ(workerMain(testWorker()), 0);
-    EXPECT_EQ(simCount(SIM_READ_EE), 1 + 64);
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_READ_EE), 1 + 64);
     EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE),
               host.logTexts.end());
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
@@ -394,7 +422,7 @@ struct ForeignCase {
 
 class ForeignBlankChips : public ::testing::TestWithParam<ForeignCase> {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
 };
 
 TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
@@ -404,20 +432,20 @@ TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
     config.manufacturer = c.manufacturer;
     config.product = c.product;
     config.serial = c.serial;
-    simAddAdapter(config);
-    simAdapter(0).board.powered = false;
-    host.atMs(host.ms() + 5000, [] { simUnplug(0); });
-    host.atMs(host.ms() + 6000, [] { simPlug(0); });
+    simAddAdapter(host.sim, config);
+    simAdapter(host.sim, 0).board.powered = false;
+    host.atMs(host.ms() + 5000, [&] { simUnplug(host.sim, 0); });
+    host.atMs(host.ms() + 6000, [&] { simPlug(host.sim, 0); });
     host.atMs(host.ms() + 11000, [this] { host.stop = true; });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
 
-    EXPECT_STREQ(simAdapter(0).channels[0].record.Description, "Dual RS232 A");
-    EXPECT_GE(simCount(SIM_CREATE_LIST), 100);
-    EXPECT_EQ(simCount(SIM_OPEN), 2);
-    EXPECT_EQ(simCount(SIM_READ_EE), 2 * 64);
-    EXPECT_EQ(simCount(SIM_CLOSE), 2);
-    EXPECT_EQ(simWorld().openHandles, 0);
-    EXPECT_EQ(simCount(SIM_WRITE_EE) + simCount(SIM_CYCLE_PORT) + simCount(SIM_WRITE), 0);
+    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, "Dual RS232 A");
+    EXPECT_GE(simCount(host.sim, SIM_CREATE_LIST), 100);
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), 2);
+    EXPECT_EQ(simCount(host.sim, SIM_READ_EE), 2 * 64);
+    EXPECT_EQ(simCount(host.sim, SIM_CLOSE), 2);
+    EXPECT_EQ(host.sim.world.openHandles, 0);
+    EXPECT_EQ(simCount(host.sim, SIM_WRITE_EE) + simCount(host.sim, SIM_CYCLE_PORT) + simCount(host.sim, SIM_WRITE), 0);
     EXPECT_EQ(host.logTexts, Texts{"Searching for device...\r\n"});
     EXPECT_EQ(g_appState.deviceFound.load(), 0);
 }

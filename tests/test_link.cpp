@@ -10,7 +10,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {
@@ -27,9 +27,9 @@ std::string hex(uint32_t v) {
 }
 
 // The library calls that changed a channel's state, as text: "FT_OpenEx 1001 4 ok".
-Texts channelCalls() {
+Texts channelCalls(const Sim &sim) {
     Texts out;
-    for (const SimCall &c : simWorld().trace) {
+    for (const SimCall &c : sim.world.trace) {
         std::string line = simFnName(c.fn);
         switch (c.fn) {
         case SIM_OPEN: line += " " + hex(c.arg[0]) + " " + std::to_string(c.arg[1]); break;
@@ -53,25 +53,25 @@ Texts channelCalls() {
 }
 
 // Location ids that FT_OpenEx opened successfully, in order.
-std::vector<uint32_t> openedLocations() {
+std::vector<uint32_t> openedLocations(const Sim &sim) {
     std::vector<uint32_t> out;
-    for (const SimCall &c : simWorld().trace)
+    for (const SimCall &c : sim.world.trace)
         if (c.fn == SIM_OPEN && c.status == FT_OK) out.push_back(c.arg[0]);
     return out;
 }
 
 // Which simulated channel a slot holds ("0A", "0B", ...), "none" for an empty slot. Asks the
 // simulator through a purge that empties nothing, so call it after the trace was checked.
-std::string heldChannel(FT_HANDLE h) {
+std::string heldChannel(RecordingHost &host, FT_HANDLE h) {
     if (!channelOpen(h)) return "none";
-    testLink().d2xx->purge(h, 0);
-    const SimCall &c = simWorld().trace.back();
+    host.worker.link.d2xx->purge(h, 0);
+    const SimCall &c = host.sim.world.trace.back();
     if (c.status != FT_OK) return "stale";
     return std::string(1, char('0' + c.adapter)) + "AB"[c.channel];
 }
 
-FT_DEVICE_LIST_INFO_NODE &record(int adapter, int channel) {
-    return simAdapter(adapter).channels[channel].record;
+FT_DEVICE_LIST_INFO_NODE &record(Sim &sim, int adapter, int channel) {
+    return simAdapter(sim, adapter).channels[channel].record;
 }
 
 // Fills a text field to its last byte, without a terminating NUL.
@@ -89,10 +89,10 @@ void setField(char (&field)[N], const char *text) {
 
 class LinkTest : public ::testing::Test {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit);
-        testLink().allocate = calloc;
+        host.worker.link.allocate = calloc;
     }
 };
 
@@ -103,21 +103,21 @@ using Discovery = LinkTest;
 TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
     static int allocations;
     allocations = 0;
-    testLink().allocate = [](size_t count, size_t size) {
+    host.worker.link.allocate = [](size_t count, size_t size) {
         ++allocations;
         return calloc(count, size);
     };
-    EXPECT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
+    EXPECT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
     EXPECT_EQ(allocations, 0);
-    EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(simCount(SIM_GET_LIST), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_GET_LIST), 0);
 }
 
 TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
-    simAddAdapter();
-    ASSERT_TRUE(findAdapter(testLink()));
+    simAddAdapter(host.sim);
+    ASSERT_TRUE(findAdapter(host.worker.link));
     const Texts expected = {
         "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok",
         "FT_SetDataCharacteristics 8 2 0 0A ok", "FT_SetTimeouts 300 300 0A ok",
@@ -126,8 +126,8 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
         "FT_SetDataCharacteristics 8 2 0 0B ok", "FT_SetTimeouts 300 300 0B ok",
         "FT_SetLatencyTimer 2 0B ok",
     };
-    EXPECT_EQ(channelCalls(), expected);
-    for (const SimChannel &c : simAdapter(0).channels) {
+    EXPECT_EQ(channelCalls(host.sim), expected);
+    for (const SimChannel &c : simAdapter(host.sim, 0).channels) {
         EXPECT_TRUE(c.open);
         EXPECT_EQ(c.baudRate, 115200u);
         EXPECT_EQ(c.wordLength, 8);
@@ -137,15 +137,15 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
         EXPECT_EQ(c.writeTimeout, 300u);
         EXPECT_EQ(c.latencyMs, 2);
     }
-    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(testLink().channels.channelB), "0B");
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "0B");
 }
 
 // One search over a device list shaped by `arrange`; the slots and the opened channels tell the
 // outcome.
 struct DiscoveryCase {
     const char *name;
-    std::function<void()> arrange;
+    std::function<void(Sim &)> arrange;
     const char *channelA;  // simulated channel held by the slot afterwards, or "none"
     const char *channelB;
     std::vector<uint32_t> opened;  // successful FT_OpenEx calls, by location
@@ -158,153 +158,153 @@ class DiscoveryTable : public LinkTest, public ::testing::WithParamInterface<Dis
 
 TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     const DiscoveryCase &c = GetParam();
-    c.arrange();
-    ASSERT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(openedLocations(), c.opened);
+    c.arrange(host.sim);
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(openedLocations(host.sim), c.opened);
     // Every channel opened along the way is either in a slot or closed again.
-    const int stored = channelOpen(testLink().channels.channelA) + channelOpen(testLink().channels.channelB);
-    EXPECT_EQ(simWorld().openHandles, stored);
-    EXPECT_EQ(heldChannel(testLink().channels.channelA), c.channelA);
-    EXPECT_EQ(heldChannel(testLink().channels.channelB), c.channelB);
-    EXPECT_EQ(testLink().adapterDamaged, c.damaged);
+    const int stored = channelOpen(host.worker.link.channels.channelA) + channelOpen(host.worker.link.channels.channelB);
+    EXPECT_EQ(host.sim.world.openHandles, stored);
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), c.channelA);
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), c.channelB);
+    EXPECT_EQ(host.worker.link.adapterDamaged, c.damaged);
 }
 
 const char *const OTHER_TEXT = "USB Serial Converter";
 
 // A chip listed with its blank defaults: ours after a cut Update (our strings, bad checksum) or
 // someone else's erased one.
-void attachBlank(SimEepromContent eeprom) {
+void attachBlank(Sim &sim, SimEepromContent eeprom) {
     SimAdapterConfig config;
     config.eeprom = eeprom;
-    simAddAdapter(config);
+    simAddAdapter(sim, config);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Records, DiscoveryTable,
     ::testing::Values(
         DiscoveryCase{"OtherDevicesAhead",
-                      [] {
-                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, "Dual RS232 A", "FT1234A");
-                          simAddForeignDevice(8, 0x04036014, OTHER_TEXT, "FT99");
+                      [](Sim &sim) {
+                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, "Dual RS232 A", "FT1234A");
+                          simAddForeignDevice(sim, 8, 0x04036014, OTHER_TEXT, "FT99");
                           // The library reports devices it cannot read with ID 0.
-                          simAddForeignDevice(FT_DEVICE_2232C, 0, "KESTA OBD1 EMU A", "KESTAA");
-                          simAddAdapter();
+                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0, "KESTA OBD1 EMU A", "KESTAA");
+                          simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"ChannelsReportedBThenA",
-                      [] {
-                          simAddAdapter();
-                          std::swap(simWorld().list[0], simWorld().list[1]);
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          std::swap(sim.world.list[0], sim.world.list[1]);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"OnlyChannelAAccepted", [] {
-                          simAddAdapter();
-                          record(0, 1).ID = 0;
+        DiscoveryCase{"OnlyChannelAAccepted", [](Sim &sim) {
+                          simAddAdapter(sim);
+                          record(sim, 0, 1).ID = 0;
                       },
                       "0A", "none", {LOC_A}},
         DiscoveryCase{"OnlyChannelBAcceptedIsClosedAgain",
-                      [] {
-                          simAddAdapter();
-                          record(0, 0).ID = 0;
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          record(sim, 0, 0).ID = 0;
                       }, "none", "none", {LOC_B}},
         DiscoveryCase{"TwoAdaptersOpenNothing",
-                      [] {
-                          simAddAdapter();
-                          simAddAdapter();
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          simAddAdapter(sim);
                       },
                       "none", "none", {}},
         DiscoveryCase{"AThirdAcceptedRecordOpensNothing",
-                      [] {
-                          simAddAdapter();
-                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, OTHER_TEXT, "KESTA1");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, OTHER_TEXT, "KESTA1");
                       },
                       "none", "none", {}},
         DiscoveryCase{"OtherTypeWithTheAdapterDescriptionIsNotAccepted",
-                      [] {
+                      [](Sim &sim) {
                           // Accepted, it would make three records and nothing would open.
-                          simAddForeignDevice(5, 0x04036010, "KESTA OBD1 EMU A", "KESTAA");
-                          simAddAdapter();
+                          simAddForeignDevice(sim, 5, 0x04036010, "KESTA OBD1 EMU A", "KESTAA");
+                          simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"WrongTypeOnTheAdaptersChannelA",
-                      [] {
-                          simAddAdapter();
-                          record(0, 0).Type = 5;
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          record(sim, 0, 0).Type = 5;
                       }, "none", "none", {LOC_B}},
         DiscoveryCase{"LowerCaseTextsArePicked",
-                      [] {
-                          simAddAdapter();
-                          setField(record(0, 0).Description, "kesta obd1 emu a");
-                          setField(record(0, 0).SerialNumber, "x");
-                          setField(record(0, 1).Description, "Kesta Obd1 Emu b");
-                          setField(record(0, 1).SerialNumber, "y");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          setField(record(sim, 0, 0).Description, "kesta obd1 emu a");
+                          setField(record(sim, 0, 0).SerialNumber, "x");
+                          setField(record(sim, 0, 1).Description, "Kesta Obd1 Emu b");
+                          setField(record(sim, 0, 1).SerialNumber, "y");
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"OneMoreCharacterIsPickedForNeither",
-                      [] {
-                          simAddAdapter();
-                          setField(record(0, 0).Description, "KESTA OBD1 EMU AX");
-                          setField(record(0, 0).SerialNumber, "FT0001A");
-                          simAdapter(0).channels[1].listed = false;
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU AX");
+                          setField(record(sim, 0, 0).SerialNumber, "FT0001A");
+                          simAdapter(sim, 0).channels[1].listed = false;
                       },
                       "none", "none", {}},
         DiscoveryCase{"OneMoreCharacterBesideChannelB",
-                      [] {
-                          simAddAdapter();
-                          setField(record(0, 0).Description, "KESTA OBD1 EMU A2");
-                          setField(record(0, 0).SerialNumber, "FT0001A");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A2");
+                          setField(record(sim, 0, 0).SerialNumber, "FT0001A");
                       },
                       "none", "none", {LOC_B}},
         DiscoveryCase{"SerialKestaAWithAnotherDescription",
-                      [] {
-                          simAddAdapter();
-                          setField(record(0, 0).Description, "Dual RS232-HS A");
-                          setField(record(0, 1).Description, "Dual RS232-HS B");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          setField(record(sim, 0, 0).Description, "Dual RS232-HS A");
+                          setField(record(sim, 0, 1).Description, "Dual RS232-HS B");
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"ChannelAHeldByAnotherProgram",
-                      [] {
-                          simAddAdapter();
-                          simAdapter(0).channels[0].openFails = true;
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          simAdapter(sim, 0).channels[0].openFails = true;
                       },
                       "none", "none", {LOC_B}},
         DiscoveryCase{"ChannelBFailsToOpen",
-                      [] {
-                          simAddAdapter();
-                          simAdapter(0).channels[1].openFails = true;
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          simAdapter(sim, 0).channels[1].openFails = true;
                       },
                       "0A", "none", {LOC_A}},
         DiscoveryCase{"FullFieldsAreAcceptedByPrefixAndPickedForNeither",
-                      [] {
-                          simAddAdapter();
-                          fillField(record(0, 0).Description, "KESTA OBD1 EMU A");
-                          fillField(record(0, 0).SerialNumber, "KESTAA");
-                          fillField(record(0, 1).Description, "KESTA OBD1 EMU B");
-                          fillField(record(0, 1).SerialNumber, "KESTAB");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          fillField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A");
+                          fillField(record(sim, 0, 0).SerialNumber, "KESTAA");
+                          fillField(record(sim, 0, 1).Description, "KESTA OBD1 EMU B");
+                          fillField(record(sim, 0, 1).SerialNumber, "KESTAB");
                       },
                       "none", "none", {}},
         DiscoveryCase{"FullDescriptionWithTheChannelSerials",
-                      [] {
-                          simAddAdapter();
-                          fillField(record(0, 0).Description, "Dual RS232-HS A");
-                          fillField(record(0, 1).Description, "Dual RS232-HS B");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          fillField(record(sim, 0, 0).Description, "Dual RS232-HS A");
+                          fillField(record(sim, 0, 1).Description, "Dual RS232-HS B");
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"FullSerialWithTheChannelDescriptions",
-                      [] {
-                          simAddAdapter();
-                          fillField(record(0, 0).SerialNumber, "FT");
-                          fillField(record(0, 1).SerialNumber, "FT");
+                      [](Sim &sim) {
+                          simAddAdapter(sim);
+                          fillField(record(sim, 0, 0).SerialNumber, "FT");
+                          fillField(record(sim, 0, 1).SerialNumber, "FT");
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
         DiscoveryCase{"FullFieldsOfAnOpenForeignRecordLast",
-                      [] {
+                      [](Sim &sim) {
                           // A non-null handle right after the fields: reading past them runs
                           // off the end of the record list.
-                          simAddAdapter();
-                          simAdapter(0).channels[1].listed = false;
-                          simAddForeignDevice(FT_DEVICE_2232C, 0x04036010, "", "");
-                          FT_DEVICE_LIST_INFO_NODE &r = simWorld().list.back().foreign;
+                          simAddAdapter(sim);
+                          simAdapter(sim, 0).channels[1].listed = false;
+                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, "", "");
+                          FT_DEVICE_LIST_INFO_NODE &r = sim.world.list.back().foreign;
                           fillField(r.Description, "KESTA OBD1 EMU B");
                           fillField(r.SerialNumber, "KESTAB");
                           memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
@@ -312,34 +312,34 @@ INSTANTIATE_TEST_SUITE_P(
                       "0A", "none", {LOC_A}},
         // Probed first (opened, read, closed), then opened as the adapter.
         DiscoveryCase{"DamagedAdapterIsRecognisedByItsEeprom",
-                      [] { attachBlank(SIM_EEPROM_BAD_CHECKSUM); },
+                      [](Sim &sim) { attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM); },
                       "0A", "0B", {LOC_A, LOC_A, LOC_B}, true},
-        DiscoveryCase{"ErasedChipIsProbedAndClosed", [] { attachBlank(SIM_EEPROM_FILL); },
+        DiscoveryCase{"ErasedChipIsProbedAndClosed", [](Sim &sim) { attachBlank(sim, SIM_EEPROM_FILL); },
                       "none", "none", {LOC_A}},
         // Only a chip with the blank defaults exactly, serials empty, is opened to be probed.
         DiscoveryCase{"BlankNamesWithSerialsAreNotProbed",
-                      [] {
-                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
-                          setField(record(0, 0).SerialNumber, "FT1234A");
-                          setField(record(0, 1).SerialNumber, "FT1234B");
+                      [](Sim &sim) {
+                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
+                          setField(record(sim, 0, 0).SerialNumber, "FT1234A");
+                          setField(record(sim, 0, 1).SerialNumber, "FT1234B");
                       },
                       "none", "none", {}},
         DiscoveryCase{"BlankNamesInOtherLetterCaseAreNotProbed",
-                      [] {
-                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
-                          setField(record(0, 0).Description, "DUAL RS232 A");
+                      [](Sim &sim) {
+                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
+                          setField(record(sim, 0, 0).Description, "DUAL RS232 A");
                       },
                       "none", "none", {}},
         DiscoveryCase{"ChannelBIsTheOneBesideTheRecognisedChannelA",
-                      [] {
-                          attachBlank(SIM_EEPROM_FILL);
-                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
+                      [](Sim &sim) {
+                          attachBlank(sim, SIM_EEPROM_FILL);
+                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
                       },
                       "1A", "1B", {LOC_A, 0x2001, 0x2001, 0x2002}, true},
         DiscoveryCase{"NoBlankChipIsProbedBesideOurAdapter",
-                      [] {
-                          attachBlank(SIM_EEPROM_BAD_CHECKSUM);
-                          simAddAdapter();
+                      [](Sim &sim) {
+                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
+                          simAddAdapter(sim);
                       },
                       "1A", "1B", {0x2001, 0x2002}}),
     [](const ::testing::TestParamInfo<DiscoveryCase> &info) { return std::string(info.param.name); });
@@ -347,25 +347,25 @@ INSTANTIATE_TEST_SUITE_P(
 // Once the probe table is full of chips judged not ours, a new blank chip is left alone, even our
 // own damaged adapter: leaving a device alone is the safe side.
 TEST_F(Discovery, AFullProbeTableProbesNoNewChip) {
-    for (int i = 0; i < PROBED_CAPACITY; ++i) attachBlank(SIM_EEPROM_FILL);
-    ASSERT_TRUE(findAdapter(testLink()));
-    ASSERT_EQ(simCount(SIM_OPEN), PROBED_CAPACITY);
-    attachBlank(SIM_EEPROM_BAD_CHECKSUM);
-    ASSERT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(simCount(SIM_OPEN), PROBED_CAPACITY);
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    for (int i = 0; i < PROBED_CAPACITY; ++i) attachBlank(host.sim, SIM_EEPROM_FILL);
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    ASSERT_EQ(simCount(host.sim, SIM_OPEN), PROBED_CAPACITY);
+    attachBlank(host.sim, SIM_EEPROM_BAD_CHECKSUM);
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), PROBED_CAPACITY);
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
 }
 
 // A channel that will not take a setting is closed again and the next candidate is tried.
 class FailingSetting : public LinkTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     // Both records are candidates for channel A; the first will not take setting GetParam().
-    setField(record(0, 1).Description, "KESTA OBD1 EMU A");
-    setField(record(0, 1).SerialNumber, "KESTAA");
-    simAdapter(0).channels[0].failSetting = GetParam();
-    ASSERT_TRUE(findAdapter(testLink()));
+    setField(record(host.sim, 0, 1).Description, "KESTA OBD1 EMU A");
+    setField(record(host.sim, 0, 1).SerialNumber, "KESTAA");
+    simAdapter(host.sim, 0).channels[0].failSetting = GetParam();
+    ASSERT_TRUE(findAdapter(host.worker.link));
 
     const Texts settings = {"FT_SetBaudRate 115200 0A", "FT_SetDataCharacteristics 8 2 0 0A",
                             "FT_SetTimeouts 300 300 0A"};
@@ -376,122 +376,117 @@ TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
                                      "FT_SetBaudRate 115200 0B ok",
                                      "FT_SetDataCharacteristics 8 2 0 0B ok",
                                      "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"});
-    EXPECT_EQ(channelCalls(), expected);
-    EXPECT_EQ(simWorld().openHandles, 1);
-    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0B");
-    EXPECT_EQ(heldChannel(testLink().channels.channelB), "none");
+    EXPECT_EQ(channelCalls(host.sim), expected);
+    EXPECT_EQ(host.sim.world.openHandles, 1);
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0B");
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(BaudDataTimeouts, FailingSetting, ::testing::Values(1, 2, 3));
 
 TEST_F(Discovery, LeavesTheSlotsAloneWhenNoChannelAOpened) {
-    simAddAdapter();
-    simAdapter(0).channels[0].openFails = true;
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).channels[0].openFails = true;
     const FT_HANDLE before = reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150));
-    testLink().channels = {nullptr, before};
-    ASSERT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(testLink().channels.channelA, nullptr);
-    EXPECT_EQ(testLink().channels.channelB, before);
-    EXPECT_EQ(simWorld().openHandles, 0);
+    host.worker.link.channels = {nullptr, before};
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(host.worker.link.channels.channelA, nullptr);
+    EXPECT_EQ(host.worker.link.channels.channelB, before);
+    EXPECT_EQ(host.sim.world.openHandles, 0);
 }
 
 TEST_F(Discovery, StoresBothSlotsTogetherWhenChannelAOpened) {
-    simAddAdapter();
-    record(0, 1).ID = 0;
-    testLink().channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
-    ASSERT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
-    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
+    simAddAdapter(host.sim);
+    record(host.sim, 0, 1).ID = 0;
+    host.worker.link.channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
+    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
 }
 
 // The library's list calls replaced, the rest left to the simulator.
 D2xxApi g_patched;
+const D2xxApi *g_unpatched;
 
-const D2xxApi *patchedLibrary(std::function<void(D2xxApi &)> patch) {
-    g_patched = *simD2xx();
+const D2xxApi *patchedLibrary(const D2xxApi *library, std::function<void(D2xxApi &)> patch) {
+    g_unpatched = library;
+    g_patched = *library;
     patch(g_patched);
     return &g_patched;
 }
 
 TEST_F(Discovery, FailingDeviceCountIsNoAdapter) {
-    simAddAdapter();
-    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
+    simAddAdapter(host.sim);
+    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
         api.createDeviceInfoList = [](uint32_t *count) -> FT_STATUS {
             *count = 2;
             return FT_IO_ERROR;
         };
     });
-    EXPECT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    EXPECT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
 }
 
 TEST_F(Discovery, FailingDeviceListIsNoAdapterEvenWhenFilled) {
-    simAddAdapter();
-    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
+    simAddAdapter(host.sim);
+    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
         api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
-            simD2xx()->getDeviceInfoList(list, count);
+            g_unpatched->getDeviceInfoList(list, count);
             return FT_IO_ERROR;
         };
     });
-    EXPECT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
+    EXPECT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
 }
 
 TEST_F(Discovery, DeviceListClaimingMoreRecordsThanAskedForIsCut) {
-    simAddAdapter();
-    testLink().d2xx = patchedLibrary([](D2xxApi &api) {
+    simAddAdapter(host.sim);
+    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
         api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
-            FT_STATUS st = simD2xx()->getDeviceInfoList(list, count);
+            FT_STATUS st = g_unpatched->getDeviceInfoList(list, count);
             *count = 1000;
             return st;
         };
     });
-    EXPECT_TRUE(findAdapter(testLink()));
-    EXPECT_EQ(heldChannel(testLink().channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(testLink().channels.channelB), "0B");
+    EXPECT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
+    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "0B");
 }
 
-// Out of memory for the first or the second record list.
-class OutOfMemory : public LinkTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(OutOfMemory, IsFatalAndOpensNothing) {
-    static int failAt, calls;
-    failAt = GetParam();
+// Out of memory for the record list.
+TEST_F(Discovery, OutOfMemoryIsFatalAndOpensNothing) {
+    static int calls;
     calls = 0;
-    testLink().allocate = [](size_t count, size_t size) -> void * {
-        return ++calls == failAt ? nullptr : calloc(count, size);
-    };
-    simAddAdapter();
-    EXPECT_FALSE(findAdapter(testLink()));
+    host.worker.link.allocate = [](size_t, size_t) -> void * { return ++calls, nullptr; };
+    simAddAdapter(host.sim);
+    EXPECT_FALSE(findAdapter(host.worker.link));
     EXPECT_EQ(host.fatal, "");  // the worker reports it, and then ends
     calls = 0;
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(host.fatal, "Can't allocate memory!");
-    EXPECT_EQ(simCount(SIM_GET_LIST), 0);
-    EXPECT_EQ(simCount(SIM_OPEN), 0);
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(testLink().channels.channelB, NO_CHANNEL);
-    // The list that was obtained is freed: LeakSanitizer reports it otherwise.
+    EXPECT_EQ(simCount(host.sim, SIM_GET_LIST), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
+    EXPECT_EQ(calls, 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(FirstOrSecondList, OutOfMemory, ::testing::Values(1, 2));
 
 // --- byte transport ---
 
 class ReadLinkByte : public LinkTest {
 protected:
     void SetUp() override {
-        simAddAdapter();
-        ASSERT_TRUE(findAdapter(testLink()));
-        simWorld().trace.clear();
+        simAddAdapter(host.sim);
+        ASSERT_TRUE(findAdapter(host.worker.link));
+        host.sim.world.trace.clear();
         start = host.nowUs;
     }
-    SimChannel &channelA() { return simAdapter(0).channels[0]; }
+    SimChannel &channelA() { return simAdapter(host.sim, 0).channels[0]; }
     void byteAtMs(uint8_t byte, uint64_t ms) { channelA().rx.push_back({byte, start + ms * 1000}); }
     uint64_t elapsedMs() const { return (host.nowUs - start) / 1000; }
-    LinkResult read() { return readLinkByte(testLink(), &testLink().channels.channelA, &out); }
+    LinkResult read() { return readLinkByte(host.worker.link, &host.worker.link.channels.channelA, &out); }
 
     uint64_t start = 0;
     uint8_t out = 0xEE;
@@ -508,7 +503,7 @@ TEST_F(ReadLinkByte, NothingTimesOutAfterOneAttempt) {
     EXPECT_EQ(read(), LINK_TIMEOUT);
     EXPECT_EQ(out, 0xEE);
     EXPECT_EQ(elapsedMs(), 300u);
-    EXPECT_EQ(simCount(SIM_READ), 1);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 1);
 }
 
 TEST_F(ReadLinkByte, ByteJustAfterTheDeadlineIsLate) {
@@ -523,13 +518,13 @@ TEST_F(ReadLinkByte, EmptyAttemptsBeforeTheDeadlineAreRepeated) {
     channelA().readTimeout = 100;
     EXPECT_EQ(read(), LINK_TIMEOUT);
     EXPECT_EQ(elapsedMs(), 300u);
-    EXPECT_EQ(simCount(SIM_READ), 3);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 3);
 
     start = host.nowUs;
     byteAtMs(0x33, 250);
     EXPECT_EQ(read(), LINK_OK);
     EXPECT_EQ(out, 0x33);
-    for (const SimCall &c : simWorld().trace) {
+    for (const SimCall &c : host.sim.world.trace) {
         if (c.fn == SIM_READ) {
             EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
         }
@@ -537,22 +532,22 @@ TEST_F(ReadLinkByte, EmptyAttemptsBeforeTheDeadlineAreRepeated) {
 }
 
 TEST_F(ReadLinkByte, LibraryFailureIsAnErrorAtOnce) {
-    simUnplug(0);
+    simUnplug(host.sim, 0);
     EXPECT_EQ(read(), LINK_ERROR);
     EXPECT_EQ(out, 0xEE);
     EXPECT_EQ(elapsedMs(), 0u);
 }
 
 TEST_F(ReadLinkByte, UnplugWhileWaitingIsAnError) {
-    host.atMs(host.ms() + 100, [] { simUnplug(0); });
+    host.atMs(host.ms() + 100, [&] { simUnplug(host.sim, 0); });
     EXPECT_EQ(read(), LINK_ERROR);
     EXPECT_EQ(out, 0xEE);
 }
 
 TEST_F(ReadLinkByte, MissingSlotIsAnErrorWithoutALibraryCall) {
-    EXPECT_EQ(readLinkByte(testLink(), nullptr, &out), LINK_ERROR);
+    EXPECT_EQ(readLinkByte(host.worker.link, nullptr, &out), LINK_ERROR);
     EXPECT_EQ(out, 0xEE);
-    EXPECT_EQ(simCount(SIM_READ), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 0);
 }
 
 TEST_F(ReadLinkByte, StopRequestEndsTheRead) {
@@ -589,7 +584,7 @@ TEST_F(ReadLinkByteAcrossTheTickWrap, SilenceTimesOutAfterTheFullDeadline) {
     channelA().readTimeout = 50;
     EXPECT_EQ(read(), LINK_TIMEOUT);
     EXPECT_EQ(elapsedMs(), 300u);
-    EXPECT_EQ(simCount(SIM_READ), 6);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 6);
 }
 
 // --- the chip model ---
@@ -600,13 +595,13 @@ class ChipModel : public ReadLinkByte {
 protected:
     void SetUp() override {
         ReadLinkByte::SetUp();
-        simAdapter(0).chip.on = true;
-        simAdapter(0).chip.callCostUs = 0;
+        simAdapter(host.sim, 0).chip.on = true;
+        simAdapter(host.sim, 0).chip.callCostUs = 0;
     }
-    FT_STATUS setLatency(uint8_t ms) { return testLink().d2xx->setLatencyTimer(testLink().channels.channelA, ms); }
+    FT_STATUS setLatency(uint8_t ms) { return host.worker.link.d2xx->setLatencyTimer(host.worker.link.channels.channelA, ms); }
     void send(std::vector<uint8_t> bytes) {
         uint32_t written = 0;
-        ASSERT_EQ(testLink().d2xx->write(testLink().channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
+        ASSERT_EQ(host.worker.link.d2xx->write(host.worker.link.channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
     }
 };
 
@@ -663,16 +658,16 @@ TEST_F(ChipModel, LatencyTimerTakesTwoTo255Ms) {
 }
 
 TEST_F(ChipModel, EveryCallCostsItsTime) {
-    simAdapter(0).chip.callCostUs = 20;
-    for (int i = 0; i < 10; ++i) testLink().d2xx->purge(testLink().channels.channelA, 0);
+    simAdapter(host.sim, 0).chip.callCostUs = 20;
+    for (int i = 0; i < 10; ++i) host.worker.link.d2xx->purge(host.worker.link.channels.channelA, 0);
     EXPECT_EQ(host.nowUs - start, 200u);
     // Bytes that can be read at once still cost a call each.
     for (uint8_t b = 0; b < 5; ++b) byteAtMs(b, 0);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(read(), LINK_OK);
     EXPECT_EQ(host.nowUs - start, 300u);
     // The wire alone costs nothing.
-    simAdapter(0).chip.on = false;
-    testLink().d2xx->purge(testLink().channels.channelA, 0);
+    simAdapter(host.sim, 0).chip.on = false;
+    host.worker.link.d2xx->purge(host.worker.link.channels.channelA, 0);
     EXPECT_EQ(host.nowUs - start, 300u);
 }
 
@@ -683,21 +678,21 @@ using CloseChannel = LinkTest;
 TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
     for (FT_HANDLE empty : {NO_CHANNEL, FT_HANDLE(nullptr)}) {
         FT_HANDLE slot = empty;
-        closeChannel(testLink(), slot);
+        closeChannel(host.worker.link, slot);
         EXPECT_EQ(slot, empty);
     }
-    EXPECT_EQ(simCount(SIM_CLOSE), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CLOSE), 0);
 }
 
 TEST_F(CloseChannel, SecondCloseOfASlotDoesNothing) {
-    simAddAdapter();
-    ASSERT_TRUE(findAdapter(testLink()));
-    closeChannel(testLink(), testLink().channels.channelA);
-    EXPECT_EQ(testLink().channels.channelA, NO_CHANNEL);
-    closeChannel(testLink(), testLink().channels.channelA);
-    EXPECT_EQ(simCount(SIM_CLOSE), 1);
-    EXPECT_FALSE(simAdapter(0).channels[0].open);
-    EXPECT_TRUE(simAdapter(0).channels[1].open);
+    simAddAdapter(host.sim);
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    closeChannel(host.worker.link, host.worker.link.channels.channelA);
+    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    closeChannel(host.worker.link, host.worker.link.channels.channelA);
+    EXPECT_EQ(simCount(host.sim, SIM_CLOSE), 1);
+    EXPECT_FALSE(simAdapter(host.sim, 0).channels[0].open);
+    EXPECT_TRUE(simAdapter(host.sim, 0).channels[1].open);
 }
 
 }  // namespace

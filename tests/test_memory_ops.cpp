@@ -7,7 +7,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {
@@ -30,20 +30,20 @@ Bytes pseudoRandom(uint32_t seed) {
     return out;
 }
 
-Bytes boardMemory() {
-    const SimBoard &b = simAdapter(0).board;
+Bytes boardMemory(Sim &sim) {
+    const SimBoard &b = simAdapter(sim, 0).board;
     return Bytes(b.memory, b.memory + MEMORY_SIZE);
 }
 
 class MemoryOperations : public ::testing::Test {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
     uint64_t opTextAt = 0;
 
     void SetUp() override {
-        simAddAdapter();
+        simAddAdapter(host.sim);
         const Bytes start = pseudoRandom(7);
-        memcpy(simAdapter(0).board.memory, start.data(), MEMORY_SIZE);
+        memcpy(simAdapter(host.sim, 0).board.memory, start.data(), MEMORY_SIZE);
         host.answerDialog = [](FileDialogKind, std::wstring &name) {
             name = IMAGE;
             return true;
@@ -51,8 +51,8 @@ protected:
     }
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
-        EXPECT_EQ(simWorld().openHandles, 0);
-        EXPECT_EQ(simAdapter(0).board.protocolErrors, 0) << simAdapter(0).board.lastProtocolError;
+        EXPECT_EQ(host.sim.world.openHandles, 0);
+        EXPECT_EQ(simAdapter(host.sim, 0).board.protocolErrors, 0) << simAdapter(host.sim, 0).board.lastProtocolError;
     }
 
     // Presses `op` once the buttons come on, and stops at the first of: the next choice after
@@ -64,7 +64,7 @@ protected:
             host.whenLog(DISCONNECTED, [this] { stop(); });
             host.whenLog(RECONNECT, [this] { host.atMs(host.ms() + 2500, [this] { stop(); }); });
         });
-        EXPECT_EQ(workerMain(testWorker()), 0);
+        EXPECT_EQ(workerMain(host.worker), 0);
     }
     void stop() { host.stop = true; }
 
@@ -81,7 +81,7 @@ protected:
     // Block packets of one kind, 'W' or 'R', in the order sent.
     std::vector<Bytes> blockPackets(char kind) const {
         std::vector<Bytes> packets;
-        for (const Bytes &w : simWrites(0, 0))
+        for (const Bytes &w : simWrites(host.sim, 0, 0))
             if (w[0] == kind) packets.push_back(w);
         return packets;
     }
@@ -100,10 +100,10 @@ protected:
 
 TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     runOperation(OP_ERASE);
-    EXPECT_EQ(boardMemory(), Bytes(MEMORY_SIZE, 0xFF));
+    EXPECT_EQ(boardMemory(host.sim), Bytes(MEMORY_SIZE, 0xFF));
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", VERIFY, RECONNECT}));
     EXPECT_EQ(host.progress, writeAndVerifyProgress());
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
 
     // Every packet is a whole Erase packet, its data still all FF after the answers came back.
     const std::vector<Bytes> packets = blockPackets('W');
@@ -128,7 +128,7 @@ TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReadBackAndTheReconnect) {
     for (Operation op : {OP_ERASE, OP_WRITE}) {
         SCOPED_TRACE(op);
         if (op == OP_WRITE) {
-            installRecordingHost();
+            host.reset();
             SetUp();
             host.files[IMAGE] = pseudoRandom(3);
         }
@@ -138,7 +138,7 @@ TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReadBackAndTheReconnect) {
         runOperation(op);
         uint64_t lastWriteAnswer = 0, lastReadAnswer = 0, cycle = 0;
         bool readingBack = false;
-        for (const SimCall &c : simWorld().trace) {
+        for (const SimCall &c : host.sim.world.trace) {
             readingBack = readingBack || (c.fn == SIM_WRITE && c.data[0] == 'R');
             if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect)
                 (readingBack ? lastReadAnswer : lastWriteAnswer) = c.time;
@@ -157,7 +157,7 @@ TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
     host.whenLog(RECONNECT, [&] { reconnect = host.ms(); });
     runOperation(OP_READ);
     ASSERT_EQ(host.files.count(IMAGE), 1u);
-    EXPECT_EQ(host.files[IMAGE], boardMemory());
+    EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
                                    " Ok.\r\nSave binary file... ", RECONNECT}));
     EXPECT_EQ(host.progress, expectedProgress(1, 2, 128));
@@ -166,7 +166,7 @@ TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_SAVE);
     EXPECT_EQ(host.dialogs[0].second, L"C:\\Tools\\Kesta\\*.bin");
-    EXPECT_EQ(std::wstring(testWorker().fileName), IMAGE);
+    EXPECT_EQ(std::wstring(host.worker.fileName), IMAGE);
     const std::vector<Bytes> requests = blockPackets();
     ASSERT_EQ(requests.size(), 128u);
     EXPECT_EQ(requests[0], (Bytes{0x52, 0x00, 0x00, 0x00, 0x52}));
@@ -179,7 +179,7 @@ TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
     const Bytes image = pseudoRandom(42);
     host.files[IMAGE] = image;
     runOperation(OP_WRITE);
-    EXPECT_EQ(boardMemory(), image);
+    EXPECT_EQ(boardMemory(host.sim), image);
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
                                    " Ok.\r\nWrite data to ECU, wait... ", VERIFY, RECONNECT}));
     EXPECT_EQ(host.progress, writeAndVerifyProgress());
@@ -200,7 +200,7 @@ TEST_F(MemoryOperations, LastChosenPathIsOfferedByTheNextDialog) {
         host.whenEvent("buttons ready", [&] { host.press(OP_WRITE); });
         host.whenLog(" Ok.\r\nWrite data to ECU, wait... ", [&] { stop(); });
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(host.worker), 0);
     ASSERT_EQ(host.dialogs.size(), 2u);
     EXPECT_EQ(host.dialogs[1].first, FILE_DIALOG_OPEN);
     EXPECT_EQ(host.dialogs[1].second, IMAGE);
@@ -220,15 +220,15 @@ TEST_P(WriteFileStep, BadFileIsReportedAndTheConnectionStays) {
     const FileCase &c = GetParam();
     if (c.size != SIZE_MAX) host.files[IMAGE] = Bytes(c.size, 0x5A);
     if (c.locked) host.lockedFiles.push_back(IMAGE);
-    const Bytes before = boardMemory();
+    const Bytes before = boardMemory(host.sim);
     runOperation(OP_WRITE);
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ", c.logText, "\r\n",
                                    "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
                                    "Datalog port:\tCOM6.\r\n", "---\r\n", CHOICE}));
     EXPECT_EQ(host.statusText, c.statusText);
-    EXPECT_EQ(boardMemory(), before);
+    EXPECT_EQ(boardMemory(host.sim), before);
     EXPECT_TRUE(blockPackets().empty());
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
 }
 
@@ -272,7 +272,8 @@ TEST_F(MemoryOperations, SaveFailuresDropTheConnection) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        RecordingHost &h = installRecordingHost();
+        host.reset();
+        RecordingHost &h = host;
         SetUp();
         if (c.locked) h.lockedFiles.push_back(IMAGE);
         h.failSaves = c.failSaves;
@@ -286,11 +287,11 @@ TEST_F(MemoryOperations, SaveFailuresDropTheConnection) {
 
 TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
     const Bytes image = pseudoRandom(3);
-    const Bytes before = boardMemory();
+    const Bytes before = boardMemory(host.sim);
     host.files[IMAGE] = image;
-    simAdapter(0).board.refuseWriteBlock = 99;  // the 100th block
+    simAdapter(host.sim, 0).board.refuseWriteBlock = 99;  // the 100th block
     runOperation(OP_WRITE);
-    const Bytes after = boardMemory();
+    const Bytes after = boardMemory(host.sim);
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 99 * 128, image.begin()));
     EXPECT_TRUE(std::equal(after.begin() + 99 * 128, after.end(), before.begin() + 99 * 128));
     EXPECT_EQ(blockPackets().size(), 100u);
@@ -298,15 +299,16 @@ TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
                                    " Ok.\r\nWrite data to ECU, wait... ", "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, "Operation failed!");
     EXPECT_EQ(host.progress.back(), 100u);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
 TEST_F(MemoryOperations, BadReadChecksumSavesNothing) {
     for (int block : {0, 57, 127}) {
         SCOPED_TRACE(block);
-        RecordingHost &h = installRecordingHost();
+        host.reset();
+        RecordingHost &h = host;
         SetUp();
-        simAdapter(0).board.badChecksumReadBlock = block;
+        simAdapter(h.sim, 0).board.badChecksumReadBlock = block;
         runOperation(OP_READ);
         EXPECT_TRUE(h.files.empty());
         EXPECT_TRUE(h.dialogs.empty());
@@ -318,13 +320,13 @@ TEST_F(MemoryOperations, BadReadChecksumSavesNothing) {
 
 TEST_F(MemoryOperations, AnswerThatStopsLeavesThatBlockOfTheImageAlone) {
     memset(g_memoryImage, 0xA5, MEMORY_SIZE);
-    simAdapter(0).board.truncateReadBlock = 10;
-    simAdapter(0).board.truncateAfterBytes = 200;
+    simAdapter(host.sim, 0).board.truncateReadBlock = 10;
+    simAdapter(host.sim, 0).board.truncateAfterBytes = 200;
     uint64_t blockStart = 0, failed = 0;
     host.whenEvent("progress 21", [&] { blockStart = host.ms(); });
     host.whenLog("Fail!", [&] { failed = host.ms(); });
     runOperation(OP_READ);
-    EXPECT_TRUE(std::equal(g_memoryImage, g_memoryImage + 10 * 256, boardMemory().begin()));
+    EXPECT_TRUE(std::equal(g_memoryImage, g_memoryImage + 10 * 256, boardMemory(host.sim).begin()));
     EXPECT_TRUE(std::all_of(g_memoryImage + 10 * 256, g_memoryImage + MEMORY_SIZE,
                             [](uint8_t b) { return b == 0xA5; }));
     EXPECT_GE(failed - blockStart, 300u);
@@ -332,11 +334,11 @@ TEST_F(MemoryOperations, AnswerThatStopsLeavesThatBlockOfTheImageAlone) {
 }
 
 TEST_F(MemoryOperations, SlowButSteadyBoardStillReads) {
-    simAdapter(0).board.byteIntervalMs = 250;
+    simAdapter(host.sim, 0).board.byteIntervalMs = 250;
     host.limitUs = uint64_t(128) * 258 * 250 * 1000 + 60000000;
     runOperation(OP_READ);
     ASSERT_EQ(host.files.count(IMAGE), 1u);
-    EXPECT_EQ(host.files[IMAGE], boardMemory());
+    EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
 }
 
 // The board acknowledges every block and keeps something else; the read-back names the first
@@ -372,9 +374,10 @@ const MemoryFaultCase MEMORY_FAULTS[] = {
 TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
     for (const MemoryFaultCase &c : MEMORY_FAULTS) {
         SCOPED_TRACE(c.name);
-        RecordingHost &h = installRecordingHost();
+        host.reset();
+        RecordingHost &h = host;
         SetUp();
-        SimBoard &board = simAdapter(0).board;
+        SimBoard &board = simAdapter(host.sim, 0).board;
         memset(board.memory, 0x00, MEMORY_SIZE);
         // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear,
         // bit 0 set.
@@ -396,19 +399,19 @@ TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
         EXPECT_EQ(blockPackets('R').size(), c.blocksRead);
         EXPECT_EQ(h.progress.back(), 2 * c.blocksRead - 1);
         EXPECT_EQ(h.statusText, c.mismatch < 0 ? "" : "Verify failed!");
-        EXPECT_EQ(simCount(SIM_CYCLE_PORT), c.mismatch < 0 ? 1 : 0);
+        EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.mismatch < 0 ? 1 : 0);
     }
 }
 
 // A read-back block that fails is a failed block like any other.
 TEST_F(MemoryOperations, FailedReadBackBlockFailsTheOperation) {
-    simAdapter(0).board.badChecksumReadBlock = 5;
+    simAdapter(host.sim, 0).board.badChecksumReadBlock = 5;
     runOperation(OP_ERASE);
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(log.end() - 3, log.end()), (Texts{VERIFY, "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, "Operation failed!");
     EXPECT_EQ(blockPackets('R').size(), 6u);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
 struct UnplugCase {
@@ -422,7 +425,7 @@ class UnplugMidOperation : public MemoryOperations, public ::testing::WithParamI
 TEST_P(UnplugMidOperation, FailsAndDropsTheConnection) {
     const UnplugCase &c = GetParam();
     host.files[IMAGE] = pseudoRandom(9);
-    simAdapter(0).board.unplugAtBlockCommand = c.blockCommand;
+    simAdapter(host.sim, 0).board.unplugAtBlockCommand = c.blockCommand;
     runOperation(c.op);
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));

@@ -9,7 +9,7 @@
 #include "link/link.h"
 #include "protocol/protocol.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/app_state.h"
 
 namespace {
@@ -23,30 +23,30 @@ Bytes header(uint8_t command, uint8_t count, uint16_t address) {
 // A connected adapter with an answering board; the trace starts empty.
 class Protocol : public ::testing::Test {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
 
     void SetUp() override {
-        simAddAdapter();
-        ASSERT_TRUE(findAdapter(testLink()));
-        ASSERT_TRUE(channelOpen(testLink().channels.channelA));
-        simWorld().trace.clear();
+        simAddAdapter(host.sim);
+        ASSERT_TRUE(findAdapter(host.worker.link));
+        ASSERT_TRUE(channelOpen(host.worker.link.channels.channelA));
+        host.sim.world.trace.clear();
         start = host.nowUs;
     }
     void TearDown() override { EXPECT_FALSE(host.hitLimit); }
 
-    SimBoard &board() { return simAdapter(0).board; }
-    SimChannel &channelA() { return simAdapter(0).channels[0]; }
+    SimBoard &board() { return simAdapter(host.sim, 0).board; }
+    SimChannel &channelA() { return simAdapter(host.sim, 0).channels[0]; }
     uint64_t elapsedMs() const { return (host.nowUs - start) / 1000; }
-    std::vector<Bytes> wire() { return simWrites(0, 0); }
+    std::vector<Bytes> wire() { return simWrites(host.sim, 0, 0); }
     // The purge masks of channel A, in order.
     std::vector<uint32_t> purges() {
         std::vector<uint32_t> out;
-        for (const SimCall &c : simWorld().trace)
+        for (const SimCall &c : host.sim.world.trace)
             if (c.fn == SIM_PURGE && c.channel == 0) out.push_back(c.arg[0]);
         return out;
     }
     void unplugAfterMs(uint64_t ms) {
-        host.atMs(start / 1000 + ms, [] { simUnplug(0); });
+        host.atMs(start / 1000 + ms, [&] { simUnplug(host.sim, 0); });
     }
 
     uint64_t start = 0;
@@ -73,15 +73,15 @@ TEST_P(StatusQuery, ReadsTheReplyToItsTimeOut) {
     board().version = c.boardVersion;
     BoardStatus status = {true, 0xBEEF};
 
-    EXPECT_TRUE(queryBoardStatus(testLink(), &status));
+    EXPECT_TRUE(queryBoardStatus(host.worker.link, &status));
     EXPECT_EQ(status.answered, c.answered);
     EXPECT_EQ(status.version, c.version);
     EXPECT_EQ(elapsedMs(), c.elapsedMs);
 
     EXPECT_EQ(wire(), (std::vector<Bytes>{{'V', 'V'}}));
     EXPECT_EQ(purges(), (std::vector<uint32_t>{3, 3}));
-    EXPECT_EQ(simWorld().trace.front().fn, SIM_PURGE);
-    EXPECT_EQ(simWorld().trace.back().fn, SIM_PURGE);
+    EXPECT_EQ(host.sim.world.trace.front().fn, SIM_PURGE);
+    EXPECT_EQ(host.sim.world.trace.back().fn, SIM_PURGE);
     EXPECT_TRUE(channelA().rx.empty()) << "whatever the query did not take is purged";
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
@@ -100,14 +100,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Protocol, StatusQueryTakesAtMost64Bytes) {
     board().versionReply = SIM_REPLY_LONG;
     BoardStatus status = {};
-    ASSERT_TRUE(queryBoardStatus(testLink(), &status));
+    ASSERT_TRUE(queryBoardStatus(host.worker.link, &status));
     int reads = 0;
-    for (const SimCall &c : simWorld().trace) reads += c.fn == SIM_READ;
+    for (const SimCall &c : host.sim.world.trace) reads += c.fn == SIM_READ;
     EXPECT_EQ(reads, 64);
 }
 
 TEST_F(Protocol, StatusQueryWithoutAResultRunsTheExchange) {
-    EXPECT_TRUE(queryBoardStatus(testLink(), nullptr));
+    EXPECT_TRUE(queryBoardStatus(host.worker.link, nullptr));
     EXPECT_EQ(wire(), (std::vector<Bytes>{{'V', 'V'}}));
     EXPECT_EQ(purges(), (std::vector<uint32_t>{3, 3}));
 }
@@ -116,24 +116,24 @@ TEST_F(Protocol, StatusQueryWithoutAResultRunsTheExchange) {
 D2xxApi g_writeFails;
 
 TEST_F(Protocol, StatusQueryWhoseCommandIsNotSentFails) {
-    g_writeFails = *simD2xx();
+    g_writeFails = *simD2xx(host.sim);
     g_writeFails.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS {
         return FT_IO_ERROR;
     };
-    testLink().d2xx = &g_writeFails;
+    host.worker.link.d2xx = &g_writeFails;
     BoardStatus status = {true, 0x0304};
-    EXPECT_FALSE(queryBoardStatus(testLink(), &status));
+    EXPECT_FALSE(queryBoardStatus(host.worker.link, &status));
     EXPECT_TRUE(status.answered);
     EXPECT_EQ(status.version, 0x0304);
     EXPECT_EQ(purges(), (std::vector<uint32_t>{3})) << "no second purge";
-    EXPECT_EQ(simCount(SIM_READ), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 0);
 }
 
 TEST_F(Protocol, StatusQueryWithAReadErrorFails) {
     board().byteIntervalMs = 100;
     unplugAfterMs(150);  // after the first reply byte
     BoardStatus status = {true, 0x0304};
-    EXPECT_FALSE(queryBoardStatus(testLink(), &status));
+    EXPECT_FALSE(queryBoardStatus(host.worker.link, &status));
     EXPECT_TRUE(status.answered);
     EXPECT_EQ(status.version, 0x0304);
     EXPECT_EQ(purges(), (std::vector<uint32_t>{3})) << "no second purge";
@@ -156,10 +156,10 @@ TEST_P(EraseChecksum, ErasePacketOnTheWire) {
     memset(board().memory, 0x11, sizeof board().memory);
     const Bytes ff(128, 0xFF);
 
-    EXPECT_TRUE(writeBlock(testLink(), address, ff.data()));
+    EXPECT_TRUE(writeBlock(host.worker.link, address, ff.data()));
     EXPECT_EQ(wire(), (std::vector<Bytes>{erasePacket(address, checksum)}));
-    EXPECT_EQ(simCount(SIM_PURGE), 0);
-    EXPECT_EQ(simCount(SIM_READ), 1);
+    EXPECT_EQ(simCount(host.sim, SIM_PURGE), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 1);
     EXPECT_EQ(Bytes(board().memory + address, board().memory + address + 128), ff);
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
@@ -174,7 +174,7 @@ TEST_F(Protocol, WritePacketCarriesTheDataInAddressOrder) {
     Bytes data(128);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
 
-    EXPECT_TRUE(writeBlock(testLink(), 0x0000, data.data()));
+    EXPECT_TRUE(writeBlock(host.worker.link, 0x0000, data.data()));
     Bytes expected = header('W', 0x80, 0x0000);
     expected.insert(expected.end(), data.begin(), data.end());
     expected.push_back(0x97);
@@ -188,7 +188,7 @@ TEST_F(Protocol, ErasePacketKeepsItsDataAcrossBlocks) {
     memset(packet.bytes, 0xFF, sizeof packet.bytes);
     for (uint16_t address = 0; address < 4 * 128; address += 128) {
         setBlockWriteHeader(packet, address);
-        ASSERT_TRUE(sendBlockWritePacket(testLink(), packet));
+        ASSERT_TRUE(sendBlockWritePacket(host.worker.link, packet));
     }
     const std::vector<Bytes> sent = wire();
     ASSERT_EQ(sent.size(), 4u);
@@ -206,7 +206,7 @@ TEST_P(WriteAnswer, OnlyOAccepts) {
     board().powered = false;
     channelA().rx.push_back({GetParam(), start + 10 * 1000});
     const Bytes ff(128, 0xFF);
-    EXPECT_EQ(writeBlock(testLink(), 0x0100, ff.data()), GetParam() == 0x4F);
+    EXPECT_EQ(writeBlock(host.worker.link, 0x0100, ff.data()), GetParam() == 0x4F);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer,
@@ -215,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer,
 TEST_F(Protocol, RefusedBlockWriteFails) {
     board().refuseWriteBlock = 2;
     const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(testLink(), 0x0100, ff.data()));
-    EXPECT_EQ(simCount(SIM_READ), 1) << "nothing is read after the answer";
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0100, ff.data()));
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 1) << "nothing is read after the answer";
 }
 
 // The answer's delay against its 300 ms deadline.
@@ -227,7 +227,7 @@ TEST_P(WriteAnswerDelay, MustComeWithinTheDeadline) {
     const auto [delayMs, accepted] = GetParam();
     board().byteIntervalMs = delayMs;
     const Bytes ff(128, 0xFF);
-    EXPECT_EQ(writeBlock(testLink(), 0x0000, ff.data()), accepted);
+    EXPECT_EQ(writeBlock(host.worker.link, 0x0000, ff.data()), accepted);
     EXPECT_EQ(elapsedMs(), accepted ? delayMs : 300);
 }
 
@@ -240,15 +240,15 @@ TEST_F(Protocol, BlockWriteWithAReadErrorFailsAtOnce) {
     board().byteIntervalMs = 250;
     unplugAfterMs(100);
     const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(testLink(), 0x0000, ff.data()));
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ff.data()));
     EXPECT_LT(elapsedMs(), 300u);
 }
 
 TEST_F(Protocol, BlockWriteNotSentFailsWithoutReading) {
-    simUnplug(0);
+    simUnplug(host.sim, 0);
     const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(testLink(), 0x0000, ff.data()));
-    EXPECT_EQ(simCount(SIM_READ), 0);
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ff.data()));
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 0);
 }
 
 // --- block read ---
@@ -258,12 +258,12 @@ class ReadRequest : public Protocol,
 
 TEST_P(ReadRequest, RequestOnTheWire) {
     const auto [address, checksum] = GetParam();
-    EXPECT_TRUE(readBlock(testLink(), address, g_memoryImage + address));
+    EXPECT_TRUE(readBlock(host.worker.link, address, g_memoryImage + address));
     Bytes expected = header('R', 0x00, address);
     expected.push_back(checksum);
     EXPECT_EQ(wire(), (std::vector<Bytes>{expected}));
-    EXPECT_EQ(simCount(SIM_PURGE), 0);
-    EXPECT_EQ(simCount(SIM_READ), 257);
+    EXPECT_EQ(simCount(host.sim, SIM_PURGE), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 257);
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
@@ -295,7 +295,7 @@ protected:
 TEST_F(BlockRead, StoresExactlyTheBlock) {
     for (uint16_t address : {0x1200, 0x7F00}) {
         memset(g_memoryImage, 0xA5, MEMORY_SIZE);
-        EXPECT_TRUE(readBlock(testLink(), address, g_memoryImage + address));
+        EXPECT_TRUE(readBlock(host.worker.link, address, g_memoryImage + address));
         EXPECT_EQ(image(address, address + 256u), boardMemory(address, address + 256u));
         expectUntouchedOutside(address, address + 256u);
     }
@@ -305,22 +305,22 @@ TEST_F(BlockRead, StoresExactlyTheBlock) {
 TEST_F(BlockRead, AnswerThatStopsFailsAfterTheMissingBytesDeadline) {
     board().truncateReadBlock = 0x12;
     board().truncateAfterBytes = 200;
-    EXPECT_FALSE(readBlock(testLink(), 0x1200, g_memoryImage + 0x1200));
+    EXPECT_FALSE(readBlock(host.worker.link, 0x1200, g_memoryImage + 0x1200));
     EXPECT_EQ(elapsedMs(), 300u);
     expectUntouchedOutside(0, 0);
 }
 
 TEST_F(BlockRead, BadChecksumFailsButTheDataAreStored) {
     board().badChecksumReadBlock = 0x12;
-    EXPECT_FALSE(readBlock(testLink(), 0x1200, g_memoryImage + 0x1200));
+    EXPECT_FALSE(readBlock(host.worker.link, 0x1200, g_memoryImage + 0x1200));
     EXPECT_EQ(image(0x1200, 0x1300), boardMemory(0x1200, 0x1300));
     expectUntouchedOutside(0x1200, 0x1300);
-    EXPECT_EQ(simCount(SIM_READ), 257) << "nothing is read after the checksum";
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 257) << "nothing is read after the checksum";
 }
 
 TEST_F(BlockRead, SlowButSteadyAnswerSucceeds) {
     board().byteIntervalMs = 250;
-    EXPECT_TRUE(readBlock(testLink(), 0x0100, g_memoryImage + 0x0100));
+    EXPECT_TRUE(readBlock(host.worker.link, 0x0100, g_memoryImage + 0x0100));
     EXPECT_EQ(elapsedMs(), 257u * 250u);
     EXPECT_EQ(image(0x0100, 0x0200), boardMemory(0x0100, 0x0200));
 }
@@ -328,15 +328,15 @@ TEST_F(BlockRead, SlowButSteadyAnswerSucceeds) {
 TEST_F(BlockRead, ReadErrorFailsAtOnce) {
     board().byteIntervalMs = 10;
     unplugAfterMs(1005);  // while waiting for byte 100
-    EXPECT_FALSE(readBlock(testLink(), 0x0100, g_memoryImage + 0x0100));
+    EXPECT_FALSE(readBlock(host.worker.link, 0x0100, g_memoryImage + 0x0100));
     EXPECT_LT(elapsedMs(), 1005u + 300u);
     expectUntouchedOutside(0, 0);
 }
 
 TEST_F(BlockRead, RequestNotSentFailsWithoutReading) {
-    simUnplug(0);
-    EXPECT_FALSE(readBlock(testLink(), 0x0100, g_memoryImage + 0x0100));
-    EXPECT_EQ(simCount(SIM_READ), 0);
+    simUnplug(host.sim, 0);
+    EXPECT_FALSE(readBlock(host.worker.link, 0x0100, g_memoryImage + 0x0100));
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 0);
     expectUntouchedOutside(0, 0);
 }
 
@@ -346,23 +346,23 @@ class ChipBlockRead : public BlockRead {
 protected:
     void SetUp() override {
         BlockRead::SetUp();
-        simAdapter(0).chip.on = true;
+        simAdapter(host.sim, 0).chip.on = true;
     }
 };
 
 TEST_F(ChipBlockRead, SlowButSteadyAnswerSucceeds) {
     board().byteIntervalMs = 250;
-    EXPECT_TRUE(readBlock(testLink(), 0x0100, g_memoryImage + 0x0100));
+    EXPECT_TRUE(readBlock(host.worker.link, 0x0100, g_memoryImage + 0x0100));
     EXPECT_EQ(image(0x0100, 0x0200), boardMemory(0x0100, 0x0200));
 }
 
 TEST_F(ChipBlockRead, AnswerThatStopsFailsAfterItsLastByte) {
     board().truncateReadBlock = 0x12;
     board().truncateAfterBytes = 200;
-    EXPECT_FALSE(readBlock(testLink(), 0x1200, g_memoryImage + 0x1200));
+    EXPECT_FALSE(readBlock(host.worker.link, 0x1200, g_memoryImage + 0x1200));
     uint64_t lastByteAt = 0;
     int bytes = 0;
-    for (const SimCall &c : simWorld().trace) {
+    for (const SimCall &c : host.sim.world.trace) {
         if (c.fn != SIM_READ || c.data.empty()) continue;
         lastByteAt = c.time;
         bytes += int(c.data.size());
@@ -375,9 +375,9 @@ TEST_F(ChipBlockRead, AnswerThatStopsFailsAfterItsLastByte) {
 TEST_F(ChipBlockRead, SurplusAfterTheStatusReplyLeavesTheNextAnswerIntact) {
     board().versionReply = SIM_REPLY_LONG;
     BoardStatus status = {};
-    ASSERT_TRUE(queryBoardStatus(testLink(), &status));
+    ASSERT_TRUE(queryBoardStatus(host.worker.link, &status));
     EXPECT_TRUE(status.answered);
-    EXPECT_TRUE(readBlock(testLink(), 0x1200, g_memoryImage + 0x1200));
+    EXPECT_TRUE(readBlock(host.worker.link, 0x1200, g_memoryImage + 0x1200));
     EXPECT_EQ(image(0x1200, 0x1300), boardMemory(0x1200, 0x1300));
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }

@@ -11,7 +11,8 @@
 namespace {
 
 uint64_t g_now = 0;
-const SimClock CLOCK = {[] { return g_now; }, [](uint64_t us) { g_now += us; }};
+const SimClock CLOCK = {nullptr, [](void *) { return g_now; }, [](void *, uint64_t us) { g_now += us; }};
+ScenarioWorld g_world;
 
 std::map<std::string, std::vector<uint8_t>> g_files;
 
@@ -31,14 +32,14 @@ Scenario parsed(const std::string &text) {
 
 void build(const std::string &text) {
     std::string error;
-    ASSERT_TRUE(buildScenarioWorld(parsed(text), CLOCK, "run/", readFakeFile, error)) << error;
+    ASSERT_TRUE(buildScenarioWorld(g_world, parsed(text), CLOCK, "run/", readFakeFile, error)) << error;
 }
 
 std::vector<std::string> listedDescriptions() {
     uint32_t n = 0;
-    simD2xx()->createDeviceInfoList(&n);
+    simD2xx(g_world.sim)->createDeviceInfoList(&n);
     std::vector<FT_DEVICE_LIST_INFO_NODE> list(n);
-    simD2xx()->getDeviceInfoList(list.data(), &n);
+    simD2xx(g_world.sim)->getDeviceInfoList(list.data(), &n);
     std::vector<std::string> out;
     for (uint32_t i = 0; i < n; ++i)
         out.push_back(std::string(list[i].Description, strnlen(list[i].Description, 64)));
@@ -233,14 +234,14 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
               (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
                                         "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B",
                                         "Dual RS232 A", "Dual RS232 B"}));
-    ASSERT_EQ(simWorld().adapters.size(), 5u);
-    EXPECT_EQ(simAdapter(4).eeprom[63], 0xFFFF);
-    EXPECT_EQ(simAdapter(0).board.memory[0], 0x01);
-    EXPECT_EQ(simAdapter(0).board.memory[32767], 0x5A);
+    ASSERT_EQ(g_world.sim.world.adapters.size(), 5u);
+    EXPECT_EQ(simAdapter(g_world.sim, 4).eeprom[63], 0xFFFF);
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.memory[0], 0x01);
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.memory[32767], 0x5A);
 
     uint8_t pattern[32768];
     scenarioRandomMemory(7, pattern, sizeof pattern);
-    EXPECT_EQ(memcmp(simAdapter(1).board.memory, pattern, sizeof pattern), 0);
+    EXPECT_EQ(memcmp(simAdapter(g_world.sim, 1).board.memory, pattern, sizeof pattern), 0);
     uint8_t other[32768];
     scenarioRandomMemory(8, other, sizeof other);
     EXPECT_NE(memcmp(pattern, other, sizeof pattern), 0);
@@ -249,20 +250,20 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
     EXPECT_LT(std::count(pattern, pattern + 256, pattern[0]), 16);
 
     // A short file fills the front; the rest stays erased.
-    EXPECT_EQ(simAdapter(2).board.memory[1], 0x22);
-    EXPECT_EQ(simAdapter(2).board.memory[2], 0xFF);
-    EXPECT_FALSE(simAdapter(2).plugged);
-    EXPECT_EQ(simAdapter(3).board.memory[100], 0x00);
-    EXPECT_FALSE(simAdapter(3).board.wireTiming);
-    EXPECT_TRUE(simAdapter(0).board.wireTiming);
-    EXPECT_EQ(simAdapter(3).board.versionReply, SIM_REPLY_SILENT);
-    EXPECT_TRUE(simAdapter(3).chip.on);
-    EXPECT_FALSE(simAdapter(0).chip.on);
-    EXPECT_EQ(simAdapter(3).channels[1].failSetting, 4);
-    EXPECT_EQ(simAdapter(0).channels[1].failSetting, 0);
+    EXPECT_EQ(simAdapter(g_world.sim, 2).board.memory[1], 0x22);
+    EXPECT_EQ(simAdapter(g_world.sim, 2).board.memory[2], 0xFF);
+    EXPECT_FALSE(simAdapter(g_world.sim, 2).plugged);
+    EXPECT_EQ(simAdapter(g_world.sim, 3).board.memory[100], 0x00);
+    EXPECT_FALSE(simAdapter(g_world.sim, 3).board.wireTiming);
+    EXPECT_TRUE(simAdapter(g_world.sim, 0).board.wireTiming);
+    EXPECT_EQ(simAdapter(g_world.sim, 3).board.versionReply, SIM_REPLY_SILENT);
+    EXPECT_TRUE(simAdapter(g_world.sim, 3).chip.on);
+    EXPECT_FALSE(simAdapter(g_world.sim, 0).chip.on);
+    EXPECT_EQ(simAdapter(g_world.sim, 3).channels[1].failSetting, 4);
+    EXPECT_EQ(simAdapter(g_world.sim, 0).channels[1].failSetting, 0);
 
     // The identity lives in the EEPROM too, so a port cycle brings the same names back.
-    const SimEepromIdentity id = simDecodeEeprom(simAdapter(1).eeprom);
+    const SimEepromIdentity id = simDecodeEeprom(simAdapter(g_world.sim, 1).eeprom);
     EXPECT_TRUE(id.checksumValid);
     EXPECT_EQ(id.productName, "SECOND");
 }
@@ -270,9 +271,9 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
 TEST(ScenarioWorld, AMissingMemoryFileLeavesNothingAttached) {
     Scenario s = parsed("adapter\nmemory file missing.bin\n");
     std::string error;
-    EXPECT_FALSE(buildScenarioWorld(s, CLOCK, "run/", readFakeFile, error));
+    EXPECT_FALSE(buildScenarioWorld(g_world, s, CLOCK, "run/", readFakeFile, error));
     EXPECT_EQ(error, "cannot read memory file \"run/missing.bin\"");
-    EXPECT_TRUE(simWorld().adapters.empty());
+    EXPECT_TRUE(g_world.sim.world.adapters.empty());
     EXPECT_TRUE(listedDescriptions().empty());
 }
 
@@ -280,26 +281,26 @@ TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
     build("adapter\n  refuse-write-block 10\n  bad-checksum-read-block 3\n"
           "adapter\n  serial OTHER\n");
     std::string error;
-    EXPECT_TRUE(runScenarioCommand("unplug 0", error)) << error;
+    EXPECT_TRUE(runScenarioCommand(g_world, "unplug 0", error)) << error;
     EXPECT_EQ(listedDescriptions().size(), 2u);
-    EXPECT_TRUE(runScenarioCommand("plug 0", error)) << error;
+    EXPECT_TRUE(runScenarioCommand(g_world, "plug 0", error)) << error;
     EXPECT_EQ(listedDescriptions().size(), 4u);
 
-    EXPECT_TRUE(runScenarioCommand("power 0 off", error)) << error;
-    EXPECT_FALSE(simAdapter(0).board.powered);
-    EXPECT_TRUE(runScenarioCommand("reply 0 short", error)) << error;
-    EXPECT_EQ(simAdapter(0).board.versionReply, SIM_REPLY_SHORT);
+    EXPECT_TRUE(runScenarioCommand(g_world, "power 0 off", error)) << error;
+    EXPECT_FALSE(simAdapter(g_world.sim, 0).board.powered);
+    EXPECT_TRUE(runScenarioCommand(g_world, "reply 0 short", error)) << error;
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.versionReply, SIM_REPLY_SHORT);
     // A later command keeps what earlier ones set.
-    EXPECT_FALSE(simAdapter(0).board.powered);
-    EXPECT_TRUE(runScenarioCommand("set 0 refuse-write-block off", error)) << error;
-    EXPECT_EQ(simAdapter(0).board.refuseWriteBlock, -1);
-    EXPECT_EQ(simAdapter(0).board.badChecksumReadBlock, 3);
-    EXPECT_TRUE(runScenarioCommand("set 1 channel-b unlisted", error)) << error;
+    EXPECT_FALSE(simAdapter(g_world.sim, 0).board.powered);
+    EXPECT_TRUE(runScenarioCommand(g_world, "set 0 refuse-write-block off", error)) << error;
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.refuseWriteBlock, -1);
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.badChecksumReadBlock, 3);
+    EXPECT_TRUE(runScenarioCommand(g_world, "set 1 channel-b unlisted", error)) << error;
     EXPECT_EQ(listedDescriptions().size(), 3u);
-    EXPECT_TRUE(runScenarioCommand("set 1 com 12 none", error)) << error;
-    EXPECT_EQ(simAdapter(1).channels[0].comPort, 12);
-    EXPECT_EQ(simAdapter(1).channels[1].comPort, -1);
-    EXPECT_EQ(simAdapter(0).board.refuseWriteBlock, -1);
+    EXPECT_TRUE(runScenarioCommand(g_world, "set 1 com 12 none", error)) << error;
+    EXPECT_EQ(simAdapter(g_world.sim, 1).channels[0].comPort, 12);
+    EXPECT_EQ(simAdapter(g_world.sim, 1).channels[1].comPort, -1);
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.refuseWriteBlock, -1);
 
     const struct {
         const char *command;
@@ -315,7 +316,7 @@ TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
     };
     for (const auto &r : refused) {
         SCOPED_TRACE(r.command);
-        EXPECT_FALSE(runScenarioCommand(r.command, error));
+        EXPECT_FALSE(runScenarioCommand(g_world, r.command, error));
         EXPECT_EQ(error, r.error);
     }
 }
@@ -323,14 +324,14 @@ TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
 TEST(ScenarioCommands, UnplugClosesOpenChannels) {
     build("adapter\n");
     FT_HANDLE h = nullptr;
-    ASSERT_EQ(simD2xx()->openEx(reinterpret_cast<void *>(uintptr_t(0x1001)), FT_OPEN_BY_LOCATION, &h),
+    ASSERT_EQ(simD2xx(g_world.sim)->openEx(reinterpret_cast<void *>(uintptr_t(0x1001)), FT_OPEN_BY_LOCATION, &h),
               FT_OK);
     std::string error;
-    ASSERT_TRUE(runScenarioCommand("unplug 0", error)) << error;
-    EXPECT_EQ(simWorld().openHandles, 0);
+    ASSERT_TRUE(runScenarioCommand(g_world, "unplug 0", error)) << error;
+    EXPECT_EQ(g_world.sim.world.openHandles, 0);
     uint8_t byte;
     uint32_t done = 0;
-    EXPECT_NE(simD2xx()->read(h, &byte, 1, &done), FT_OK);
+    EXPECT_NE(simD2xx(g_world.sim)->read(h, &byte, 1, &done), FT_OK);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 
@@ -24,16 +24,16 @@ const char INVALID_MESSAGE[] = "Invalid USBID.\r\nThe problem will be fixed afte
 
 class WorkerConnection : public ::testing::Test {
 protected:
-    RecordingHost &host = installRecordingHost();
+    RecordingHost host;
 
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
         EXPECT_EQ(host.windowOpsAfterStop, 0) << "the worker drove the window after the stop";
-        EXPECT_EQ(simWorld().openHandles, 0) << "a channel was left open";
-        for (const SimAdapter &a : simWorld().adapters) EXPECT_EQ(a.board.protocolErrors, 0);
+        EXPECT_EQ(host.sim.world.openHandles, 0) << "a channel was left open";
+        for (const SimAdapter &a : host.sim.world.adapters) EXPECT_EQ(a.board.protocolErrors, 0);
     }
 
-    void run() { EXPECT_EQ(workerMain(testWorker()), 0); }
+    void run() { EXPECT_EQ(workerMain(host.worker), 0); }
     void stopNow() { host.stop = true; }
     void stopAt(uint64_t ms) {
         host.atMs(ms, [this] { stopNow(); });
@@ -64,7 +64,7 @@ const Texts FIRST_CONNECTION = {
 };
 
 TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     stopAfter(CHOICE);
     run();
     EXPECT_EQ(host.logTexts, FIRST_CONNECTION);
@@ -82,8 +82,8 @@ TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
 }
 
 TEST_F(WorkerConnection, VersionDigitsAreTwoUpperCaseHexDigits) {
-    simAddAdapter();
-    simAdapter(0).board.version = 0x0A0F;
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).board.version = 0x0A0F;
     stopAfter(CHOICE);
     run();
     EXPECT_EQ(count("Ostrich Ver. 0A.0F.\r\n"), 1);
@@ -91,9 +91,9 @@ TEST_F(WorkerConnection, VersionDigitsAreTwoUpperCaseHexDigits) {
 }
 
 TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged) {
-    simAddAdapter();
-    simAdapter(0).board.versionReply = SIM_REPLY_SILENT;
-    host.atMs(20000, [] { simUnplug(0); });
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).board.versionReply = SIM_REPLY_SILENT;
+    host.atMs(20000, [&] { simUnplug(host.sim, 0); });
     stopAfter(DISCONNECTED);
     run();
     const Texts expected = {
@@ -105,24 +105,24 @@ TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged
     EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "");
     EXPECT_FALSE(anyButton());
     // Three connect queries, the choice query, then one every 500 ms for about 18 seconds.
-    const size_t queries = std::count_if(simWorld().trace.begin(), simWorld().trace.end(),
+    const size_t queries = std::count_if(host.sim.world.trace.begin(), host.sim.world.trace.end(),
                                          [](const SimCall &c) { return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}; });
     EXPECT_GE(queries, 30u);
     EXPECT_LE(queries, 45u);
 }
 
-int statusQueries() {
-    return int(std::count_if(simWorld().trace.begin(), simWorld().trace.end(), [](const SimCall &c) {
+int statusQueries(const Sim &sim) {
+    return int(std::count_if(sim.world.trace.begin(), sim.world.trace.end(), [](const SimCall &c) {
         return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'};
     }));
 }
 
 TEST_F(WorkerConnection, ThreeConnectQueriesForASilentBoard) {
-    simAddAdapter();
-    simAdapter(0).board.versionReply = SIM_REPLY_SILENT;
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).board.versionReply = SIM_REPLY_SILENT;
     int queries = 0;
     host.whenLog("Fail.", [&] {
-        queries = statusQueries();
+        queries = statusQueries(host.sim);
         stopNow();
     });
     run();
@@ -130,12 +130,12 @@ TEST_F(WorkerConnection, ThreeConnectQueriesForASilentBoard) {
 }
 
 TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
-    simAddAdapter();
-    simAdapter(0).board.wireTiming = true;
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).board.wireTiming = true;
     host.whenLog(CHOICE, [this] { stopAt(host.ms() + 5100); });
     run();
     std::vector<uint64_t> starts;
-    for (const SimCall &c : simWorld().trace)
+    for (const SimCall &c : host.sim.world.trace)
         if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) starts.push_back(c.time);
     // The connect query and the choice query, then the wait's: the first at once, then every 500.
     ASSERT_GE(starts.size(), 2u + 10u);
@@ -146,16 +146,17 @@ TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
 // An adapter that identifies but fails its first query at once is searched for again after a
 // pause, not in a tight loop.
 TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
-    simAddAdapter();
-    testLink().d2xx = [] {
-        static D2xxApi api = *simD2xx();
-        api.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
-        return &api;
-    }();
+    simAddAdapter(host.sim);
+    static D2xxApi api;
+    api = *host.worker.link.d2xx;
+    api.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
+    host.worker.link.d2xx = &api;
     // Without the pause virtual time would stand still: end such a run instead of hanging.
-    simWorld().onCall = [](const SimCall &c) {
+    static RecordingHost *self;
+    self = &host;
+    host.sim.world.onCall = [](Sim &, const SimCall &c) {
         static int searches = 0;
-        if (c.fn == SIM_CREATE_LIST && ++searches % 1000 == 0) recordingHost().stop = true;
+        if (c.fn == SIM_CREATE_LIST && ++searches % 1000 == 0) self->stop = true;
     };
     stopAt(host.ms() + 1000);
     run();
@@ -172,24 +173,24 @@ TEST_F(WorkerConnection, ChannelSuffixIsTrimmedExactly) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
-        installRecordingHost();
-        simAddAdapter();  // accepted and picked by its serials
-        FT_DEVICE_LIST_INFO_NODE &r = simAdapter(0).channels[0].record;
+        host.reset();
+        simAddAdapter(host.sim);  // accepted and picked by its serials
+        FT_DEVICE_LIST_INFO_NODE &r = simAdapter(host.sim, 0).channels[0].record;
         memset(r.Description, 0, sizeof r.Description);
         memcpy(r.Description, c.first, strlen(c.first));
-        ASSERT_TRUE(findAdapter(testLink()));
+        ASSERT_TRUE(findAdapter(host.worker.link));
         AdapterIdentity identity = {};
-        ASSERT_TRUE(identifyAdapter(testLink(), identity));
+        ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
         EXPECT_STREQ(identity.description, c.second);
-        closeChannel(testLink(), testLink().channels.channelA);
-        closeChannel(testLink(), testLink().channels.channelB);
+        closeChannel(host.worker.link, host.worker.link.channels.channelA);
+        closeChannel(host.worker.link, host.worker.link.channels.channelB);
     }
 }
 
 // A text the C library cannot format (a wide character with no narrow form) is logged empty,
 // never as the part formatted before the failure or whatever the buffer held.
 TEST_F(WorkerConnection, AFormatThatFailsLogsAnEmptyText) {
-    logText(testWorker(), "abc%ls", L"\u00e9");
+    logText(host.worker, "abc%ls", L"\u00e9");
     EXPECT_EQ(host.logTexts, std::vector<std::string>{""});
 }
 
@@ -207,8 +208,8 @@ TEST_P(AdapterClasses, ClassMessageFollowsTheSeparatorAndDecidesTheButtons) {
     const ClassCase &c = GetParam();
     SimAdapterConfig config;
     config.usbId = c.usbId;
-    simAddAdapter(config);
-    simAdapter(0).board.versionReply = c.reply;
+    simAddAdapter(host.sim, config);
+    simAdapter(host.sim, 0).board.versionReply = c.reply;
     stopAfter(CHOICE);
     run();
     EXPECT_EQ(host.logTexts[1], std::string(c.announce) + ".\r\nConnecting... ");
@@ -246,8 +247,8 @@ class PortNumbers : public WorkerConnection, public ::testing::WithParamInterfac
 
 TEST_P(PortNumbers, OnlyPortsFrom1To255AreShown) {
     const PortCase &c = GetParam();
-    simAddAdapter();
-    for (SimChannel &ch : simAdapter(0).channels) {
+    simAddAdapter(host.sim);
+    for (SimChannel &ch : simAdapter(host.sim, 0).channels) {
         ch.comPort = c.port;
         ch.comPortStatus = c.status;
     }
@@ -271,9 +272,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
-    simAddAdapter();
-    host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 1200, [] { simUnplug(0); }); });
-    host.whenLog(DISCONNECTED, [this] { host.atMs(host.ms() + 1000, [] { simPlug(0); }); });
+    simAddAdapter(host.sim);
+    host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 1200, [&] { simUnplug(host.sim, 0); }); });
+    host.whenLog(DISCONNECTED, [this] { host.atMs(host.ms() + 1000, [&] { simPlug(host.sim, 0); }); });
     host.whenLog(DISCONNECTED, [this] { stopAfter(CHOICE); });
     run();
     auto lost = std::find(host.logTexts.begin(), host.logTexts.end(), DISCONNECTED);
@@ -293,26 +294,27 @@ TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
 TEST_F(WorkerConnection, IncompleteAdaptersAreDroppedSilently) {
     struct Case {
         const char *name;
-        void (*setUp)();
+        void (*setUp)(Sim &);
     };
     const Case cases[] = {
-        {"device info fails", [] { simAdapter(0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
-        {"channel B missing", [] { simAdapter(0).channels[1].listed = false; }},
-        {"channel B will not open", [] { simAdapter(0).channels[1].openFails = true; }},
+        {"device info fails", [](Sim &sim) { simAdapter(sim, 0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
+        {"channel B missing", [](Sim &sim) { simAdapter(sim, 0).channels[1].listed = false; }},
+        {"channel B will not open", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        RecordingHost &h = installRecordingHost();
-        simAddAdapter();
-        c.setUp();
+        host.reset();
+        RecordingHost &h = host;
+        simAddAdapter(h.sim);
+        c.setUp(h.sim);
         h.atMs(5000, [&h] { h.stop = true; });
-        EXPECT_EQ(workerMain(testWorker()), 0);
+        EXPECT_EQ(workerMain(h.worker), 0);
         EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
         EXPECT_EQ(h.typeLabel, "");
         EXPECT_EQ(g_appState.deviceFound.load(), 0);
-        EXPECT_EQ(simWorld().openHandles, 0);
+        EXPECT_EQ(h.sim.world.openHandles, 0);
         // Searches go on, paced rather than back to back.
-        const int searches = simCount(SIM_CREATE_LIST);
+        const int searches = simCount(h.sim, SIM_CREATE_LIST);
         EXPECT_GE(searches, 20);
         EXPECT_LE(searches, 101);
     }
@@ -332,17 +334,18 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
     std::vector<std::string> firstCalls;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        RecordingHost &h = installRecordingHost();
-        simAddAdapter();
-        library = *simD2xx();
+        host.reset();
+        RecordingHost &h = host;
+        simAddAdapter(h.sim);
+        library = *simD2xx(h.sim);
         if (!c.present) library.setLatencyTimer = nullptr;
-        testLink().d2xx = &library;
-        for (SimChannel &ch : simAdapter(0).channels) ch.failSetting = c.fails ? 4 : 0;
+        h.worker.link.d2xx = &library;
+        for (SimChannel &ch : simAdapter(h.sim, 0).channels) ch.failSetting = c.fails ? 4 : 0;
         stopAfter(CHOICE);
-        EXPECT_EQ(workerMain(testWorker()), 0);
+        EXPECT_EQ(workerMain(h.worker), 0);
         // Every other call, its channel, arguments, bytes and outcome, in order.
         std::vector<std::string> calls;
-        for (const SimCall &call : simWorld().trace) {
+        for (const SimCall &call : h.sim.world.trace) {
             if (call.fn == SIM_SET_LATENCY) continue;
             std::string line = std::string(simFnName(call.fn)) + " " + std::to_string(call.channel) +
                                " " + std::to_string(call.status);
@@ -354,8 +357,8 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
         EXPECT_EQ(h.logTexts, FIRST_CONNECTION);
         EXPECT_EQ(h.logTexts, firstLog);
         EXPECT_EQ(calls, firstCalls);
-        EXPECT_EQ(simCount(SIM_SET_LATENCY), c.calls);
-        for (const SimChannel &ch : simAdapter(0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
+        EXPECT_EQ(simCount(h.sim, SIM_SET_LATENCY), c.calls);
+        for (const SimChannel &ch : simAdapter(h.sim, 0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
     }
 }
 
@@ -363,27 +366,28 @@ TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
     // No adapter: at most one search per 50 ms.
     stopAt(11000);
     run();
-    const int searches = simCount(SIM_CREATE_LIST);
+    const int searches = simCount(host.sim, SIM_CREATE_LIST);
     EXPECT_GE(searches, 150);
     EXPECT_LE(searches, 201);
     EXPECT_LE(host.clockReads, 10u * 200);
 
     // Waiting for a choice: two queries a second, and the waits are long ones.
-    RecordingHost &h = installRecordingHost();
-    simAddAdapter();
+    host.reset();
+    RecordingHost &h = host;
+    simAddAdapter(h.sim);
     uint64_t readsAtChoice = 0, waitsAtChoice = 0;
     h.whenLog(CHOICE, [&] {
         readsAtChoice = h.clockReads;
         waitsAtChoice = h.waits;
         h.atMs(h.ms() + 10000, [&h] { h.stop = true; });
     });
-    EXPECT_EQ(workerMain(testWorker()), 0);
+    EXPECT_EQ(workerMain(h.worker), 0);
     EXPECT_LE(h.waits - waitsAtChoice, 25u);
     EXPECT_LE(h.clockReads - readsAtChoice, 20u * 20);
 }
 
 TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     uint64_t pressedAt = 0;
     host.whenEvent(READY, [&] {
         host.atMs(host.ms() + 1400, [&] {
@@ -402,18 +406,20 @@ TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
     EXPECT_LE(startedAt - pressedAt, 300u + 10);
 }
 
-TEST_F(WorkerConnection, UnknownRequestCodeRunsUpdate) {
-    simAddAdapter();
-    host.whenEvent(READY, [this] { host.press(Operation(7)); });
-    host.whenLog(" Update.\r\nUpdate, wait... ", [this] { stopNow(); });
+// A code that names no operation runs nothing: the connection waits on, still polling the board.
+TEST_F(WorkerConnection, UnknownRequestCodeIsIgnored) {
+    simAddAdapter(host.sim);
+    host.whenEvent(READY, [this] { host.press(Operation(7)), stopAt(host.ms() + 2000); });
     run();
-    EXPECT_EQ(host.logTexts.back(), " Update.\r\nUpdate, wait... ");
+    EXPECT_EQ(host.logTexts.back(), CHOICE);
+    EXPECT_EQ(simCount(host.sim, SIM_WRITE_EE) + simCount(host.sim, SIM_CYCLE_PORT), 0);
+    EXPECT_GE(statusQueries(host.sim), 5);
 }
 
 TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
     SimAdapterConfig old;
     old.usbId = 0x04036D20;
-    simAddAdapter(old);
+    simAddAdapter(host.sim, old);
     int chooses = 0;
     host.whenEvent(READY, [&] { ++chooses; host.press(OP_WRITE); });  // dialog: cancelled
     host.whenLog("Canceled.\r\n", [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
@@ -425,13 +431,13 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
     EXPECT_EQ(chooses, 2);
     EXPECT_EQ(count("Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... "), 1);
     EXPECT_EQ(count(OLD_MESSAGE), 2);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.statusText, "Operation canceled!");
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
 }
 
 TEST_F(WorkerConnection, FailedHoldLastsFiveSecondsThenDropsForRead) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     host.whenEvent(READY, [this] { host.press(OP_READ); });  // save dialog: cancelled
     uint64_t canceledAt = 0, droppedAt = 0;
     host.whenLog("Canceled.\r\n", [&] { canceledAt = host.ms(); });
@@ -447,7 +453,7 @@ TEST_F(WorkerConnection, FailedHoldLastsFiveSecondsThenDropsForRead) {
 }
 
 TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     host.whenEvent(READY, [this] {
         host.press(OP_WRITE);  // cancelled: the connection stays
         // The user presses Erase the moment the buttons are back, before the report runs.
@@ -459,7 +465,7 @@ TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
 }
 
 TEST_F(WorkerConnection, SuccessTailCyclesThePortAndKeepsTheLabels) {
-    simAddAdapter();
+    simAddAdapter(host.sim);
     host.whenEvent(READY, [this] {
         host.press(OP_ERASE);
         host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
@@ -472,7 +478,7 @@ TEST_F(WorkerConnection, SuccessTailCyclesThePortAndKeepsTheLabels) {
     // Between the success text and the next identification nothing touches the info box, the
     // log or the buttons.
     EXPECT_EQ(next - ok, 1);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
     EXPECT_EQ(count(DISCONNECTED), 0);
     // The progress bar stayed until the next identification showed the status line.
     EXPECT_EQ(*(next + 3), "status  hold 1");
@@ -489,8 +495,8 @@ class StopRequests : public WorkerConnection, public ::testing::WithParamInterfa
 
 TEST_P(StopRequests, EveryWaitEndsWithinOneReadTimeout) {
     const StopCase &c = GetParam();
-    simAddAdapter();
-    simAdapter(0).board.wireTiming = true;  // block traffic takes its real time
+    simAddAdapter(host.sim);
+    simAdapter(host.sim, 0).board.wireTiming = true;  // block traffic takes its real time
     host.answerDialog = [](FileDialogKind, std::wstring &name) {
         name = L"C:\\image.bin";
         return true;
@@ -507,7 +513,7 @@ TEST_P(StopRequests, EveryWaitEndsWithinOneReadTimeout) {
     run();
     ASSERT_NE(stoppedAt, 0u);
     EXPECT_LE(host.ms() - stoppedAt, 300u);
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 0);
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -542,11 +548,12 @@ TEST_F(WorkerConnection, FileNameBufferStartsInTheProgramFolder) {
     };
     for (const FolderCase &c : cases) {
         SCOPED_TRACE(c.name);
-        RecordingHost &h = installRecordingHost();
+        host.reset();
+        RecordingHost &h = host;
         h.programPath = c.programPath;
         h.stop = true;
-        EXPECT_EQ(workerMain(testWorker()), 0);
-        EXPECT_EQ(std::wstring(testWorker().fileName), c.expected);
+        EXPECT_EQ(workerMain(h.worker), 0);
+        EXPECT_EQ(std::wstring(h.worker.fileName), c.expected);
     }
 }
 

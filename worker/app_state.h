@@ -14,6 +14,10 @@ enum Operation : int32_t {
     OP_UPDATE = 4,
 };
 
+// The GUI's timer ticks this often; `statusHold` counts its ticks.
+constexpr uint32_t STATUS_TICK_MS = 200;
+// The hold that keeps a status text about `ms` milliseconds.
+constexpr uint32_t statusHoldTicks(uint32_t ms) { return ms / STATUS_TICK_MS; }
 // `statusHold` value that keeps a status text until another value is stored.
 constexpr uint32_t STATUS_HOLD_FOREVER = 0xFFFFFFFFu;
 
@@ -24,7 +28,7 @@ struct AppState {
     std::atomic<void *> foreignWindow{nullptr}; // window found by the start-up scan
     // Set by a button press after the four buttons were disabled; taken (set to 0) by the worker.
     std::atomic<int32_t> requestedOperation{OP_NONE};
-    // Status-line countdown in 200 ms timer ticks; 0 none. Written only on the GUI thread.
+    // Status-line countdown in STATUS_TICK_MS timer ticks; 0 none. Written only on the GUI thread.
     std::atomic<uint32_t> statusHold{0};
     std::atomic<int32_t> updateRequired{0};  // 1: only Update may run
     std::atomic<int32_t> deviceFound{0};     // 1 once an adapter was identified; starts the banner
@@ -32,6 +36,7 @@ struct AppState {
 
 extern AppState g_appState;
 
-// Board memory image: byte n is board address n.
+// Board memory image: byte n is board address n. Read fills it and Write loads it from a file,
+// on the worker thread (worker/memory_ops.cpp); the GUI never touches it.
 constexpr uint32_t MEMORY_SIZE = 32768;
 extern uint8_t g_memoryImage[MEMORY_SIZE];

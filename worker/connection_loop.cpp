@@ -11,8 +11,9 @@ namespace {
 constexpr uint32_t POLL_PERIOD_MS = 500;
 constexpr int CONNECT_QUERIES = 3;
 constexpr uint32_t RECONNECT_PAUSE_MS = 2000;
-constexpr uint32_t FAILURE_HOLD_MS = 5000;
-constexpr uint32_t FAILURE_STATUS_TICKS = 50;
+constexpr uint32_t FAILURE_STATUS_HOLD = statusHoldTicks(10000);
+// Empties the status line at the next tick.
+constexpr uint32_t NEXT_TICK_HOLD = 1;
 // Between searches that found nothing usable: short enough to notice a new adapter at once,
 // long enough not to keep the driver busy.
 constexpr uint32_t IDLE_SEARCH_PAUSE_MS = 50;
@@ -38,18 +39,13 @@ void prepareFileName(Worker &w) {
     static const wchar_t PATTERN[] = L"*.bin";
     constexpr size_t PATTERN_LENGTH = sizeof PATTERN / sizeof PATTERN[0] - 1;
     wchar_t path[1024] = {};
-    const size_t full = w.host->programPath(path, sizeof path / sizeof path[0]);
+    const size_t full = w.host->programPath(w.host->context, path, sizeof path / sizeof path[0]);
     size_t length = full;
     while (length > 0 && path[length - 1] != L'\\') --length;
     if (length == 0) length = full;  // no folder in it: the whole path stays
     if (length + PATTERN_LENGTH >= FILE_NAME_CAPACITY) length = 0;
     memcpy(w.fileName, path, length * sizeof(wchar_t));
     memcpy(w.fileName + length, PATTERN, sizeof PATTERN);
-}
-
-void closeChannels(Worker &w) {
-    closeChannel(w.link, w.link.channels.channelA);
-    closeChannel(w.link, w.link.channels.channelB);
 }
 
 void setButtonsReady(const Worker &w, LoopState &loop, bool ready) {
@@ -73,13 +69,13 @@ void successTail(Worker &w, LoopState &loop) {
     pauseMs(w, RECONNECT_PAUSE_MS);
     if (stopRequested(w)) return;
     w.link.d2xx->cyclePort(w.link.channels.channelA);
-    closeChannels(w);
+    closeChannels(w.link);
 }
 
 void failureHold(const Worker &w, const OperationOutcome &outcome) {
     logWide(w, outcome.logText);
-    showStatusLine(w, outcome.statusText, FAILURE_STATUS_TICKS);
-    pauseMs(w, FAILURE_HOLD_MS);
+    showStatusLine(w, outcome.statusText, FAILURE_STATUS_HOLD);
+    pauseMs(w, FAILURE_PAUSE_MS);
 }
 
 // Re-enables the buttons after a failure that keeps the connection. The pending request is
@@ -123,79 +119,94 @@ int32_t waitForChoice(const Worker &w, LoopState &loop) {
         const int32_t op = g_appState.requestedOperation.exchange(OP_NONE);
         if (op != OP_NONE) return op;
         const uint32_t elapsed = tickCount(w) - lastPoll;
-        w.host->waitForRequest(elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
+        w.host->waitForRequest(w.host->context,
+                               elapsed >= POLL_PERIOD_MS ? 0 : POLL_PERIOD_MS - elapsed);
     }
 }
 
+// Runs the requested operation. A code that names none is ignored: nothing runs and the
+// connection stays as it was.
 OperationOutcome dispatch(Worker &w, int32_t op) {
     switch (op) {
     case OP_ERASE: return eraseMemory(w);
     case OP_READ: return readMemory(w);
     case OP_WRITE: return writeMemory(w);
-    default: return updateAdapterEeprom(w);
+    case OP_UPDATE: return updateAdapterEeprom(w);
     }
+    return {OUTCOME_IGNORED, nullptr, nullptr};
 }
 
-// From identification to one of the tails, on the channels the search opened. Returns true when
-// the connection got as far as offering the choice.
-bool runConnection(Worker &w, LoopState &loop) {
+// How a connection ended, and so which tail follows it.
+enum ConnectionEnd {
+    END_LOST_BEFORE_CHOICE,  // lost before the choice was offered: disconnect tail, then a pause
+    END_LOST,                // lost after the choice was offered: disconnect tail
+    END_DONE,                // an operation was completed: success tail
+    END_STOPPED,             // a stop was requested: no tail
+};
+
+// From identification to the end of the connection, on the channels the search opened.
+ConnectionEnd runConnection(Worker &w, LoopState &loop) {
     g_appState.updateRequired = loop.identity.adapterClass != ADAPTER_ID_CURRENT;
     if (loop.connectedBefore) clearLogPane(w);
     loop.connectedBefore = true;
     loop.infoShown = true;
     announceAdapter(w, loop.identity);
     g_appState.deviceFound = 1;
-    showStatusLine(w, L"", 1);
+    showStatusLine(w, L"", NEXT_TICK_HOLD);
 
     for (int i = 0; i < CONNECT_QUERIES; ++i) {
-        if (!queryBoardStatus(w.link, &loop.status)) return disconnectTail(w, loop), false;
+        if (!queryBoardStatus(w.link, &loop.status)) return END_LOST_BEFORE_CHOICE;
         if (loop.status.answered) break;
     }
     logText(w, loop.status.answered ? "Ok." : "Fail.");
 
-    bool offered = false;
-    for (;;) {
+    for (ConnectionEnd lost = END_LOST_BEFORE_CHOICE;; lost = END_LOST) {
         logText(w, "\r\n");
         reportConnection(w, loop.status, loop.identity);
-        if (!offerChoice(w, loop)) return disconnectTail(w, loop), offered;
-        offered = true;
-        const int32_t op = waitForChoice(w, loop);
-        if (op == OP_NONE) return disconnectTail(w, loop), true;
-
-        const OperationOutcome outcome = dispatch(w, op);
-        if (stopRequested(w)) return true;
+        if (!offerChoice(w, loop)) return lost;
+        OperationOutcome outcome;
+        do {
+            const int32_t op = waitForChoice(w, loop);
+            // Lost, or stopped: after a stop the disconnect tail's window operations are dropped.
+            if (op == OP_NONE) return END_LOST;
+            outcome = dispatch(w, op);
+        } while (outcome.kind == OUTCOME_IGNORED);
+        if (stopRequested(w)) return END_STOPPED;
         switch (outcome.kind) {
-        case OUTCOME_DONE: return successTail(w, loop), true;
-        case OUTCOME_LINK_LOST: return disconnectTail(w, loop), true;
+        case OUTCOME_DONE: return END_DONE;
+        case OUTCOME_LINK_LOST: return END_LOST;
         case OUTCOME_FAILED_DROP:
             failureHold(w, outcome);
-            return disconnectTail(w, loop), true;
+            return END_LOST;
         case OUTCOME_FAILED_STAY:
             failureHold(w, outcome);
-            if (stopRequested(w)) return true;
+            if (stopRequested(w)) return END_STOPPED;
             restoreButtons(w);
             break;
+        case OUTCOME_IGNORED: break;
         }
     }
 }
 
-// One search pass after `findAdapter`. Returns true when the pass got as far as offering the
-// choice: an adapter that identifies but is lost before that (its first query fails at once) is
-// paused after like an unusable one, or the search would spin a core rewriting the log.
+// One search pass after `findAdapter`, ending in the tail its connection asks for. True when the
+// pass got as far as offering the choice: an adapter that identifies but is lost before that
+// (its first query fails at once) is paused after like an unusable one, or the search would
+// spin a core rewriting the log.
 bool runPass(Worker &w, LoopState &loop) {
     loop.infoShown = false;
     const ChannelHandles &channels = w.link.channels;
     const bool usable = channelOpen(channels.channelA) && identifyAdapter(w.link, loop.identity) &&
                         channelOpen(channels.channelB);
-    bool settled = false;
-    if (usable)
-        settled = runConnection(w, loop);
-    else
-        disconnectTail(w, loop);
-
-    closeChannels(w);
+    const ConnectionEnd end = usable ? runConnection(w, loop) : END_LOST_BEFORE_CHOICE;
+    switch (end) {
+    case END_LOST_BEFORE_CHOICE:
+    case END_LOST: disconnectTail(w, loop); break;
+    case END_DONE: successTail(w, loop); break;
+    case END_STOPPED: break;
+    }
+    closeChannels(w.link);
     forgetConnection(loop);
-    return settled;
+    return end != END_LOST_BEFORE_CHOICE;
 }
 
 }  // namespace
@@ -209,7 +220,7 @@ int workerMain(Worker &w) {
 
     while (!stopRequested(w)) {
         if (!findAdapter(w.link)) {
-            if (workerWindowOpen(w)) w.host->fatalError(L"Can't allocate memory!");
+            if (workerWindowOpen(w)) w.host->fatalError(w.host->context, L"Can't allocate memory!");
             return 0;
         }
         if (!runPass(w, loop)) pauseMs(w, IDLE_SEARCH_PAUSE_MS);

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr uint32_t FAILURE_PAUSE_MS = 5000;
 // A word read back different is written again this many times at most.
 constexpr int REWRITES_PER_WORD = 3;
 
@@ -41,7 +40,8 @@ OperationOutcome updateAdapterEeprom(Worker &w) {
     const Link &link = w.link;
     logText(w, " Update.\r\nUpdate, wait... ");
     for (int i = 0; i < EEPROM_WORDS; ++i) {
-        showProgressStep(w, uint32_t(4 * i + 3));
+        // The last word fills the bar.
+        showProgressStep(w, uint32_t((i + 1) * (PROGRESS_MAX + 1) / EEPROM_WORDS - 1));
         // Words before a failed one stay written; the adapter is not cycled, so it keeps running
         // on what it enumerated with.
         if (link.d2xx->writeEE(link.channels.channelA, uint32_t(i), AdapterEepromImage[i]) != FT_OK)

@@ -22,8 +22,11 @@ OperationOutcome kept(const wchar_t *logText, const wchar_t *statusText) {
 
 const OperationOutcome BLOCK_FAILED = {OUTCOME_FAILED_DROP, L"Fail!", L"Operation failed!"};
 
-// Shown before every block; the position is set before the block is sent.
-void blockProgress(const Worker &w, uint32_t address) { showProgressStep(w, address / 128 + 1); }
+// Shown before every block; the position is set before the block is sent. One step per 128
+// bytes, so an Erase or a Write steps past the bar's end on its last block.
+void blockProgress(const Worker &w, uint32_t address) {
+    showProgressStep(w, address * (PROGRESS_MAX + 1) / MEMORY_SIZE + 1);
+}
 
 // Sends `image` block by block; without an image every block is all 0xFF. The Erase packet is
 // built once: only its header and checksum change from block to block.
@@ -92,10 +95,11 @@ OperationOutcome readMemory(Worker &w) {
     }
     logText(w, " Ok.\r\nSave binary file... ");
     // A dialog answered while the program closes saves nothing.
-    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_SAVE, w.fileName) ||
+    const Host &host = *w.host;
+    if (!workerWindowOpen(w) || !host.askImageFile(host.context, FILE_DIALOG_SAVE, w.fileName) ||
         stopRequested(w))
         return dropped(L"Canceled.\r\n", L"Operation canceled!");
-    switch (w.host->saveImageFile(w.fileName, g_memoryImage)) {
+    switch (host.saveImageFile(host.context, w.fileName, g_memoryImage)) {
     case FILE_OK: return DONE;
     case FILE_OPEN_FAILED:
     case FILE_BAD_SIZE: return dropped(L"Can't create file!\r\n", L"Can't create file!");
@@ -106,10 +110,11 @@ OperationOutcome readMemory(Worker &w) {
 
 OperationOutcome writeMemory(Worker &w) {
     logText(w, " Write.\r\nLoad binary file... ");
-    if (!workerWindowOpen(w) || !w.host->askImageFile(FILE_DIALOG_OPEN, w.fileName) ||
+    const Host &host = *w.host;
+    if (!workerWindowOpen(w) || !host.askImageFile(host.context, FILE_DIALOG_OPEN, w.fileName) ||
         stopRequested(w))
         return kept(L"Canceled.\r\n", L"Operation canceled!");
-    switch (w.host->loadImageFile(w.fileName, g_memoryImage)) {
+    switch (host.loadImageFile(host.context, w.fileName, g_memoryImage)) {
     case FILE_OK: break;
     case FILE_OPEN_FAILED: return kept(L"Can't open file!\r\n", L"Can't open file!");
     case FILE_BAD_SIZE: return kept(L"Invalid file size!\r\n", L"Invalid file size!");

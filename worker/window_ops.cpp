@@ -38,19 +38,19 @@ void logText(const Worker &w, const char *format, ...) {
     va_start(args, format);
     formatWide(text, format, args);
     va_end(args);
-    w.host->appendLog(text);
+    w.host->appendLog(w.host->context, text);
 }
 
 void logWide(const Worker &w, const wchar_t *text) {
-    if (workerWindowOpen(w)) w.host->appendLog(text);
+    if (workerWindowOpen(w)) w.host->appendLog(w.host->context, text);
 }
 
 void clearLogPane(const Worker &w) {
-    if (workerWindowOpen(w)) w.host->clearLog();
+    if (workerWindowOpen(w)) w.host->clearLog(w.host->context);
 }
 
 void setTypeLabel(const Worker &w, const char *text) {
-    if (workerWindowOpen(w)) w.host->setTypeLabel(text);
+    if (workerWindowOpen(w)) w.host->setTypeLabel(w.host->context, text);
 }
 
 void setInfoLabel(const Worker &w, InfoLabel label, const char *format, ...) {
@@ -60,17 +60,17 @@ void setInfoLabel(const Worker &w, InfoLabel label, const char *format, ...) {
     va_start(args, format);
     formatWide(text, format, args);
     va_end(args);
-    w.host->setInfoLabel(label, text);
+    w.host->setInfoLabel(w.host->context, label, text);
 }
 
 void showStatusLine(const Worker &w, const wchar_t *text, uint32_t hold) {
-    if (workerWindowOpen(w)) w.host->showStatus(text, hold);
+    if (workerWindowOpen(w)) w.host->showStatus(w.host->context, text, hold);
 }
 
 void showProgressStep(const Worker &w, uint32_t position) {
-    if (workerWindowOpen(w)) w.host->showProgress(position);
+    if (workerWindowOpen(w)) w.host->showProgress(w.host->context, position);
 }
 
 void applyButtonStates(const Worker &w, bool ready) {
-    if (workerWindowOpen(w)) w.host->setButtonStates(ready);
+    if (workerWindowOpen(w)) w.host->setButtonStates(w.host->context, ready);
 }

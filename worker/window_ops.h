@@ -7,10 +7,10 @@
 
 #include "worker/worker.h"
 
-inline bool stopRequested(const Worker &w) { return w.link.clock->stopRequested(); }
-inline uint32_t tickCount(const Worker &w) { return w.link.clock->tickCount(); }
+inline bool stopRequested(const Worker &w) { return clockStopRequested(*w.link.clock); }
+inline uint32_t tickCount(const Worker &w) { return clockTickCount(*w.link.clock); }
 // Pauses `ms`; ends early on a stop request.
-inline void pauseMs(const Worker &w, uint32_t ms) { w.link.clock->sleep(ms); }
+inline void pauseMs(const Worker &w, uint32_t ms) { clockSleep(*w.link.clock, ms); }
 // True while the worker may still drive the window: false once a stop was requested.
 inline bool workerWindowOpen(const Worker &w) { return !stopRequested(w); }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "link/eeprom_rules.h"
+#include "link/adapter_identity.h"
 #include "link/link.h"
 #include "protocol/protocol.h"
 #include "worker/host.h"
@@ -30,6 +30,7 @@ enum OperationKind {
     OUTCOME_FAILED_STAY,  // failure hold, then report again on the same connection
     OUTCOME_FAILED_DROP,  // failure hold, then disconnect
     OUTCOME_LINK_LOST,    // disconnect at once
+    OUTCOME_IGNORED,      // the request named no operation: nothing ran, the wait goes on
 };
 
 struct OperationOutcome {
@@ -37,6 +38,10 @@ struct OperationOutcome {
     const wchar_t *logText;     // failures that are held only
     const wchar_t *statusText;  // failures that are held only
 };
+
+// How long a failure stays on screen before the worker goes on: the failure hold of the
+// connection loop, and the Update's own pause after a word it could not program.
+constexpr uint32_t FAILURE_PAUSE_MS = 5000;
 
 // The worker thread's routine. Returns 0 when the device lists cannot be allocated or when a
 // stop was requested; it touches no window after a stop request.
@@ -73,13 +78,3 @@ OperationOutcome eraseMemory(Worker &w);
 OperationOutcome readMemory(Worker &w);
 OperationOutcome writeMemory(Worker &w);
 OperationOutcome updateAdapterEeprom(Worker &w);
-
-// --- adapter configuration EEPROM ---
-
-// The image the Update writes: built from its strings, word 63 the checksum of words 0 to 62
-// (the chip's rule, link/eeprom_rules.h).
-extern const uint16_t *const AdapterEepromImage;
-// Builds an image with the given strings into `image` (EEPROM_WORDS words); false when the
-// strings do not fit.
-bool buildEepromImage(const char *manufacturer, const char *product, const char *serial,
-                      uint16_t *image);

@@ -27,22 +27,6 @@ constexpr uint64_t LONG_WAIT_US = 50000;
 // Bytes of a group of reads shown in the trace; the count of calls and bytes is always exact.
 constexpr size_t TRACED_READ_BYTES = 300;
 
-LARGE_INTEGER g_frequency;
-LARGE_INTEGER g_origin;  // when the library was loaded: the time origin of trace and events
-bool g_started = false;
-
-Scenario g_scenario;
-size_t g_nextEvent = 0;
-std::wstring g_outputDir;  // with a trailing separator; empty: nothing is written
-HANDLE g_trace = INVALID_HANDLE_VALUE;
-std::wstring g_controlPath;
-uint64_t g_controlSize = 0;  // bytes of the control file already taken
-std::string g_controlPartial;
-uint64_t g_nextControlPoll = 0;
-std::vector<int> g_protocolErrors;  // per adapter, as last reported
-std::vector<FT_HANDLE> g_unclosed;  // handles given out and not closed yet
-uint64_t g_handlesOpened = 0;
-
 // Consecutive reads on one channel with one status become one trace line.
 struct ReadGroup {
     bool open = false;
@@ -52,17 +36,38 @@ struct ReadGroup {
     uint64_t lastTime = 0;
     uint32_t calls = 0, bytes = 0;
     std::string hex;
-} g_reads;
+};
 
-uint64_t realNowUs() {
+// The stand-in's one record: its exported calls carry no object, so they all reach this.
+struct Standin {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER origin;  // when the library was loaded: the time origin of trace and events
+    bool started = false;
+
+    ScenarioWorld world;  // the one simulator, and the scenario's adapters
+    Scenario scenario;
+    size_t nextEvent = 0;
+    std::wstring outputDir;  // with a trailing separator; empty: nothing is written
+    HANDLE trace = INVALID_HANDLE_VALUE;
+    std::wstring controlPath;
+    uint64_t controlSize = 0;  // bytes of the control file already taken
+    std::string controlPartial;
+    uint64_t nextControlPoll = 0;
+    std::vector<int> protocolErrors;  // per adapter, as last reported
+    std::vector<FT_HANDLE> unclosed;  // handles given out and not closed yet
+    uint64_t handlesOpened = 0;
+    ReadGroup reads;
+} g_standin;
+
+uint64_t realNowUs(void * = nullptr) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    const uint64_t ticks = uint64_t(now.QuadPart - g_origin.QuadPart);
-    const uint64_t f = uint64_t(g_frequency.QuadPart);
+    const uint64_t ticks = uint64_t(now.QuadPart - g_standin.origin.QuadPart);
+    const uint64_t f = uint64_t(g_standin.frequency.QuadPart);
     return ticks / f * 1000000u + ticks % f * 1000000u / f;
 }
 
-void realSleepUs(uint64_t us) {
+void realSleepUs(void *, uint64_t us) {
     // A long wait is a read time-out, where a millisecond late does not matter: no spinning,
     // so that an idle program is measured, not the stand-in.
     if (us > LONG_WAIT_US) {
@@ -79,7 +84,7 @@ void realSleepUs(uint64_t us) {
     }
 }
 
-const SimClock REAL_CLOCK = {realNowUs, realSleepUs};
+const SimClock REAL_CLOCK = {nullptr, realNowUs, realSleepUs};
 
 std::wstring widen(const std::string &text) {
     if (text.empty()) return std::wstring();
@@ -134,13 +139,13 @@ void writeWholeFile(const std::wstring &path, const void *data, DWORD size) {
 // --- trace ---
 
 void writeTraceLine(uint64_t timeUs, const std::string &text) {
-    if (g_trace == INVALID_HANDLE_VALUE) return;
+    if (g_standin.trace == INVALID_HANDLE_VALUE) return;
     char stamp[32];
     snprintf(stamp, sizeof stamp, "%llu.%03u ", (unsigned long long)(timeUs / 1000),
              unsigned(timeUs % 1000));
     const std::string line = stamp + text + "\r\n";
     DWORD written = 0;
-    WriteFile(g_trace, line.data(), DWORD(line.size()), &written, nullptr);
+    WriteFile(g_standin.trace, line.data(), DWORD(line.size()), &written, nullptr);
 }
 
 void note(const std::string &text) { writeTraceLine(realNowUs(), "# " + text); }
@@ -161,36 +166,36 @@ void appendHex(std::string &out, const uint8_t *bytes, size_t n) {
 }
 
 void flushReads() {
-    if (!g_reads.open) return;
-    g_reads.open = false;
+    if (!g_standin.reads.open) return;
+    g_standin.reads.open = false;
     // `last` is when the group's last read returned: the end of a block's answer.
     char head[192];
     snprintf(head, sizeof head, "FT_Read %s st=%u calls=%u bytes=%u last=%llu.%03u",
-             who(g_reads.adapter, g_reads.channel).c_str(), unsigned(g_reads.status),
-             unsigned(g_reads.calls), unsigned(g_reads.bytes),
-             (unsigned long long)(g_reads.lastTime / 1000), unsigned(g_reads.lastTime % 1000));
+             who(g_standin.reads.adapter, g_standin.reads.channel).c_str(), unsigned(g_standin.reads.status),
+             unsigned(g_standin.reads.calls), unsigned(g_standin.reads.bytes),
+             (unsigned long long)(g_standin.reads.lastTime / 1000), unsigned(g_standin.reads.lastTime % 1000));
     std::string line = head;
-    if (g_reads.bytes) line += " data=" + g_reads.hex + (g_reads.bytes > TRACED_READ_BYTES ? "..." : "");
-    writeTraceLine(g_reads.time, line);
+    if (g_standin.reads.bytes) line += " data=" + g_standin.reads.hex + (g_standin.reads.bytes > TRACED_READ_BYTES ? "..." : "");
+    writeTraceLine(g_standin.reads.time, line);
 }
 
 void traceRead(const SimCall &c) {
-    if (g_reads.open && (g_reads.adapter != c.adapter || g_reads.channel != c.channel ||
-                         g_reads.status != c.status))
+    if (g_standin.reads.open && (g_standin.reads.adapter != c.adapter || g_standin.reads.channel != c.channel ||
+                         g_standin.reads.status != c.status))
         flushReads();
-    if (!g_reads.open) {
-        g_reads = ReadGroup();
-        g_reads.open = true;
-        g_reads.adapter = c.adapter;
-        g_reads.channel = c.channel;
-        g_reads.status = c.status;
-        g_reads.time = c.time;
+    if (!g_standin.reads.open) {
+        g_standin.reads = ReadGroup();
+        g_standin.reads.open = true;
+        g_standin.reads.adapter = c.adapter;
+        g_standin.reads.channel = c.channel;
+        g_standin.reads.status = c.status;
+        g_standin.reads.time = c.time;
     }
-    g_reads.lastTime = c.time;
-    ++g_reads.calls;
-    const size_t room = g_reads.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - g_reads.bytes : 0;
-    appendHex(g_reads.hex, c.data.data(), std::min(room, c.data.size()));
-    g_reads.bytes += uint32_t(c.data.size());
+    g_standin.reads.lastTime = c.time;
+    ++g_standin.reads.calls;
+    const size_t room = g_standin.reads.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - g_standin.reads.bytes : 0;
+    appendHex(g_standin.reads.hex, c.data.data(), std::min(room, c.data.size()));
+    g_standin.reads.bytes += uint32_t(c.data.size());
 }
 
 // The call's arguments by name, as the program passed them.
@@ -219,26 +224,51 @@ std::string arguments(const SimCall &c) {
 // --- memory dumps ---
 
 void dumpAdapter(int adapter) {
-    if (g_outputDir.empty() || adapter < 0 || size_t(adapter) >= simWorld().adapters.size()) return;
-    const SimAdapter &a = simAdapter(adapter);
+    const Sim &sim = g_standin.world.sim;
+    if (g_standin.outputDir.empty() || adapter < 0 || size_t(adapter) >= sim.world.adapters.size())
+        return;
+    const SimAdapter &a = simAdapter(g_standin.world.sim, adapter);
     const std::wstring n = std::to_wstring(adapter);
     // The memory as the board reads it, its faults included.
     uint8_t memory[sizeof a.board.memory];
     for (uint32_t address = 0; address < sizeof memory; ++address) memory[address] = simBoardByte(a.board, address);
-    writeWholeFile(g_outputDir + L"memory-" + n + L".bin", memory, sizeof memory);
+    writeWholeFile(g_standin.outputDir + L"memory-" + n + L".bin", memory, sizeof memory);
     uint8_t eeprom[128];
     for (int i = 0; i < 64; ++i) {
         eeprom[2 * i] = uint8_t(a.eeprom[i]);
         eeprom[2 * i + 1] = uint8_t(a.eeprom[i] >> 8);
     }
-    writeWholeFile(g_outputDir + L"eeprom-" + n + L".bin", eeprom, sizeof eeprom);
+    writeWholeFile(g_standin.outputDir + L"eeprom-" + n + L".bin", eeprom, sizeof eeprom);
 }
 
 void dumpAll() {
-    for (size_t i = 0; i < simWorld().adapters.size(); ++i) dumpAdapter(int(i));
+    for (size_t i = 0; i < g_standin.world.sim.world.adapters.size(); ++i) dumpAdapter(int(i));
 }
 
-void onCall(const SimCall &c) {
+void writeHandleCount() {
+    if (g_standin.outputDir.empty()) return;
+    char text[96];
+    snprintf(text, sizeof text, "open=%u opened=%llu\r\n", unsigned(g_standin.unclosed.size()),
+             (unsigned long long)g_standin.handlesOpened);
+    writeWholeFile(g_standin.outputDir + L"adapter-handles.txt", text, DWORD(strlen(text)));
+}
+
+void handleOpened(FT_HANDLE handle) {
+    g_standin.unclosed.push_back(handle);
+    ++g_standin.handlesOpened;
+    writeHandleCount();
+}
+
+void handleClosed(FT_HANDLE handle) {
+    for (size_t i = 0; i < g_standin.unclosed.size(); ++i) {
+        if (g_standin.unclosed[i] != handle) continue;
+        g_standin.unclosed.erase(g_standin.unclosed.begin() + long(i));
+        writeHandleCount();
+        return;
+    }
+}
+
+void onCall(Sim &, const SimCall &c) {
     if (c.fn == SIM_READ) {
         traceRead(c);
     } else {
@@ -254,14 +284,17 @@ void onCall(const SimCall &c) {
         writeTraceLine(c.time, line);
     }
     // A malformed packet is a fault of the program; it must stand out in the trace.
-    for (size_t i = 0; i < simWorld().adapters.size(); ++i) {
-        const SimBoard &b = simAdapter(int(i)).board;
-        if (i >= g_protocolErrors.size()) g_protocolErrors.resize(i + 1, 0);
-        if (b.protocolErrors != g_protocolErrors[i]) {
-            g_protocolErrors[i] = b.protocolErrors;
+    for (size_t i = 0; i < g_standin.world.sim.world.adapters.size(); ++i) {
+        const SimBoard &b = simAdapter(g_standin.world.sim, int(i)).board;
+        if (i >= g_standin.protocolErrors.size()) g_standin.protocolErrors.resize(i + 1, 0);
+        if (b.protocolErrors != g_standin.protocolErrors[i]) {
+            g_standin.protocolErrors[i] = b.protocolErrors;
             note("protocol-error a" + std::to_string(i) + " " + b.lastProtocolError);
         }
     }
+    // A handle stays given out until FT_Close, even when its adapter was unplugged meanwhile.
+    if (c.fn == SIM_OPEN && c.status == FT_OK) handleOpened(c.handle);
+    if (c.fn == SIM_CLOSE) handleClosed(c.handle);
     const bool blockWrite = c.fn == SIM_WRITE && c.channel == 0 && !c.data.empty() && c.data[0] == 'W';
     if (blockWrite || c.fn == SIM_WRITE_EE || c.fn == SIM_CLOSE || c.fn == SIM_CYCLE_PORT)
         dumpAdapter(c.adapter);
@@ -272,7 +305,7 @@ void onCall(const SimCall &c) {
 void runCommand(const char *source, const std::string &command) {
     std::string error;
     flushReads();
-    if (runScenarioCommand(command, error)) {
+    if (runScenarioCommand(g_standin.world, command, error)) {
         note(std::string(source) + " " + command);
         dumpAll();
     } else {
@@ -282,32 +315,32 @@ void runCommand(const char *source, const std::string &command) {
 
 void pollControlFile() {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExW(g_controlPath.c_str(), GetFileExInfoStandard, &info)) return;
+    if (!GetFileAttributesExW(g_standin.controlPath.c_str(), GetFileExInfoStandard, &info)) return;
     const uint64_t size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-    if (size <= g_controlSize) return;
+    if (size <= g_standin.controlSize) return;
     std::vector<uint8_t> bytes;
-    if (!readWholeFile(g_controlPath, bytes) || bytes.size() <= g_controlSize) return;
-    g_controlPartial.append(bytes.begin() + long(g_controlSize), bytes.end());
-    g_controlSize = bytes.size();
+    if (!readWholeFile(g_standin.controlPath, bytes) || bytes.size() <= g_standin.controlSize) return;
+    g_standin.controlPartial.append(bytes.begin() + long(g_standin.controlSize), bytes.end());
+    g_standin.controlSize = bytes.size();
     // Only whole lines: the writer may be half-way through the last one.
     size_t start = 0;
-    for (size_t end; (end = g_controlPartial.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = g_controlPartial.substr(start, end - start);
+    for (size_t end; (end = g_standin.controlPartial.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = g_standin.controlPartial.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") != std::string::npos) runCommand("control", line);
     }
-    g_controlPartial.erase(0, start);
+    g_standin.controlPartial.erase(0, start);
 }
 
-void beforeCall() {
+void beforeCall(Sim &) {
     // The simulator's own record of calls is not needed here: the trace file has them.
-    simWorld().trace.clear();
+    g_standin.world.sim.world.trace.clear();
     const uint64_t now = realNowUs();
-    while (g_nextEvent < g_scenario.events.size() &&
-           uint64_t(g_scenario.events[g_nextEvent].atMs) * 1000 <= now)
-        runCommand("event", g_scenario.events[g_nextEvent++].command);
-    if (!g_controlPath.empty() && now >= g_nextControlPoll) {
-        g_nextControlPoll = now + CONTROL_POLL_US;
+    while (g_standin.nextEvent < g_standin.scenario.events.size() &&
+           uint64_t(g_standin.scenario.events[g_standin.nextEvent].atMs) * 1000 <= now)
+        runCommand("event", g_standin.scenario.events[g_standin.nextEvent++].command);
+    if (!g_standin.controlPath.empty() && now >= g_standin.nextControlPoll) {
+        g_standin.nextControlPoll = now + CONTROL_POLL_US;
         pollControlFile();
     }
 }
@@ -322,91 +355,75 @@ bool isAbsolute(const std::wstring &path) {
            (path.size() > 1 && path[1] == L':');
 }
 
-void writeHandleCount() {
-    if (g_outputDir.empty()) return;
-    char text[96];
-    snprintf(text, sizeof text, "open=%u opened=%llu\r\n", unsigned(g_unclosed.size()),
-             (unsigned long long)g_handlesOpened);
-    writeWholeFile(g_outputDir + L"adapter-handles.txt", text, DWORD(strlen(text)));
-}
-
-}  // namespace
-
-void standinHandleOpened(FT_HANDLE handle) {
-    g_unclosed.push_back(handle);
-    ++g_handlesOpened;
-    writeHandleCount();
-}
-
-void standinHandleClosed(FT_HANDLE handle) {
-    for (size_t i = 0; i < g_unclosed.size(); ++i) {
-        if (g_unclosed[i] != handle) continue;
-        g_unclosed.erase(g_unclosed.begin() + long(i));
-        writeHandleCount();
-        return;
-    }
-}
-
-void standinEnter() {
-    if (g_started) return;
-    g_started = true;
+// Sets the simulator up on the first call into the library (not in DllMain, where reading files
+// is not safe, and not at all in a process that never calls the library, such as a second
+// instance that exits at once).
+void start() {
+    g_standin.started = true;
 
     wchar_t name[32768];
     const DWORD length = GetEnvironmentVariableW(L"KESTA_SIM_SCENARIO", name, 32768);
     std::string error;
     if (length == 0 || length >= 32768) {
-        g_scenario = defaultScenario();
-        buildScenarioWorld(g_scenario, REAL_CLOCK, std::string(), nullptr, error);
+        g_standin.scenario = defaultScenario();
+        buildScenarioWorld(g_standin.world, g_standin.scenario, REAL_CLOCK, std::string(), nullptr, error);
     } else {
         const std::wstring path(name, length);
         const std::wstring base = folderOf(path);
         std::vector<uint8_t> bytes;
         const bool read = readWholeFile(path, bytes);
         const std::string text(bytes.begin(), bytes.end());
-        bool ok = read && parseScenario(text, g_scenario, error);
+        bool ok = read && parseScenario(text, g_standin.scenario, error);
         if (!read) error = "cannot read the scenario file";
-        g_outputDir = base;
-        if (ok && !g_scenario.outputDir.empty()) {
-            const std::wstring out = widen(g_scenario.outputDir);
-            g_outputDir = isAbsolute(out) ? out : base + out;
-            if (g_outputDir.back() != L'\\' && g_outputDir.back() != L'/') g_outputDir += L'\\';
-            CreateDirectoryW(g_outputDir.c_str(), nullptr);
+        g_standin.outputDir = base;
+        if (ok && !g_standin.scenario.outputDir.empty()) {
+            const std::wstring out = widen(g_standin.scenario.outputDir);
+            g_standin.outputDir = isAbsolute(out) ? out : base + out;
+            if (g_standin.outputDir.back() != L'\\' && g_standin.outputDir.back() != L'/') g_standin.outputDir += L'\\';
+            CreateDirectoryW(g_standin.outputDir.c_str(), nullptr);
         }
-        if (g_outputDir.empty()) g_outputDir = L".\\";
-        g_trace = CreateFileW((g_outputDir + L"trace.txt").c_str(), GENERIC_WRITE,
+        if (g_standin.outputDir.empty()) g_standin.outputDir = L".\\";
+        g_standin.trace = CreateFileW((g_standin.outputDir + L"trace.txt").c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        g_controlPath = g_outputDir + L"control.txt";
+        g_standin.controlPath = g_standin.outputDir + L"control.txt";
         note("scenario " + narrow(path));
         // Trace times count from here; other processes convert their own clock readings with it.
-        note("clock qpc-origin=" + std::to_string(g_origin.QuadPart) +
-             " qpc-frequency=" + std::to_string(g_frequency.QuadPart));
+        note("clock qpc-origin=" + std::to_string(g_standin.origin.QuadPart) +
+             " qpc-frequency=" + std::to_string(g_standin.frequency.QuadPart));
         // A scenario that cannot be used leaves nothing attached, so the run shows the error
         // instead of passing against some other world.
-        if (ok) ok = buildScenarioWorld(g_scenario, REAL_CLOCK, narrow(base), readScenarioFile, error);
+        if (ok) ok = buildScenarioWorld(g_standin.world, g_standin.scenario, REAL_CLOCK, narrow(base), readScenarioFile, error);
         if (!ok) {
             note("scenario-error " + error);
-            g_scenario = Scenario();
-            buildScenarioWorld(g_scenario, REAL_CLOCK, std::string(), nullptr, error);
+            g_standin.scenario = Scenario();
+            buildScenarioWorld(g_standin.world, g_standin.scenario, REAL_CLOCK, std::string(), nullptr, error);
         }
     }
-    simWorld().beforeCall = beforeCall;
-    simWorld().onCall = onCall;
+    g_standin.world.sim.world.beforeCall = beforeCall;
+    g_standin.world.sim.world.onCall = onCall;
     dumpAll();
     writeHandleCount();
 }
 
+}  // namespace
+
+const D2xxApi *standinLibrary() {
+    if (!g_standin.started) start();
+    return simD2xx(g_standin.world.sim);
+}
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
-        QueryPerformanceFrequency(&g_frequency);
-        QueryPerformanceCounter(&g_origin);
-    } else if (reason == DLL_PROCESS_DETACH && g_started) {
+        QueryPerformanceFrequency(&g_standin.frequency);
+        QueryPerformanceCounter(&g_standin.origin);
+    } else if (reason == DLL_PROCESS_DETACH && g_standin.started) {
         // The last word of the run: whatever is still open was never closed by the program.
         flushReads();
         dumpAll();
-        note("exit open-handles=" + std::to_string(simWorld().openHandles));
-        if (g_trace != INVALID_HANDLE_VALUE) CloseHandle(g_trace);
-        g_trace = INVALID_HANDLE_VALUE;
+        note("exit open-handles=" + std::to_string(g_standin.world.sim.world.openHandles));
+        if (g_standin.trace != INVALID_HANDLE_VALUE) CloseHandle(g_standin.trace);
+        g_standin.trace = INVALID_HANDLE_VALUE;
     }
     return TRUE;
 }

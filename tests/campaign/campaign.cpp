@@ -26,7 +26,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
-#include "tests/support/recording_host.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {
@@ -195,7 +195,7 @@ void violate(const std::string &what) {
 // The board behind adapter `index` (-1: only said): memory, "VV" reply and faults.
 void drawBoard(uint64_t seed, int index) {
     static SimBoard scratch;
-    SimBoard &b = index < 0 ? scratch : simAdapter(index).board;
+    SimBoard &b = index < 0 ? scratch : simAdapter(g_run.host->sim, index).board;
     static const char *const REPLIES[] = {"normal", "silent", "short", "wrong third byte", "long"};
     static const uint32_t SLOW_MS[] = {1, 40, 299, 301};
     Rng r = {seed};
@@ -263,7 +263,7 @@ void addEvent(const Event &e) {
 }
 
 void setForeign(int f, bool present) {
-    std::vector<SimListEntry> &list = simWorld().list;
+    std::vector<SimListEntry> &list = g_run.host->sim.world.list;
     const SimListEntry entry = {-1, -1, g_run.foreign[size_t(f)]};
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].adapter < 0 && list[i].foreign.LocId == entry.foreign.LocId)
@@ -297,8 +297,8 @@ void drawAdapter(Rng &r) {
     }
     c.comPortA = PORTS[hostile(r, 4) ? below(r, 6) : 0];
     c.comPortB = PORTS[hostile(r, 4) ? below(r, 6) : 1];
-    const int i = simAddAdapter(c);
-    SimAdapter &a = simAdapter(i);
+    const int i = simAddAdapter(g_run.host->sim, c);
+    SimAdapter &a = simAdapter(g_run.host->sim, i);
     g_run.kinds.push_back(kind);
     g_run.boardGeneration.push_back(0);
     SAY("  adapter %d: %s [%08X] \"%s\", ports %d/%d", i, KINDS[kind], c.usbId,
@@ -323,7 +323,7 @@ void drawAdapter(Rng &r) {
     drawBoard(next(r), i);
     SAY("\n");
     if (oneIn(r, 6)) {
-        simUnplug(i);
+        simUnplug(g_run.host->sim, i);
         addEvent({AT_MS, SIM_READ, below(r, g_run.lengthMs), ACT_PLUG, i, false, 0});
     }
 }
@@ -364,8 +364,8 @@ void drawWorld() {
     SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer", g_run.readEE ? "with" : "no",
         latency ? "with" : "no");
     SAY("\n");
-    if (!g_run.readEE) const_cast<D2xxApi *>(testLink().d2xx)->readEE = nullptr;
-    if (!latency) const_cast<D2xxApi *>(testLink().d2xx)->setLatencyTimer = nullptr;
+    if (!g_run.readEE) const_cast<D2xxApi *>(g_run.host->worker.link.d2xx)->readEE = nullptr;
+    if (!latency) const_cast<D2xxApi *>(g_run.host->worker.link.d2xx)->setLatencyTimer = nullptr;
 
     Rng files = {next(r)};
     for (Answer a : {ANSWER_GOOD, ANSWER_LOCKED, ANSWER_WRONG_SIZE}) {
@@ -459,9 +459,9 @@ void fire(size_t index) {
     }
     if (e.action == ACT_STOP) return requestStop(describeEvent(e));
     note("world: " + describeEvent(e));
-    if (e.action == ACT_UNPLUG || e.action == ACT_REPLUG_OTHER_BOARD) simUnplug(e.target);
+    if (e.action == ACT_UNPLUG || e.action == ACT_REPLUG_OTHER_BOARD) simUnplug(g_run.host->sim, e.target);
     if (e.action == ACT_REPLUG_OTHER_BOARD) drawBoard(e.board, e.target);
-    if (e.action == ACT_PLUG || e.action == ACT_REPLUG_OTHER_BOARD) simPlug(e.target);
+    if (e.action == ACT_PLUG || e.action == ACT_REPLUG_OTHER_BOARD) simPlug(g_run.host->sim, e.target);
     if (e.action == ACT_TOGGLE_FOREIGN)
         setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
 }
@@ -536,7 +536,7 @@ const uint8_t *sentData(uint32_t block) {
 // The first board address that does not read back what the Erase or Write sent; MEMORY_SIZE when
 // every one does.
 uint32_t firstDifference() {
-    const SimBoard &board = simAdapter(g_run.opAdapter).board;
+    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
     for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
         if (simBoardByte(board, address) != sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE])
             return address;
@@ -550,7 +550,7 @@ bool boardReplaced() { return g_run.boardGeneration[size_t(g_run.opAdapter)] != 
 // block that failed (which may hold either), and nothing after it changed.
 void checkBoard() {
     if ((g_run.op != OP_ERASE && g_run.op != OP_WRITE) || boardReplaced()) return;
-    const SimBoard &board = simAdapter(g_run.opAdapter).board;
+    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
     if (g_run.okLogged && firstDifference() != MEMORY_SIZE)
         return violate(format("a verified %s left %04X reading otherwise than sent",
                               g_run.op == OP_ERASE ? "Erase" : "Write", firstDifference()));
@@ -594,7 +594,7 @@ void startOp(int op) {
     // The memory as the board reads it, its faults included.
     g_run.before.resize(MEMORY_SIZE);
     for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
-        g_run.before[address] = simBoardByte(simAdapter(adapter).board, address);
+        g_run.before[address] = simBoardByte(simAdapter(g_run.host->sim, adapter).board, address);
     g_run.writeData.clear();
     g_run.blocks = g_run.readBacks = g_run.eeNext = g_run.eeVerified = 0;
     g_run.lastReadWord = -1;
@@ -644,7 +644,7 @@ void onLog(const std::string &t) {
             g_run.blockFailed || g_run.awaitingAnswer)
             violate("a read-back began before every block was written");
         g_run.verifying = true;
-        const SimMemoryFaults &m = simAdapter(g_run.opAdapter).board.memoryFaults;
+        const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
         g_run.readBackOverFault |= m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
         return;
     }
@@ -800,7 +800,7 @@ void checkPacket(int channel, const std::vector<uint8_t> &p) {
 }
 
 // Every call that reached the simulator, as its trace records it.
-void watchLibrary(const SimCall &call) {
+void watchLibrary(Sim &, const SimCall &call) {
     const int channel = call.adapter < 0 ? -1 : call.adapter * 2 + call.channel;
     const uint32_t word = call.arg[0], value = call.arg[1];
     const bool ok = call.status == FT_OK;
@@ -821,7 +821,7 @@ void watchLibrary(const SimCall &call) {
         break;
     case SIM_GET_INFO: {
         // What the program learnt of the adapter: what it must show and how to treat it.
-        const FT_DEVICE_LIST_INFO_NODE &r = simAdapter(call.adapter).channels[call.channel].record;
+        const FT_DEVICE_LIST_INFO_NODE &r = simAdapter(g_run.host->sim, call.adapter).channels[call.channel].record;
         std::string &name = g_run.identifiedName;
         if (!ok) break;
         g_run.identified = call.adapter;
@@ -933,12 +933,12 @@ void watchWindow(const std::string &event, bool done) {
     }
 }
 
-FileResult hLoadImageFile(const wchar_t *path, uint8_t *image) {
+FileResult hLoadImageFile(void *context, const wchar_t *path, uint8_t *image) {
     static const char *const TEXTS[] = {" Ok.\r\nWrite data to ECU, wait... ",
                                         "Can't open file!\r\n", "Invalid file size!\r\n",
                                         "Can't read file!\r\n"};
     if (g_run.op != OP_WRITE || g_run.reported) violate("a file loaded outside a Write");
-    const FileResult result = g_innerHost->loadImageFile(path, image);
+    const FileResult result = g_innerHost->loadImageFile(context, path, image);
     note(format("the file loads: %d", int(result)));
     g_run.expectLog = TEXTS[result];
     if (result == FILE_OK) g_run.writeData.assign(image, image + MEMORY_SIZE);
@@ -949,7 +949,7 @@ FileResult hLoadImageFile(const wchar_t *path, uint8_t *image) {
 
 // A saved file is exactly the board's memory that was read; a failed save leaves every file as
 // it was and adds none.
-FileResult hSaveImageFile(const wchar_t *path, const uint8_t *image) {
+FileResult hSaveImageFile(void *context, const wchar_t *path, const uint8_t *image) {
     static const char *const TEXTS[] = {OK_TAIL, "Can't create file!\r\n", "Can't create file!\r\n",
                                         "Can't write file!\r\n"};
     if (g_run.op != OP_READ || g_run.reported || g_run.blocks != 128)
@@ -957,7 +957,7 @@ FileResult hSaveImageFile(const wchar_t *path, const uint8_t *image) {
     if (memcmp(image, g_run.before.data(), MEMORY_SIZE) != 0)
         violate("the image saved is not the board's memory");
     const std::map<std::wstring, std::vector<uint8_t>> files = g_run.host->files;
-    const FileResult result = g_innerHost->saveImageFile(path, image);
+    const FileResult result = g_innerHost->saveImageFile(context, path, image);
     note(format("the file saves: %d", int(result)));
     g_run.expectLog = TEXTS[result];
     g_run.saved = result == FILE_OK;
@@ -986,12 +986,14 @@ std::string runWorld(uint64_t seed, bool tracing) {
     g_run.seed = seed;
     g_run.tracing = tracing;
     g_run.faults = Rng{seed * 0x2545F4914F6CDD1Dull + 1};
-    g_run.host = &installRecordingHost(0);
-    simWorld().traceReads = false;
-    simWorld().onCall = watchLibrary;
+    static RecordingHost record(0);
+    record.reset(0);
+    g_run.host = &record;
+    g_run.host->sim.world.traceReads = false;
+    g_run.host->sim.world.onCall = watchLibrary;
     static D2xxApi library;
     library = CAMPAIGN_LIBRARY;
-    Worker &worker = testWorker();
+    Worker &worker = g_run.host->worker;
     g_inner = worker.link.d2xx;
     worker.link.d2xx = &library;
     static Host host;
@@ -1013,8 +1015,7 @@ std::string runWorld(uint64_t seed, bool tracing) {
     workerMain(worker);
     const uint64_t returned = now();
     // The window's shutdown: both slots closed once the worker has stopped.
-    closeChannel(worker.link, worker.link.channels.channelA);
-    closeChannel(worker.link, worker.link.channels.channelB);
+    closeChannels(worker.link);
 
     if (g_run.host->hitLimit) violate("the worker did not end within the world's time");
     if (!g_run.stopped) violate("the worker ended on its own");
@@ -1027,8 +1028,8 @@ std::string runWorld(uint64_t seed, bool tracing) {
         violate("a failure was not reported");
     finishOp();
     if (!g_run.held.empty()) violate(channelName(*g_run.held.begin()) + " left open");
-    if (simWorld().openHandles != 0) violate("the simulator has channels left open");
-    for (const SimAdapter &a : simWorld().adapters)
+    if (g_run.host->sim.world.openHandles != 0) violate("the simulator has channels left open");
+    for (const SimAdapter &a : g_run.host->sim.world.adapters)
         if (a.board.protocolErrors)
             violate("the board saw a malformed packet: " + a.board.lastProtocolError);
     return g_run.violation;

@@ -48,9 +48,7 @@ bool checkSave(const std::wstring &folder, const SaveCase &c) {
     const std::wstring target = folder + L"image.bin";
     const std::vector<uint8_t> older = pattern(1, MEMORY_SIZE), newer = pattern(2, MEMORY_SIZE);
     if (c.existing) CHECK(writeFile(target, older));
-    g_imageFileCalls = c.calls;
-    const FileResult result = saveImageFileWin32(target.c_str(), newer.data());
-    g_imageFileCalls = REAL;
+    const FileResult result = saveImageFileWin32(c.calls, target.c_str(), newer.data());
     REQUIRE(result == c.result, "%s: result %d, expected %d", c.name, int(result), int(c.result));
     std::vector<uint8_t> onDisk;
     const bool present = readFile(target, onDisk);
@@ -96,13 +94,13 @@ bool imageFileSaves() {
     HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(holder != INVALID_HANDLE_VALUE, "cannot hold the file");
     const std::vector<uint8_t> image(MEMORY_SIZE, 0x5A);
-    const FileResult heldResult = saveImageFileWin32(held.c_str(), image.data());
+    const FileResult heldResult = saveImageFileWin32(REAL, held.c_str(), image.data());
     CloseHandle(holder);
     REQUIRE(heldResult == FILE_OPEN_FAILED, "a file held open was saved over (%d)", int(heldResult));
     std::vector<uint8_t> kept;
     REQUIRE(readFile(held, kept) && kept == pattern(3, MEMORY_SIZE), "the held file changed");
     REQUIRE(filesIn(folder).size() == 1, "the refused save left files behind");
-    REQUIRE(saveImageFileWin32((folder + L"missing\\x.bin").c_str(), image.data()) == FILE_OPEN_FAILED,
+    REQUIRE(saveImageFileWin32(REAL, (folder + L"missing\\x.bin").c_str(), image.data()) == FILE_OPEN_FAILED,
             "a file in a missing folder was saved");
 
     // Loading looks at the whole 64-bit size: 4 GiB plus one image is not an image (sparse).

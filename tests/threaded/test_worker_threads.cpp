@@ -50,29 +50,30 @@ std::string narrowText(const wchar_t *t) {
 }
 
 const Host THREADED_HOST = {
-    [](const wchar_t *text) { std::string t = narrowText(text); onGui([t] { g_gui->log += t; }); },
-    [] {
+    nullptr,
+    [](void *, const wchar_t *text) { std::string t = narrowText(text); onGui([t] { g_gui->log += t; }); },
+    [](void *) {
         onGui([] {
             g_gui->log.clear();
             g_gui->logCleared = true;
         });
     },
-    [](const char *) { onGui([] {}); },
-    [](InfoLabel, const wchar_t *) { onGui([] {}); },
-    [](const wchar_t *, uint32_t hold) { onGui([hold] { g_appState.statusHold = hold; }); },
-    [](uint32_t) { onGui([] { g_appState.statusHold = 0; }); },
-    [](bool ready) {
+    [](void *, const char *) { onGui([] {}); },
+    [](void *, InfoLabel, const wchar_t *) { onGui([] {}); },
+    [](void *, const wchar_t *, uint32_t hold) { onGui([hold] { g_appState.statusHold = hold; }); },
+    [](void *, uint32_t) { onGui([] { g_appState.statusHold = 0; }); },
+    [](void *, bool ready) {
         onGui([ready] {
             for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
                 g_gui->buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
         });
     },
-    [](FileDialogKind, wchar_t *) { return false; },
-    [](const wchar_t *) {},
-    [](const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; },
-    [](const wchar_t *, const uint8_t *) { return FILE_OPEN_FAILED; },
-    [](wchar_t *buffer, size_t) -> size_t { buffer[0] = 0; return 0; },
-    [](uint32_t ms) {
+    [](void *, FileDialogKind, wchar_t *) { return false; },
+    [](void *, const wchar_t *) {},
+    [](void *, const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; },
+    [](void *, const wchar_t *, const uint8_t *) { return FILE_OPEN_FAILED; },
+    [](void *, wchar_t *buffer, size_t) -> size_t { buffer[0] = 0; return 0; },
+    [](void *, uint32_t ms) {
         std::unique_lock<std::mutex> lock(g_gui->mutex);
         g_gui->changed.wait_for(lock, std::chrono::milliseconds(1), [] {
             return g_gui->stop || g_appState.requestedOperation != OP_NONE;
@@ -82,21 +83,23 @@ const Host THREADED_HOST = {
 };
 
 const ClockSeam THREADED_CLOCK = {
-    [] { return uint32_t(g_gui->nowUs / 1000); },
-    [](uint32_t ms) { if (!g_gui->stop) g_gui->nowUs += uint64_t(ms) * 1000; },
-    [] { return g_gui->stop.load(); },
+    nullptr,
+    [](void *) { return uint32_t(g_gui->nowUs / 1000); },
+    [](void *, uint32_t ms) { if (!g_gui->stop) g_gui->nowUs += uint64_t(ms) * 1000; },
+    [](void *) { return g_gui->stop.load(); },
 };
 
-uint64_t simNow() { return g_gui->nowUs; }
-void simSleep(uint64_t us) { g_gui->nowUs += us; }
+uint64_t simNow(void *) { return g_gui->nowUs; }
+void simSleep(void *, uint64_t us) { g_gui->nowUs += us; }
 
 TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     GuiThread gui;
     g_gui = &gui;
-    simReset(SimClock{simNow, simSleep});
-    Worker record = makeWorker(simD2xx(), &THREADED_CLOCK, &THREADED_HOST);
-    simAddAdapter();
-    simAdapter(0).board.wireTiming = true;
+    Sim sim;
+    simReset(sim, SimClock{nullptr, simNow, simSleep});
+    Worker record = makeWorker(simD2xx(sim), &THREADED_CLOCK, &THREADED_HOST);
+    simAddAdapter(sim);
+    simAdapter(sim, 0).board.wireTiming = true;
 
     std::atomic<bool> workerDone{false};
     std::thread worker([&] {
@@ -145,9 +148,9 @@ TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     closeChannel(record.link, record.link.channels.channelB);
 
     EXPECT_EQ(choices, 2);
-    for (int i = 0; i < 32768; ++i) ASSERT_EQ(simAdapter(0).board.memory[i], 0xFF) << i;
-    EXPECT_EQ(simCount(SIM_CYCLE_PORT), 1);
-    EXPECT_EQ(simWorld().openHandles, 0);
+    for (int i = 0; i < 32768; ++i) ASSERT_EQ(simAdapter(sim, 0).board.memory[i], 0xFF) << i;
+    EXPECT_EQ(simCount(sim, SIM_CYCLE_PORT), 1);
+    EXPECT_EQ(sim.world.openHandles, 0);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The configuration the Update writes into the adapter's 93C46 EEPROM (64 words). It gives the
-// adapter vendor 0x0403 / product 0x6010 and the product and serial strings from which the
-// library names the channels "KESTA OBD1 EMU A"/"B" and "KESTAA"/"KESTAB".
-#include "worker/worker.h"
+// The image the Update writes into the adapter's EEPROM, and the check of a blank one.
+#include "link/adapter_identity.h"
 
 namespace {
 
@@ -9,8 +7,10 @@ struct EepromWords {
     uint16_t words[EEPROM_WORDS];
 };
 
-constexpr unsigned FIRST_DESCRIPTOR_BYTE = 0x16;
-constexpr unsigned DESCRIPTOR_AREA_END = 0x58;  // words 44 and up hold fixed values
+// Bytes 0x0E, 0x10, 0x12: one descriptor pointer and its length per string.
+constexpr int FIRST_POINTER_WORD = 7;
+// After the serial number descriptor come one zero word and then this one.
+constexpr uint16_t DESCRIPTORS_TAIL = 0x0001;
 
 constexpr unsigned textLength(const char *text) {
     unsigned n = 0;
@@ -18,7 +18,8 @@ constexpr unsigned textLength(const char *text) {
     return n;
 }
 
-// Lays out the image; `fits` is false when the three descriptors overrun their area.
+// Lays out the image; `fits` is false when the descriptors and the two words after them overrun
+// the string area.
 constexpr EepromWords layOut(const char *manufacturer, const char *product, const char *serial,
                              bool &fits) {
     EepromWords image = {};
@@ -30,34 +31,44 @@ constexpr EepromWords layOut(const char *manufacturer, const char *product, cons
     image.words[5] = 0x0008;  // use the serial number string
     image.words[6] = 0x0200;  // USB 2.00 (not in force)
     image.words[10] = 0x0046; // EEPROM type 93C46
-    image.words[45] = 0x0001;
 
     const char *strings[3] = {manufacturer, product, serial};
-    unsigned byteAddress = FIRST_DESCRIPTOR_BYTE;
-    fits = true;
+    unsigned byteAddress = EEPROM_STRING_AREA_BEGIN;
+    fits = false;
     for (int s = 0; s < 3; ++s) {
         const unsigned length = 2 + 2 * textLength(strings[s]);
-        if (byteAddress + length > DESCRIPTOR_AREA_END) {
-            fits = false;
-            return image;
-        }
+        if (byteAddress + length + 4 > EEPROM_STRING_AREA_END) return image;
         // Pointer byte: 0x80 plus the descriptor's byte address; the next byte its length.
-        image.words[7 + s] = uint16_t(length << 8 | (0x80 + byteAddress));
+        image.words[FIRST_POINTER_WORD + s] = uint16_t(length << 8 | (0x80 + byteAddress));
         image.words[byteAddress / 2] = uint16_t(0x0300 | length);
         for (unsigned i = 0; strings[s][i]; ++i)
             image.words[byteAddress / 2 + 1 + i] = static_cast<unsigned char>(strings[s][i]);
         byteAddress += length;
     }
-    image.words[EEPROM_WORDS - 1] = eepromChecksum(image.words, EEPROM_WORDS - 1);
+    image.words[byteAddress / 2 + 1] = DESCRIPTORS_TAIL;
+    image.words[EEPROM_CHECKSUM_WORD] = eepromChecksum(image.words, EEPROM_CHECKSUM_WORD);
+    fits = true;
     return image;
 }
 
 constexpr EepromWords buildShipped() {
     bool fits = false;
-    return layOut("Quorvantide", "KESTA OBD1 EMU", "KESTA", fits);
+    return layOut(ADAPTER_MANUFACTURER, ADAPTER_PRODUCT, ADAPTER_SERIAL, fits);
 }
 
 constexpr EepromWords SHIPPED_IMAGE = buildShipped();
+
+bool stringAreaHoldsOurName(const uint16_t *words) {
+    constexpr int length = sizeof ADAPTER_SERIAL - 1;
+    constexpr int first = EEPROM_STRING_AREA_BEGIN / 2, end = EEPROM_STRING_AREA_END / 2;
+    for (int start = first; start + length <= end; ++start) {
+        int matched = 0;
+        while (matched < length && words[start + matched] == uint8_t(ADAPTER_SERIAL[matched]))
+            ++matched;
+        if (matched == length) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -69,4 +80,9 @@ bool buildEepromImage(const char *manufacturer, const char *product, const char 
     const EepromWords built = layOut(manufacturer, product, serial, fits);
     for (int i = 0; i < EEPROM_WORDS; ++i) image[i] = built.words[i];
     return fits;
+}
+
+bool eepromIsOursDamaged(const uint16_t words[EEPROM_WORDS]) {
+    return eepromChecksum(words, EEPROM_CHECKSUM_WORD) != words[EEPROM_CHECKSUM_WORD] &&
+           stringAreaHoldsOurName(words);
 }

@@ -1,6 +1,7 @@
 // The log pane: appends at the very end and cuts the oldest lines once the text grows long.
-#include "app/main_window.h"
+#include "app/logpane.h"
 
+#include "app/main_window.h"
 #include "app/ui_rules.h"
 
 namespace {

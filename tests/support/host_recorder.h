@@ -11,9 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim.h"
 #include "worker/worker.h"
 
 struct RecordingHost {
+    // A fresh host with a fresh worker record on it and its own simulator on its clock. Resets the
+    // process-wide state (AppState, memory image). The seams point into the record, so it stays
+    // where it was made.
+    explicit RecordingHost(uint64_t limitMs = 600000);
+    RecordingHost(const RecordingHost &) = delete;
+    RecordingHost &operator=(const RecordingHost &) = delete;
+    // Starts over as a fresh host in the same place.
+    void reset(uint64_t limitMs = 600000);
+
+    Sim sim;
+    Host hostSeam;        // context: this record
+    ClockSeam clockSeam;  // context: this record
     // The worker under test: the simulator on the virtual clock, and this host.
     Worker worker = {};
 
@@ -68,14 +81,6 @@ struct RecordingHost {
     uint32_t ms() const { return uint32_t(nowUs / 1000); }
     std::string log() const;  // all appended texts joined
 };
-
-// Makes a fresh recording host with a fresh worker record on it and the simulator on its clock,
-// and resets the process-wide state (AppState, memory image).
-RecordingHost &installRecordingHost(uint64_t limitMs = 600000);
-RecordingHost &recordingHost();
-// The worker record of the installed host, and its link.
-inline Worker &testWorker() { return recordingHost().worker; }
-inline Link &testLink() { return recordingHost().worker.link; }
 
 std::string narrow(const wchar_t *text);
 std::wstring widen(const std::string &text);
