@@ -113,18 +113,20 @@ void setPicture(const Picture &picture, int dpi, bool recolour) {
     RECT control = {0, 0, picture.widthUnits, picture.heightUnits};
     MapDialogRect(mainWindow(), &control);
     HBITMAP art = nullptr;
-    for (int i = artScaleFor(dpi); i < ART_SCALE_COUNT; ++i) {
+    bool covers = false;
+    int scale = artScaleFor(dpi);
+    for (int i = scale; i < ART_SCALE_COUNT && !covers; ++i) {
         HBITMAP larger = LoadBitmapW(instance, MAKEINTRESOURCEW(picture.bitmapId + i * ART_ID_STEP));
         if (!larger) continue;
         if (art) DeleteObject(art);
         art = larger;
+        scale = i;
         const SIZE own = bitmapSize(art);
-        if (own.cx >= control.right && own.cy >= control.bottom) break;
+        covers = own.cx >= control.right && own.cy >= control.bottom;
     }
     if (!art) return;
     if (recolour) art = recolourBitmapBackground(art, GetSysColor(COLOR_MENU));
-    const SIZE own = bitmapSize(art);
-    const bool asDrawn = dpi == BASE_DPI && own.cx >= control.right && own.cy >= control.bottom;
+    const bool asDrawn = dpi == BASE_DPI && scale == 0 && covers;
     if (!asDrawn) art = scaleBitmap(art, {control.right, control.bottom});
     // The control hands back the picture it had (the template's, for the left one): ours to free.
     auto previous = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
