@@ -28,7 +28,6 @@ root_dir="$cache/root"
 qemu_dir="$cache/qemu"
 binfmt_dir="$cache/binfmt_misc"
 prefix=/opt/kesta/wineprefix   # inside the root
-mirror=http://deb.debian.org/debian
 # Bump when the root's contents change, so that an old cache is made again.
 stamp_text="kesta-win32-runtime 3: bookworm wine64 wine32:i386 fonts-wine xvfb x11-apps"
 
@@ -42,6 +41,25 @@ fail() {
 }
 
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, chroot and mounts); run the tests as root or with sudo"
+
+# The archive that serves the machine's own bookworm suite, read from its apt sources (deb822
+# files or one-line entries): behind another mirror or a proxy the root goes where the host goes.
+host_mirror() {
+  python3 "$checkout/tools/apt_mirror.py" bookworm
+}
+
+# Runs "$@" up to four times, 15 s apart: an archive caught mid-sync is usually whole again soon.
+retry() {
+  local try
+  for try in 1 2 3 4; do
+    "$@" && return 0
+    if [ "$try" -lt 4 ]; then
+      say "failed (try $try of 4), again in 15 s: $*" >&2
+      sleep 15
+    fi
+  done
+  return 1
+}
 
 # Runs "$@" in the root, with /proc, /dev and this checkout mounted, in a mount namespace of
 # its own.
@@ -92,7 +110,7 @@ ensure_i386() {
   if [ ! -x "$qemu" ]; then
     say "the kernel refuses 32-bit code: fetching qemu-i386 (user-mode emulation) from bookworm-backports"
     rm -rf "$qemu_dir" && mkdir -p "$qemu_dir"
-    in_root /bin/bash -c 'cd /tmp && apt-get download -qq qemu-user/bookworm-backports && mv qemu-user_*.deb /root/' ||
+    retry in_root /bin/bash -c 'cd /tmp && apt-get download -qq qemu-user/bookworm-backports && mv qemu-user_*.deb /root/' ||
       fail "could not download qemu-user from bookworm-backports"
     dpkg-deb -x "$root_dir"/root/qemu-user_*.deb "$qemu_dir" || fail "could not unpack qemu-user"
     rm -f "$root_dir"/root/qemu-user_*.deb
@@ -112,33 +130,57 @@ ensure_i386() {
   runs_i386 || fail "a 32-bit program still does not run, even under qemu-i386"
 }
 
-make_root() {
-  say "making a Debian 12 root in $root_dir with 32-bit Wine (about 5 minutes, once)"
+# Bootstraps the root. A root cut off half-way has no stamp and is made again from the start;
+# one bootstrapped whole keeps its stamp, and the steps after it are taken up on the next run.
+bootstrap_root() {
+  local mirror
+  mirror=$(host_mirror) ||
+    fail "no bookworm entry in the machine's apt sources (/etc/apt/sources.list, /etc/apt/sources.list.d/) to take the archive from"
+  say "making a Debian 12 root in $root_dir from $mirror with 32-bit Wine (about 5 minutes, once)"
   if ! command -v debootstrap >/dev/null; then
     export DEBIAN_FRONTEND=noninteractive
-    { apt-get update -qq && apt-get install -y -qq debootstrap >/dev/null; } || fail "could not install debootstrap"
+    retry apt-get update -qq || say "apt-get update kept failing; trying the install with the indexes there are"
+    apt-get install -y -qq debootstrap >/dev/null || fail "could not install debootstrap"
   fi
-  rm -rf "$root_dir"
   mkdir -p "$cache"
-  debootstrap --variant=minbase --arch=amd64 bookworm "$root_dir" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
+  retry fresh_debootstrap "$mirror" ||
     { tail -n 20 "$cache/debootstrap.log" >&2; fail "debootstrap failed (log: $cache/debootstrap.log)"; }
+  echo "$mirror" >"$root_dir/.kesta-bootstrapped"
+}
+fresh_debootstrap() {
+  rm -rf "$root_dir"
+  debootstrap --variant=minbase --arch=amd64 bookworm "$root_dir" "$1" >"$cache/debootstrap.log" 2>&1
+}
+
+# Only the suites the root's packages come from (wine, wine32:i386, fonts-wine, xvfb from main,
+# qemu-user from backports): any other suite's index caught mid-sync would fail apt-get update
+# for all. The host's proxy settings come along. Written on every making, so that a root an older
+# script left half made is mended too.
+configure_apt() {
+  local mirror
+  mirror=$(cat "$root_dir/.kesta-bootstrapped")
+  case "$mirror" in *://*) ;; *) mirror=$(host_mirror) || fail "no bookworm entry in the machine's apt sources" ;; esac
   cat >"$root_dir/etc/apt/sources.list" <<EOF
 deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
 deb $mirror bookworm-backports main
 EOF
-  in_root /bin/bash -c 'dpkg --add-architecture i386 && apt-get update -qq' >"$cache/apt.log" 2>&1 ||
-    { tail -n 20 "$cache/apt.log" >&2; fail "apt-get update in the root failed"; }
+  rm -f "$root_dir"/etc/apt/sources.list.d/*.list "$root_dir"/etc/apt/sources.list.d/*.sources
+  apt-config dump 2>/dev/null | grep -i -E '^Acquire::[a-z]+::Proxy' \
+    >"$root_dir/etc/apt/apt.conf.d/01kesta-host-proxy" || true
+  say "apt-get update in the root (log: $cache/apt.log)"
+  : >"$cache/apt.log"
+  retry in_root /bin/bash -c 'dpkg --add-architecture i386 && apt-get update -qq' >>"$cache/apt.log" 2>&1 ||
+    say "apt-get update in the root kept failing (log: $cache/apt.log); trying with the indexes there are"
 }
 
 install_wine() {
-  say "installing wine64 and wine32:i386 in the root"
-  in_root /bin/bash -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  say "installing wine64 and wine32:i386 in the root (log: $cache/apt.log)"
+  retry in_root /bin/bash -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
       wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils x11-apps >/dev/null && apt-get clean' >>"$cache/apt.log" 2>&1 ||
     { tail -n 20 "$cache/apt.log" >&2; fail "installing Wine in the root failed (log: $cache/apt.log)"; }
   say "making the WoW64 Wine prefix (about 20 s under emulation)"
-  in_root /bin/bash -c "mkdir -p $(dirname $prefix) && wineboot --init >/dev/null 2>&1 && wineserver -w &&
+  # A prefix left half made by an interrupted run is made again.
+  in_root /bin/bash -c "rm -rf $prefix && mkdir -p $(dirname $prefix) && wineboot --init >/dev/null 2>&1 && wineserver -w &&
       wine reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 && wineserver -w" ||
     fail "making the Wine prefix in the root failed"
 }
@@ -156,10 +198,8 @@ ensure_marlett() {
 
 prepare() {
   if ! ready; then
-    [ -x "$root_dir/usr/bin/apt-get" ] && [ -f "$root_dir/.kesta-bootstrapped" ] || {
-      make_root
-      touch "$root_dir/.kesta-bootstrapped"
-    }
+    [ -x "$root_dir/usr/bin/apt-get" ] && [ -f "$root_dir/.kesta-bootstrapped" ] || bootstrap_root
+    configure_apt
     ensure_i386
     install_wine
     echo "$stamp_text" >"$root_dir/.kesta-ready"
