@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds all three presets with warnings as errors,
 # runs the native unit tests (AddressSanitizer/UBSan and ThreadSanitizer suites) and the seeded
-# fault campaign, checks the Windows binaries' imports, the program's resources and the rule for
-# its GDI objects, builds the release twice and compares the two, and runs the end-to-end
-# scenarios of the real program under Wine (the soak among them, in its short size): the win64
-# build, and the 32-bit release exe in the 32-bit runtime (tools/win32-runtime.sh; needs root).
+# fault campaign, checks the Windows binaries' imports, the program's resources, the rule for
+# its GDI objects and that its layers' includes point down, builds the release twice and
+# compares the two, and runs the end-to-end scenarios of the real program under Wine (the soak
+# among them, in its short size): the win64 build, and the 32-bit release exe in the 32-bit
+# runtime (tools/win32-runtime.sh; needs root).
 # KESTA_SKIP_WIN32=1 skips the 32-bit stage on purpose.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -64,6 +65,9 @@ fi
 
 echo "== GDI objects made only while the window is set up (a rule over app/)"
 if python3 tests/sources/check_gdi_objects.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+echo "== layers (link/ < protocol/ < worker/ < app/; sim/ sees only link/d2xx.h)"
+if python3 tests/sources/check_layers.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo "== release (built twice, compared byte for byte)"
 if python3 tests/release/check_release.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
