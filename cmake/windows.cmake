@@ -39,7 +39,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/planted/planted_library.cpp)
 endif()
 
 # The GUI test driver (run under Wine beside the program and the stand-in).
-file(GLOB E2E_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp)
+file(GLOB E2E_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp
+     ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios/*.cpp)
 if(E2E_SOURCES)
   # The driver also checks the program's image file code on the real file calls.
   add_executable(e2e_driver ${E2E_SOURCES} ${CMAKE_SOURCE_DIR}/app/image_files.cpp)

@@ -858,16 +858,15 @@ void watchLibrary(Sim &, const SimCall &call) {
     }
 }
 
-static_assert(sizeof(D2xxApi) == 16 * sizeof(void *), "one wrapper per library entry");
-const D2xxApi CAMPAIGN_LIBRARY = {
-    FAULTY(SIM_CREATE_LIST, createDeviceInfoList), FAULTY(SIM_GET_LIST, getDeviceInfoList),
-    FAULTY(SIM_OPEN, openEx), FAULTY(SIM_CLOSE, close), FAULTY(SIM_SET_BAUD, setBaudRate),
-    FAULTY(SIM_SET_DATA, setDataCharacteristics), FAULTY(SIM_SET_TIMEOUTS, setTimeouts),
-    FAULTY(SIM_PURGE, purge), cRead, FAULTY(SIM_WRITE, write), FAULTY(SIM_GET_INFO, getDeviceInfo),
-    FAULTY(SIM_GET_COM_PORT, getComPortNumber), FAULTY(SIM_WRITE_EE, writeEE),
-    FAULTY(SIM_CYCLE_PORT, cyclePort), FAULTY(SIM_SET_LATENCY, setLatencyTimer),
-    FAULTY(SIM_READ_EE, readEE),
-};
+// Every entry of the library's one list behind the fault draw; FT_Read with its short reads.
+D2xxApi campaignLibrary() {
+#define CAMPAIGN_WRAPPER(name, member, tag, need, params, args) FAULTY(SIM_##tag, member),
+    D2xxApi api = {D2XX_ENTRIES(CAMPAIGN_WRAPPER)};
+#undef CAMPAIGN_WRAPPER
+    api.read = cRead;
+    return api;
+}
+const D2xxApi CAMPAIGN_LIBRARY = campaignLibrary();
 
 // --- the window, as the worker sees it: the recording host, watched ---
 

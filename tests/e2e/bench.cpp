@@ -8,14 +8,10 @@
 
 #include "tests/e2e/e2e.h"
 #include "tests/e2e/scenarios.h"
+#include "tests/e2e/texts.h"
 
 namespace {
 
-const std::wstring CHOICE = L"Waiting for your choice...";
-const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
-const std::wstring FOUND = L"Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ";
-const wchar_t SAVE_TITLE[] = L"Saving binary file...";
-const wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
 
 // One current adapter whose board answers at wire speed.
 const char CONNECTED_WORLD[] =
@@ -174,7 +170,7 @@ bool detection() {
     Sleep(500);
     CHECK(readClock());
     CHECK(openEvents());
-    const std::wstring lost = L"\r\nECU was disconnected, wait for connect...";
+    const std::wstring &lost = DISCONNECTED;
     for (int at : plugAt) {
         event("plug", at);
         // A tight poll, since the moment the line shows is what is measured. Until then the

@@ -12,21 +12,11 @@
 #include <string>
 #include <vector>
 
-// Control identifiers of the main window.
-enum {
-    IDC_BANNER = 1005,
-    IDC_TYPE = 1010,
-    IDC_OSTRICH_VERSION = 1012,
-    IDC_RTP_PORT = 1014,
-    IDC_DATA_PORT = 1016,
-    IDC_LOG = 1020,
-    IDC_ERASE = 1030,
-    IDC_READ = 1032,
-    IDC_WRITE = 1034,
-    IDC_UPDATE = 1036,
-    IDC_PROGRESS = 1040,
-    IDC_STATUS = 1042,
-};
+// Control identifiers of the main window and its class, as the program has them.
+#include "res/resource.h"
+#define WIDEN_(text) L##text
+#define WIDEN(text) WIDEN_(text)
+constexpr wchar_t MAIN_CLASS[] = WIDEN(MAIN_WINDOW_CLASS);
 
 // --- the run ---
 
@@ -107,8 +97,8 @@ bool pressMessageBoxButton(HWND box, int id);
 bool pressMessageBoxOk(HWND box);
 
 // A file dialog of the program with this title, or null.
-HWND findDialog(const wchar_t *title);
-bool waitForDialog(const wchar_t *title, double seconds, HWND &dialog);
+HWND findDialog(const std::wstring &title);
+bool waitForDialog(const std::wstring &title, double seconds, HWND &dialog);
 // Types `path` as the file name and presses OK / presses Cancel.
 bool answerDialog(HWND dialog, const std::wstring &path);
 bool cancelDialog(HWND dialog);

@@ -16,7 +16,6 @@ std::wstring g_runDir;
 
 namespace {
 
-const wchar_t MAIN_CLASS[] = L"KESTA_Class1";
 // A window that does not answer a message within this time counts as hung.
 constexpr UINT SEND_TIMEOUT_MS = 5000;
 constexpr int MEMORY_BYTES = 32768;
@@ -326,9 +325,9 @@ bool pressMessageBoxButton(HWND box, int id) {
 
 bool pressMessageBoxOk(HWND box) { return pressMessageBoxButton(box, IDOK); }
 
-HWND findDialog(const wchar_t *title) { return findWindow(g_program.dwProcessId, nullptr, title); }
+HWND findDialog(const std::wstring &title) { return findWindow(g_program.dwProcessId, nullptr, title.c_str()); }
 
-bool waitForDialog(const wchar_t *title, double seconds, HWND &dialog) {
+bool waitForDialog(const std::wstring &title, double seconds, HWND &dialog) {
     dialog = nullptr;
     const bool appeared = waitUntil(seconds, [&] {
         dialog = findDialog(title);

@@ -5,8 +5,7 @@
 // SAMPLE_EVERY connections the program's handles, threads, memory and file descriptors and the
 // adapter handles it holds are sampled; after the first SAMPLE_EVERY none may grow beyond its
 // allowance.
-#include "tests/e2e/e2e.h"
-#include "tests/e2e/texts.h"
+#include "tests/e2e/steps.h"
 
 #include <tlhelp32.h>
 
@@ -34,15 +33,11 @@ constexpr long RSS_ALLOWANCE_KB = 2048;  // the heap and Wine's caches settling
 constexpr long FD_ALLOWANCE = 4;
 constexpr long ADAPTER_HANDLE_ALLOWANCE = 0;  // exactly the connection's two channels
 
-const std::wstring FAILED = L"Fail!";
-const std::wstring CANCELED = L"Canceled.\r\n";
 
 // Without wire timing a block operation takes about a second: the soak counts connections, not
 // bytes. The unplug in the middle of an Erase switches it on for that Erase, so that it lasts.
 const char WORLD[] = "adapter\n  memory random 17\n  wire-timing off\n  reenumerate-ms 300\n";
-constexpr size_t IMAGE = 32768;
-constexpr double CONNECT_S = 30;
-constexpr double OPERATION_S = 60;
+constexpr double SOAK_OPERATION_S = 60;
 
 struct Sample {
     int connections, operations;
@@ -276,9 +271,9 @@ bool boardHolds(const std::vector<uint8_t> &image) {
     return true;
 }
 
-bool erase(Soak &) {
+bool eraseAll(Soak &) {
     CHECK(pressButton(IDC_ERASE));
-    CHECK(waitLogEndsWith(ERASE_OPENING + VERIFY_STEP + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(ERASE_OPENING + VERIFY_STEP + RECONNECT, SOAK_OPERATION_S));
     CHECK(boardHolds(std::vector<uint8_t>(IMAGE, 0xFF)));
     return reconnected();
 }
@@ -286,7 +281,7 @@ bool erase(Soak &) {
 bool saveTo(Soak &s, const std::wstring &path, bool asked) {
     CHECK(pressButton(IDC_READ));
     HWND dialog, question;
-    CHECK(waitForDialog(SAVE_TITLE, OPERATION_S, dialog));
+    CHECK(waitForDialog(SAVE_TITLE, SOAK_OPERATION_S, dialog));
     if (asked) {
         CHECK(answerDialogAsked(dialog, path, question));
         CHECK(pressMessageBoxButton(question, IDYES));
@@ -323,10 +318,10 @@ bool openUpload(Soak &s, std::vector<uint8_t> &image) {
     return answerDialog(dialog, path);
 }
 
-bool write(Soak &s) {
+bool writeAll(Soak &s) {
     std::vector<uint8_t> image;
     CHECK(openUpload(s, image));
-    CHECK(waitLogEndsWith(WRITE_STEP + VERIFY_STEP + RECONNECT, OPERATION_S));
+    CHECK(waitLogEndsWith(WRITE_STEP + VERIFY_STEP + RECONNECT, SOAK_OPERATION_S));
     CHECK(boardHolds(image));
     return reconnected();
 }
@@ -336,7 +331,7 @@ bool writeRefused(Soak &s) {
     CHECK(control("set 0 refuse-write-block 40"));
     std::vector<uint8_t> image;
     CHECK(openUpload(s, image));
-    CHECK(waitLogEndsWith(WRITE_STEP + FAILED, OPERATION_S));
+    CHECK(waitLogEndsWith(WRITE_STEP + BLOCK_FAILED, SOAK_OPERATION_S));
     CHECK(reconnected());
     return control("set 0 refuse-write-block off");
 }
@@ -344,7 +339,7 @@ bool writeRefused(Soak &s) {
 bool readCancelled(Soak &) {
     CHECK(pressButton(IDC_READ));
     HWND dialog;
-    CHECK(waitForDialog(SAVE_TITLE, OPERATION_S, dialog));
+    CHECK(waitForDialog(SAVE_TITLE, SOAK_OPERATION_S, dialog));
     CHECK(cancelDialog(dialog));
     CHECK(waitLogEndsWith(SAVE_STEP + CANCELED, 5));
     return reconnected();
@@ -364,9 +359,9 @@ bool writeCancelled(Soak &) {
 bool eraseUnplugged(Soak &) {
     CHECK(control("set 0 wire-timing on"));
     CHECK(pressButton(IDC_ERASE));
-    REQUIRE(waitUntil(OPERATION_S, [] { return progressPosition() >= 20; }), "Erase did not get going");
+    REQUIRE(waitUntil(SOAK_OPERATION_S, [] { return progressPosition() >= 20; }), "Erase did not get going");
     CHECK(control("unplug 0"));
-    CHECK(waitLogEndsWith(ERASE_OPENING + FAILED + DISCONNECTED, 20));
+    CHECK(waitLogEndsWith(ERASE_OPENING + BLOCK_FAILED + DISCONNECTED, 20));
     CHECK(control("set 0 wire-timing off"));
     CHECK(control("plug 0"));
     return reconnected();
@@ -381,14 +376,14 @@ struct SoakOperation {
 // last few operations, after its first SAMPLE_EVERY connections, are the last rows: those with a
 // file.
 const SoakOperation OPERATIONS[] = {
-    {"Erase", erase},
+    {"Erase", eraseAll},
     {"Write, a block refused", writeRefused},
     {"Read, the save dialog cancelled", readCancelled},
-    {"Write", write},
+    {"Write", writeAll},
     {"Write, the open dialog cancelled", writeCancelled},
-    {"Erase", erase},
+    {"Erase", eraseAll},
     {"Read to a new file", readToNewFile},
-    {"Write", write},
+    {"Write", writeAll},
     {"Read over a file, asked and answered Yes", readOverFile},
     {"Erase, unplugged in the middle", eraseUnplugged},
 };

@@ -190,11 +190,18 @@ void waitForRequest(void *context, uint32_t ms) {
 
 bool stopRequestedByHost(void *context) { return recordOf(context).stop; }
 
-const Host RECORDING_HOST = {
-    nullptr,       appendLog,     clearLog,      setTypeLabel,  setInfoLabel,
-    showStatus,    showProgress,  setButtonStates, askImageFile, fatalError,
-    loadImageFile, saveImageFile, programPath,     waitForRequest,
-};
+// Filled member by member: two members share a type, so an initializer by position could swap
+// them unseen.
+Host recordingHost() {
+    Host h = {};
+    h.appendLog = appendLog, h.clearLog = clearLog, h.setTypeLabel = setTypeLabel;
+    h.setInfoLabel = setInfoLabel, h.showStatus = showStatus, h.showProgress = showProgress;
+    h.setButtonStates = setButtonStates, h.askImageFile = askImageFile, h.fatalError = fatalError;
+    h.loadImageFile = loadImageFile, h.saveImageFile = saveImageFile, h.programPath = programPath;
+    h.waitForRequest = waitForRequest;
+    return h;
+}
+const Host RECORDING_HOST = recordingHost();
 
 const ClockSeam RECORDING_CLOCK = {nullptr, virtualTickCount, sleepMs, stopRequestedByHost};
 

@@ -49,38 +49,44 @@ std::string narrowText(const wchar_t *t) {
     return s;
 }
 
-const Host THREADED_HOST = {
-    nullptr,
-    [](void *, const wchar_t *text) { std::string t = narrowText(text); onGui([t] { g_gui->log += t; }); },
-    [](void *) {
+// Filled member by member, as two members share a type.
+Host threadedHost() {
+    Host h = {};
+    h.appendLog = [](void *, const wchar_t *text) {
+        std::string t = narrowText(text);
+        onGui([t] { g_gui->log += t; });
+    };
+    h.clearLog = [](void *) {
         onGui([] {
             g_gui->log.clear();
             g_gui->logCleared = true;
         });
-    },
-    [](void *, const char *) { onGui([] {}); },
-    [](void *, InfoLabel, const wchar_t *) { onGui([] {}); },
-    [](void *, const wchar_t *, uint32_t hold) { onGui([hold] { g_appState.statusHold = hold; }); },
-    [](void *, uint32_t) { onGui([] { g_appState.statusHold = 0; }); },
-    [](void *, bool ready) {
+    };
+    h.setTypeLabel = [](void *, const char *) { onGui([] {}); };
+    h.setInfoLabel = [](void *, InfoLabel, const wchar_t *) { onGui([] {}); };
+    h.showStatus = [](void *, const wchar_t *, uint32_t hold) { onGui([hold] { g_appState.statusHold = hold; }); };
+    h.showProgress = [](void *, uint32_t) { onGui([] { g_appState.statusHold = 0; }); };
+    h.setButtonStates = [](void *, bool ready) {
         onGui([ready] {
             for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
                 g_gui->buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
         });
-    },
-    [](void *, FileDialogKind, wchar_t *) { return false; },
-    [](void *, const wchar_t *) {},
-    [](void *, const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; },
-    [](void *, const wchar_t *, const uint8_t *) { return FILE_OPEN_FAILED; },
-    [](void *, wchar_t *buffer, size_t) -> size_t { buffer[0] = 0; return 0; },
-    [](void *, uint32_t ms) {
+    };
+    h.askImageFile = [](void *, FileDialogKind, wchar_t *) { return false; };
+    h.fatalError = [](void *, const wchar_t *) {};
+    h.loadImageFile = [](void *, const wchar_t *, uint8_t *) { return FILE_OPEN_FAILED; };
+    h.saveImageFile = [](void *, const wchar_t *, const uint8_t *) { return FILE_OPEN_FAILED; };
+    h.programPath = [](void *, wchar_t *buffer, size_t) -> size_t { buffer[0] = 0; return 0; };
+    h.waitForRequest = [](void *, uint32_t ms) {
         std::unique_lock<std::mutex> lock(g_gui->mutex);
         g_gui->changed.wait_for(lock, std::chrono::milliseconds(1), [] {
             return g_gui->stop || g_appState.requestedOperation != OP_NONE;
         });
         g_gui->nowUs += uint64_t(ms) * 1000;
-    },
-};
+    };
+    return h;
+}
+const Host THREADED_HOST = threadedHost();
 
 const ClockSeam THREADED_CLOCK = {
     nullptr,

@@ -1,0 +1,119 @@
+// The EEPROM Update: an old adapter brought to the current identity, an Update that fails
+// or is cut short, and the repair of an adapter it left blank.
+#include "tests/e2e/scenarios.h"
+#include "tests/e2e/steps.h"
+
+bool unplugMidUpdate() {
+    CHECK(connectOld("unplug_mid_update", "adapter\n  usb-id 04036D20\n  unplug-at-eeprom-word 30\n"));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + CANNOT_PROGRAM, 15));
+    screenshot();
+    CHECK(waitDropped(CANNOT_PROGRAM + L"\r\n"));
+    REQUIRE(traceCount("FT_WriteEE") == 31, "%d EEPROM writes, expected 31", traceCount("FT_WriteEE"));
+    CHECK(control("plug 0"));
+    // Plugged in, the chip reads its half-written EEPROM, finds the checksum broken and comes up
+    // blank; the program knows it by its EEPROM.
+    CHECK(waitLogEquals(FOUND + REPORT + DAMAGED + CHOICE, CONNECT_S));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+bool updateOldAdapter() {
+    CHECK(connectOld("update_old_adapter", "adapter\n  usb-id 04036D20\n  reenumerate-ms 1000\n"));
+    CHECK(pressButton(IDC_UPDATE));
+    // The 64 words take some 40 ms, too short to be seen; the re-connect pause lasts 2 s, and the
+    // trace tells the rest.
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + RECONNECT, 20));
+    REQUIRE(buttonStates() == "----", "buttons %s during the re-connect pause", buttonStates().c_str());
+    REQUIRE(progressShowing() && progressPosition() == 255, "the bar is not full after Update (%d)",
+            progressPosition());
+    screenshot();
+    int word = 0;
+    for (const std::string &line : traceLines()) {
+        if (line.find("FT_WriteEE") == std::string::npos) continue;
+        const std::string call = "FT_WriteEE a0/A st=0 word=" + std::to_string(word) + " ";
+        REQUIRE(word < 64 && line.find(call) != std::string::npos, "EEPROM write %d reads %s", word, line.c_str());
+        ++word;
+    }
+    REQUIRE(word == 64, "%d EEPROM words written, expected 64 in order", word);
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    CHECK(eepromIsCurrent());
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+bool updateWriteFails() {
+    CHECK(connectOld("update_write_fails", "adapter\n  usb-id 04036D20\n  eeprom-fail-at-word 10\n"));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + CANNOT_PROGRAM, 15));
+    REQUIRE(progressShowing() && progressPosition() == 43, "progress at %d, expected 43",
+            progressPosition());
+    screenshot();
+    const ULONGLONG failedAt = GetTickCount64();
+    // Still attached: the disconnect tail after the pause, then the same old adapter again.
+    CHECK(waitLogEquals(FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, 20));
+    REQUIRE(secondsSince(failedAt) >= 4.5, "the failure was not held for five seconds");
+    REQUIRE(traceCount("FT_WriteEE") == 11, "%d EEPROM writes, expected 11", traceCount("FT_WriteEE"));
+    REQUIRE(!traceHas("FT_CyclePort"), "a failed update cycled the port");
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// An Update cut by unplugging, the adapter plugged in again: offered Update alone with its own
+// class message, repaired, and back as current.
+bool repairAfterCutUpdate() {
+    CHECK(connectOld("repair_after_cut_update",
+                     "adapter\n  usb-id 04036D20\n  unplug-at-eeprom-word 50\n  reenumerate-ms 1000\n"));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + CANNOT_PROGRAM, 15));
+    CHECK(waitDropped(CANNOT_PROGRAM + L"\r\n"));
+    CHECK(control("set 0 unplug-at-eeprom-word off"));
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(FOUND + REPORT + DAMAGED + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(infoLabels(L"Dual RS232", L"Ver. 01.02", L"COM5", L"COM6"));
+    screenshot();
+    REQUIRE(traceCount("FT_ReadEE a0/A st=0") == 64, "the blank adapter was read %d times, expected 64",
+            traceCount("FT_ReadEE a0/A st=0"));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEndsWith(CHOICE + UPDATE_OPENING + RECONNECT, 20));
+    // Read back whole before the cycle.
+    REQUIRE(traceCount("FT_ReadEE a0/A st=0") == 128, "%d EEPROM reads, expected 128",
+            traceCount("FT_ReadEE a0/A st=0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(waitButtons("ERW-", 5));
+    CHECK(infoConnected());
+    CHECK(eepromIsCurrent());
+    REQUIRE(traceCount("FT_CyclePort a0/A st=0") == 1, "no single port cycle");
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+// Someone else's erased dual-channel chip beside our adapter: not touched while ours is there;
+// alone, probed once (opened, read, closed), never written, cycled or shown.
+bool foreignBlankChipNotProbed() {
+    CHECK(connect("foreign_blank_chip_not_probed", "adapter\nadapter\n  eeprom fill FFFF\n  power off\n"));
+    CHECK(holdsSteady(2));
+    REQUIRE(traceHas("FT_GetDeviceInfoList -/- st=0 count=4"), "the blank chip is not listed");
+    REQUIRE(!traceHas(" a1/"), "the blank chip was called while our adapter was attached");
+    screenshot();
+    CHECK(control("unplug 0"));
+    CHECK(waitDropped(CHOICE));
+    REQUIRE(waitUntil(10, [] { return traceHas("FT_Close a1/A st=0"); }), "the blank chip was not probed");
+    CHECK(holdsSteady(2));
+    REQUIRE(traceCount("FT_OpenEx a1/A st=0") == 1 && traceCount("FT_ReadEE a1/A st=0") == 64 &&
+                traceCount("FT_Close a1/A st=0") == 1,
+            "the blank chip was opened %d times and read %d times, expected once and 64",
+            traceCount("FT_OpenEx a1/A st=0"), traceCount("FT_ReadEE a1/A st=0"));
+    REQUIRE(!traceHas("FT_WriteEE a1") && !traceHas("FT_CyclePort a1") && !traceHas("FT_Write a1") &&
+                !traceHas("a1/B"),
+            "the blank chip was written, cycled or its channel B opened");
+    CHECK(control("plug 0"));
+    CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
