@@ -179,6 +179,12 @@ void attachBlank(Sim &sim, SimEepromContent eeprom) {
     simAddAdapter(sim, config);
 }
 
+// The arrangements that begin with one adapter attached.
+DiscoveryCase withAdapter(const char *name, std::function<void(Sim &)> change, const char *channelA,
+                          const char *channelB, std::vector<uint32_t> opened) {
+    return {name, [change](Sim &sim) { simAddAdapter(sim), change(sim); }, channelA, channelB, opened};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Records, DiscoveryTable,
     ::testing::Values(
@@ -191,34 +197,15 @@ INSTANTIATE_TEST_SUITE_P(
                           simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"ChannelsReportedBThenA",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          std::swap(sim.world.list[0], sim.world.list[1]);
-                      },
-                      "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"OnlyChannelAAccepted", [](Sim &sim) {
-                          simAddAdapter(sim);
-                          record(sim, 0, 1).ID = 0;
-                      },
-                      "0A", "none", {LOC_A}},
-        DiscoveryCase{"OnlyChannelBAcceptedIsClosedAgain",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          record(sim, 0, 0).ID = 0;
-                      }, "none", "none", {LOC_B}},
-        DiscoveryCase{"TwoAdaptersOpenNothing",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          simAddAdapter(sim);
-                      },
-                      "none", "none", {}},
-        DiscoveryCase{"AThirdAcceptedRecordOpensNothing",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, OTHER_TEXT, "KESTA1");
-                      },
-                      "none", "none", {}},
+        withAdapter("ChannelsReportedBThenA", [](Sim &sim) { std::swap(sim.world.list[0], sim.world.list[1]); },
+                    "0A", "0B", {LOC_A, LOC_B}),
+        withAdapter("OnlyChannelAAccepted", [](Sim &sim) { record(sim, 0, 1).ID = 0; }, "0A", "none", {LOC_A}),
+        withAdapter("OnlyChannelBAcceptedIsClosedAgain", [](Sim &sim) { record(sim, 0, 0).ID = 0; }, "none",
+                    "none", {LOC_B}),
+        withAdapter("TwoAdaptersOpenNothing", [](Sim &sim) { simAddAdapter(sim); }, "none", "none", {}),
+        withAdapter("AThirdAcceptedRecordOpensNothing",
+                    [](Sim &sim) { simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, OTHER_TEXT, "KESTA1"); },
+                    "none", "none", {}),
         DiscoveryCase{"OtherTypeWithTheAdapterDescriptionIsNotAccepted",
                       [](Sim &sim) {
                           // Accepted, it would make three records and nothing would open.
@@ -226,90 +213,70 @@ INSTANTIATE_TEST_SUITE_P(
                           simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"WrongTypeOnTheAdaptersChannelA",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          record(sim, 0, 0).Type = 5;
-                      }, "none", "none", {LOC_B}},
-        DiscoveryCase{"LowerCaseTextsArePicked",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          setField(record(sim, 0, 0).Description, "kesta obd1 emu a");
-                          setField(record(sim, 0, 0).SerialNumber, "x");
-                          setField(record(sim, 0, 1).Description, "Kesta Obd1 Emu b");
-                          setField(record(sim, 0, 1).SerialNumber, "y");
-                      },
-                      "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"OneMoreCharacterIsPickedForNeither",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU AX");
-                          setField(record(sim, 0, 0).SerialNumber, "FT0001A");
-                          simAdapter(sim, 0).channels[1].listed = false;
-                      },
-                      "none", "none", {}},
-        DiscoveryCase{"OneMoreCharacterBesideChannelB",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A2");
-                          setField(record(sim, 0, 0).SerialNumber, "FT0001A");
-                      },
-                      "none", "none", {LOC_B}},
-        DiscoveryCase{"SerialKestaAWithAnotherDescription",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          setField(record(sim, 0, 0).Description, "Dual RS232-HS A");
-                          setField(record(sim, 0, 1).Description, "Dual RS232-HS B");
-                      },
-                      "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"ChannelAHeldByAnotherProgram",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          simAdapter(sim, 0).channels[0].openFails = true;
-                      },
-                      "none", "none", {LOC_B}},
-        DiscoveryCase{"ChannelBFailsToOpen",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          simAdapter(sim, 0).channels[1].openFails = true;
-                      },
-                      "0A", "none", {LOC_A}},
-        DiscoveryCase{"FullFieldsAreAcceptedByPrefixAndPickedForNeither",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          fillField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A");
-                          fillField(record(sim, 0, 0).SerialNumber, "KESTAA");
-                          fillField(record(sim, 0, 1).Description, "KESTA OBD1 EMU B");
-                          fillField(record(sim, 0, 1).SerialNumber, "KESTAB");
-                      },
-                      "none", "none", {}},
-        DiscoveryCase{"FullDescriptionWithTheChannelSerials",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          fillField(record(sim, 0, 0).Description, "Dual RS232-HS A");
-                          fillField(record(sim, 0, 1).Description, "Dual RS232-HS B");
-                      },
-                      "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"FullSerialWithTheChannelDescriptions",
-                      [](Sim &sim) {
-                          simAddAdapter(sim);
-                          fillField(record(sim, 0, 0).SerialNumber, "FT");
-                          fillField(record(sim, 0, 1).SerialNumber, "FT");
-                      },
-                      "0A", "0B", {LOC_A, LOC_B}},
-        DiscoveryCase{"FullFieldsOfAnOpenForeignRecordLast",
-                      [](Sim &sim) {
-                          // A non-null handle right after the fields: reading past them runs
-                          // off the end of the record list.
-                          simAddAdapter(sim);
-                          simAdapter(sim, 0).channels[1].listed = false;
-                          simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, "", "");
-                          FT_DEVICE_LIST_INFO_NODE &r = sim.world.list.back().foreign;
-                          fillField(r.Description, "KESTA OBD1 EMU B");
-                          fillField(r.SerialNumber, "KESTAB");
-                          memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
-                      },
-                      "0A", "none", {LOC_A}},
+        withAdapter("WrongTypeOnTheAdaptersChannelA", [](Sim &sim) { record(sim, 0, 0).Type = 5; }, "none",
+                    "none", {LOC_B}),
+        withAdapter("LowerCaseTextsArePicked",
+                    [](Sim &sim) {
+                        setField(record(sim, 0, 0).Description, "kesta obd1 emu a");
+                        setField(record(sim, 0, 0).SerialNumber, "x");
+                        setField(record(sim, 0, 1).Description, "Kesta Obd1 Emu b");
+                        setField(record(sim, 0, 1).SerialNumber, "y");
+                    },
+                    "0A", "0B", {LOC_A, LOC_B}),
+        withAdapter("OneMoreCharacterIsPickedForNeither",
+                    [](Sim &sim) {
+                        setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU AX");
+                        setField(record(sim, 0, 0).SerialNumber, "FT0001A");
+                        simAdapter(sim, 0).channels[1].listed = false;
+                    },
+                    "none", "none", {}),
+        withAdapter("OneMoreCharacterBesideChannelB",
+                    [](Sim &sim) {
+                        setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A2");
+                        setField(record(sim, 0, 0).SerialNumber, "FT0001A");
+                    },
+                    "none", "none", {LOC_B}),
+        withAdapter("SerialKestaAWithAnotherDescription",
+                    [](Sim &sim) {
+                        setField(record(sim, 0, 0).Description, "Dual RS232-HS A");
+                        setField(record(sim, 0, 1).Description, "Dual RS232-HS B");
+                    },
+                    "0A", "0B", {LOC_A, LOC_B}),
+        withAdapter("ChannelAHeldByAnotherProgram", [](Sim &sim) { simAdapter(sim, 0).channels[0].openFails = true; },
+                    "none", "none", {LOC_B}),
+        withAdapter("ChannelBFailsToOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }, "0A",
+                    "none", {LOC_A}),
+        withAdapter("FullFieldsAreAcceptedByPrefixAndPickedForNeither",
+                    [](Sim &sim) {
+                        fillField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A");
+                        fillField(record(sim, 0, 0).SerialNumber, "KESTAA");
+                        fillField(record(sim, 0, 1).Description, "KESTA OBD1 EMU B");
+                        fillField(record(sim, 0, 1).SerialNumber, "KESTAB");
+                    },
+                    "none", "none", {}),
+        withAdapter("FullDescriptionWithTheChannelSerials",
+                    [](Sim &sim) {
+                        fillField(record(sim, 0, 0).Description, "Dual RS232-HS A");
+                        fillField(record(sim, 0, 1).Description, "Dual RS232-HS B");
+                    },
+                    "0A", "0B", {LOC_A, LOC_B}),
+        withAdapter("FullSerialWithTheChannelDescriptions",
+                    [](Sim &sim) {
+                        fillField(record(sim, 0, 0).SerialNumber, "FT");
+                        fillField(record(sim, 0, 1).SerialNumber, "FT");
+                    },
+                    "0A", "0B", {LOC_A, LOC_B}),
+        // A non-null handle right after the fields: reading past them runs off the end of the list.
+        withAdapter("FullFieldsOfAnOpenForeignRecordLast",
+                    [](Sim &sim) {
+                        simAdapter(sim, 0).channels[1].listed = false;
+                        simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, "", "");
+                        FT_DEVICE_LIST_INFO_NODE &r = sim.world.list.back().foreign;
+                        fillField(r.Description, "KESTA OBD1 EMU B");
+                        fillField(r.SerialNumber, "KESTAB");
+                        memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
+                    },
+                    "0A", "none", {LOC_A}),
         // Probed first (opened, read, closed), then opened as the adapter.
         DiscoveryCase{"DamagedAdapterIsRecognisedByItsEeprom",
                       [](Sim &sim) { attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM); },

@@ -1,4 +1,5 @@
-// The table of end-to-end scenarios, run one at a time by name.
+// The table of end-to-end scenarios, run one at a time by name. Each room of scenarios/ holds the
+// scenarios of one concern and hands over its table.
 #pragma once
 
 #include <cstddef>
@@ -13,33 +14,23 @@ const Scenario *scenarios(size_t &count);
 // The benchmark's runs: not tests, run by tools/bench.sh only.
 const Scenario *benchmarks(size_t &count);
 
+template <size_t N>
+const Scenario *tableOf(const Scenario (&table)[N], size_t &count) {
+    count = N;
+    return table;
+}
+
+// The rooms: connection and closing; Erase, Read and Write; Update and repair; where the library
+// is loaded from; the display's scales; the chip model's timing.
+const Scenario *connectionScenarios(size_t &count);
+const Scenario *memoryScenarios(size_t &count);
+const Scenario *updateScenarios(size_t &count);
+const Scenario *libraryScenarios(size_t &count);
+const Scenario *displayScenarios(size_t &count);
+const Scenario *chipScenarios(size_t &count);
+
 // The program's image file code on the real file calls (image_files.cpp).
 bool imageFileSaves();
-
-// scenarios/connection.cpp: connection and closing
-bool startState(), firstConnection(), defaultWorld(), secondInstance(), escapeAndEnter(),
-     closeWhileWaiting(), unplugWhileWaiting(), timedUnplugAndPlug(), silentBoard(), twoAdapters(),
-     foreignDevicesIgnored(), closeMidErase(), hoverDescription(), bannerCycle(), logTrim(),
-     repeatedClose(), closeDuringSaveDialog(), closeDuringOpenDialog();
-
-// scenarios/memory.cpp: Erase, Read and Write
-bool erase(), readNonAsciiPath(), write(), writeInvalidSize(), cancelledDialogs(),
-     readOverExistingFile(), readOverwriteQuestion(), verifyMismatch(), writeRefusedBlock(),
-     readBadChecksum(), unplugMidErase(), unplugMidRead(), unplugMidWrite(), readTruncatedAnswer();
-
-// scenarios/update.cpp: Update and repair
-bool unplugMidUpdate(), updateOldAdapter(), updateWriteFails(), repairAfterCutUpdate(),
-     foreignBlankChipNotProbed();
-
-// scenarios/library.cpp: library loading
-bool libraryMissing(), libraryForOtherProcessor(), librarySystemFirst(), libraryBesideProgram();
-
-// scenarios/display.cpp: display scale
-bool display96(), display120(), display144(), display192();
-
-// scenarios/chip.cpp: the chip model's timing
-bool chipErase(), chipRead(), chipWrite();
-
 
 // The long session (soak.cpp). Its size: the short one by default, the full one with
 // `e2e_driver soak --full` (tools/e2e.sh soak --full), any other with --soak-connections N

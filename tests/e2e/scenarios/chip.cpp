@@ -14,8 +14,6 @@ bool latencyTimerSet() {
     return true;
 }
 
-}  // namespace
-
 bool chipErase() {
     CHECK(eraseIn("chip_erase", CHIP_WORLD));
     return latencyTimerSet();
@@ -32,3 +30,13 @@ bool chipWrite() {
     CHECK(writeIn("chip_write", CHIP_WORLD));
     return latencyTimerSet();
 }
+
+const Scenario SCENARIOS[] = {
+    {"chip_erase", chipErase},
+    {"chip_read", chipRead},
+    {"chip_write", chipWrite},
+};
+
+}  // namespace
+
+const Scenario *chipScenarios(size_t &count) { return tableOf(SCENARIOS, count); }

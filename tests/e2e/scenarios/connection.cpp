@@ -6,6 +6,8 @@
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/steps.h"
 
+namespace {
+
 bool startState() {
     CHECK(prepareRun("start_state", "# no adapter attached\n"));
     CHECK(startProgram());
@@ -261,8 +263,6 @@ bool logTrim() {
     return true;
 }
 
-namespace {
-
 // Closing the window while a file dialog is open ends the program at once: the worker is not
 // stuck in a sent message, so it stops without being terminated, and nothing is written.
 bool closeDuringDialog(const char *name, int button, const std::wstring &title) {
@@ -288,8 +288,6 @@ bool closeDuringDialog(const char *name, int button, const std::wstring &title) 
     return true;
 }
 
-}  // namespace
-
 // Closes sent to the window while the first close waits for the worker (here inside a silent
 // board's read) do nothing: one shutdown, one clean exit.
 bool repeatedClose() {
@@ -311,3 +309,28 @@ bool repeatedClose() {
 bool closeDuringSaveDialog() { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }
 
 bool closeDuringOpenDialog() { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }
+
+const Scenario SCENARIOS[] = {
+    {"start_state", startState},
+    {"first_connection", firstConnection},
+    {"default_world", defaultWorld},
+    {"close_while_waiting", closeWhileWaiting},
+    {"unplug_while_waiting", unplugWhileWaiting},
+    {"timed_unplug_and_plug", timedUnplugAndPlug},
+    {"close_mid_erase", closeMidErase},
+    {"second_instance", secondInstance},
+    {"escape_and_enter", escapeAndEnter},
+    {"silent_board", silentBoard},
+    {"two_adapters", twoAdapters},
+    {"foreign_devices_ignored", foreignDevicesIgnored},
+    {"hover_description", hoverDescription},
+    {"banner_cycle", bannerCycle},
+    {"log_trim", logTrim},
+    {"close_during_save_dialog", closeDuringSaveDialog},
+    {"close_during_open_dialog", closeDuringOpenDialog},
+    {"repeated_close", repeatedClose},
+};
+
+}  // namespace
+
+const Scenario *connectionScenarios(size_t &count) { return tableOf(SCENARIOS, count); }

@@ -190,8 +190,6 @@ bool displayAt(DWORD dpi) {
     return passed;
 }
 
-}  // namespace
-
 bool display96() { return displayAt(96); }
 
 bool display120() { return displayAt(120); }
@@ -199,3 +197,14 @@ bool display120() { return displayAt(120); }
 bool display144() { return displayAt(144); }
 
 bool display192() { return displayAt(192); }
+
+const Scenario SCENARIOS[] = {
+    {"display_96", display96},
+    {"display_120", display120},
+    {"display_144", display144},
+    {"display_192", display192},
+};
+
+}  // namespace
+
+const Scenario *displayScenarios(size_t &count) { return tableOf(SCENARIOS, count); }

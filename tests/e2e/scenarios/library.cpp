@@ -28,8 +28,6 @@ bool fatalLibrary(const char *name, const wchar_t *replacement, const wchar_t *e
     return true;
 }
 
-}  // namespace
-
 bool libraryMissing() {
     return fatalLibrary("library_missing", nullptr, L"the adapter's driver library is missing");
 }
@@ -47,8 +45,6 @@ bool libraryForOtherProcessor() {
     REQUIRE(fileExists(other), "no stand-in for the other processor at %s", utf8(other).c_str());
     return fatalLibrary("library_other_processor", other.c_str(), L"not built for this program's processor");
 }
-
-namespace {
 
 // A stranger's FTD2XX.dll beside the program and the vendor's installed in the system folder:
 // the installed one is used, and the stranger's is never loaded (its DllMain would leave a mark).
@@ -70,8 +66,6 @@ bool systemLibraryUsed(const std::wstring &installed) {
     REQUIRE(!fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was loaded");
     return true;
 }
-
-}  // namespace
 
 bool librarySystemFirst() {
     const std::wstring system = programSystemFolder();
@@ -98,3 +92,14 @@ bool libraryBesideProgram() {
     REQUIRE(fileExists(g_runDir + PLANTED_LIBRARY_MARK), "the library beside the program was not loaded");
     return true;
 }
+
+const Scenario SCENARIOS[] = {
+    {"library_missing", libraryMissing},
+    {"library_other_processor", libraryForOtherProcessor},
+    {"library_system_first", librarySystemFirst},
+    {"library_beside_program", libraryBesideProgram},
+};
+
+}  // namespace
+
+const Scenario *libraryScenarios(size_t &count) { return tableOf(SCENARIOS, count); }

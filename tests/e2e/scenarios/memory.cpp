@@ -3,6 +3,8 @@
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/steps.h"
 
+namespace {
+
 bool erase() { return eraseIn("erase", "adapter\n  memory random 3\n"); }
 
 bool readNonAsciiPath() {
@@ -19,8 +21,6 @@ bool readNonAsciiPath() {
 
 bool write() { return writeIn("write", "adapter\n  memory random 5\n"); }
 
-namespace {
-
 // A failed file step keeps the connection: the hold, the buttons back, the report again.
 bool failedFileStepStays(const std::wstring &logText, const std::wstring &statusText) {
     CHECK(waitStatus(statusText, 10));
@@ -34,8 +34,6 @@ bool failedFileStepStays(const std::wstring &logText, const std::wstring &status
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + logText + REPORT_AGAIN + CHOICE, 5));
     return true;
 }
-
-}  // namespace
 
 bool writeInvalidSize() {
     CHECK(connect("write_invalid_size", "adapter\n  memory random 6\n"));
@@ -257,8 +255,6 @@ bool readBadChecksum() {
     return true;
 }
 
-namespace {
-
 // Unplugged at a block command: the block fails, the hold, the drop; plugged back, it connects.
 bool unplugMidBlocks(const char *name, const char *scenario, int button, const std::wstring &progressLine) {
     CHECK(connect(name, scenario));
@@ -274,8 +270,6 @@ bool unplugMidBlocks(const char *name, const char *scenario, int button, const s
     CHECK(closeAndCheck());
     return true;
 }
-
-}  // namespace
 
 bool unplugMidErase() {
     CHECK(unplugMidBlocks("unplug_mid_erase", "adapter\n  memory fill 00\n  unplug-at-block-command 100\n",
@@ -307,3 +301,24 @@ bool readTruncatedAnswer() {
     CHECK(closeAndCheck());
     return true;
 }
+
+const Scenario SCENARIOS[] = {
+    {"erase", erase},
+    {"read_non_ascii_path", readNonAsciiPath},
+    {"write", write},
+    {"write_invalid_size", writeInvalidSize},
+    {"unplug_mid_erase", unplugMidErase},
+    {"unplug_mid_read", unplugMidRead},
+    {"unplug_mid_write", unplugMidWrite},
+    {"cancelled_dialogs", cancelledDialogs},
+    {"read_over_existing_file", readOverExistingFile},
+    {"read_overwrite_question", readOverwriteQuestion},
+    {"write_refused_block", writeRefusedBlock},
+    {"verify_mismatch", verifyMismatch},
+    {"read_bad_checksum", readBadChecksum},
+    {"read_truncated_answer", readTruncatedAnswer},
+};
+
+}  // namespace
+
+const Scenario *memoryScenarios(size_t &count) { return tableOf(SCENARIOS, count); }

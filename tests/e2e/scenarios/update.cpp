@@ -3,6 +3,8 @@
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/steps.h"
 
+namespace {
+
 bool unplugMidUpdate() {
     CHECK(connectOld("unplug_mid_update", "adapter\n  usb-id 04036D20\n  unplug-at-eeprom-word 30\n"));
     CHECK(pressButton(IDC_UPDATE));
@@ -117,3 +119,15 @@ bool foreignBlankChipNotProbed() {
     CHECK(checkChannelsClosedAtExit());
     return true;
 }
+
+const Scenario SCENARIOS[] = {
+    {"update_old_adapter", updateOldAdapter},
+    {"unplug_mid_update", unplugMidUpdate},
+    {"update_write_fails", updateWriteFails},
+    {"repair_after_cut_update", repairAfterCutUpdate},
+    {"foreign_blank_chip_not_probed", foreignBlankChipNotProbed},
+};
+
+}  // namespace
+
+const Scenario *updateScenarios(size_t &count) { return tableOf(SCENARIOS, count); }
