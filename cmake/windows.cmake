@@ -38,9 +38,11 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/planted/planted_library.cpp)
   target_link_options(planted_library PRIVATE ${STATIC_RUNTIME})
 endif()
 
-# The GUI test driver (run under Wine beside the program and the stand-in).
+# The GUI test driver (run under Wine beside the program and the stand-in); it also carries the
+# benchmark's runs (tools/bench/), which are measurements, not tests.
 file(GLOB E2E_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.cpp
-     ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios/*.cpp)
+     ${CMAKE_SOURCE_DIR}/tests/e2e/scenarios/*.cpp
+     ${CMAKE_SOURCE_DIR}/tools/bench/*.cpp)
 if(E2E_SOURCES)
   # The driver also checks the program's image file code on the real file calls.
   add_executable(e2e_driver ${E2E_SOURCES} ${CMAKE_SOURCE_DIR}/app/image_files.cpp)

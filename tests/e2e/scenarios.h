@@ -11,7 +11,7 @@ struct Scenario {
 
 // Every scenario, in the order the test command runs them.
 const Scenario *scenarios(size_t &count);
-// The benchmark's runs: not tests, run by tools/bench.sh only.
+// The benchmark's runs (tools/bench/scenarios.cpp): not tests, run by tools/bench.sh only.
 const Scenario *benchmarks(size_t &count);
 
 template <size_t N>
