@@ -7,21 +7,17 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
+#include "tests/support/cases.h"
 #include "tests/support/host_recorder.h"
+#include "tests/support/texts.h"
 #include "worker/worker.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-const char CHOICE[] = "Waiting for your choice...";
-const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
-const char OLD_MESSAGE[] = "Kesta OBD1 EMU needs an update.\r\n";
-const char DAMAGED_MESSAGE[] =
-    "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n";
-const char RECONNECT[] = " Ok.\r\nRe-connect...";
-const char REPORT[] =
-    "].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\nRTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\n";
+using namespace text;
+const std::string REPORT = std::string(CONNECTING) + "Ok." + PORTS;
 
 // The simulator's library without the optional FT_ReadEE.
 const D2xxApi *libraryWithoutReadEE(const D2xxApi *library) {
@@ -194,14 +190,14 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
                      !host.buttons[OP_WRITE];
         host.press(OP_UPDATE);
         // After the re-connect: the next identification, then the choice.
-        host.whenLog(" Ok.\r\nRe-connect...", [this] {
+        host.whenLog(RECONNECT, [this] {
             host.whenLog(CHOICE, [this] { host.atMs(host.ms() + 100, [this] { host.stop = true; }); });
         });
     });
     EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_TRUE(onlyUpdate);
-    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), OLD_MESSAGE), host.logTexts.end());
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), NEEDS_UPDATE), host.logTexts.end());
     const auto writes = eepromWrites();
     ASSERT_EQ(writes.size(), 64u);
     for (uint32_t i = 0; i < 64; ++i) {
@@ -222,9 +218,7 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
     EXPECT_STREQ(a.Description, "KESTA OBD1 EMU A");
     EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.Description, "KESTA OBD1 EMU B");
     EXPECT_STREQ(a.SerialNumber, "KESTAA");
-    EXPECT_EQ(host.logPane,
-              "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... Ok.\r\nOstrich Ver. 01.02.\r\n"
-              "RTP port:\t\tCOM5.\r\nDatalog port:\tCOM6.\r\n---\r\nWaiting for your choice...");
+    EXPECT_EQ(host.logPane, std::string(FOUND) + "Ok." + PORTS + CHOICE);
     EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
     EXPECT_FALSE(host.buttons[OP_UPDATE]);
 }
@@ -250,7 +244,7 @@ TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
     EXPECT_EQ(host.progress.back(), 255u);
     const Texts log = fromChoice();
     ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(Texts(log.begin(), log.begin() + 3), (Texts{CHOICE, " Update.\r\nUpdate, wait... ", RECONNECT}));
+    EXPECT_EQ(Texts(log.begin(), log.begin() + 3), (Texts{CHOICE, UPDATE_OPENING, RECONNECT}));
 }
 
 // An Update cut short by unplugging, then the adapter plugged in again: it enumerates from what
@@ -303,11 +297,11 @@ INSTANTIATE_TEST_SUITE_P(
     Unplugged, CutUpdates,
     ::testing::Values(
         // Word 0 is the same in the old image and the new one: nothing has changed yet.
-        CutCase{"BeforeWord1", 1, "0403/6D20", "KESTA OBD1 EMU", OLD_MESSAGE},
-        CutCase{"BeforeWord30", 30, "0403/6010", "Dual RS232", DAMAGED_MESSAGE},
-        CutCase{"BeforeWord62", 62, "0403/6010", "Dual RS232", DAMAGED_MESSAGE},
-        CutCase{"BeforeWord63", 63, "0403/6010", "Dual RS232", DAMAGED_MESSAGE}),
-    [](const auto &info) { return std::string(info.param.name); });
+        CutCase{"BeforeWord1", 1, "0403/6D20", "KESTA OBD1 EMU", NEEDS_UPDATE},
+        CutCase{"BeforeWord30", 30, "0403/6010", "Dual RS232", DAMAGED},
+        CutCase{"BeforeWord62", 62, "0403/6010", "Dual RS232", DAMAGED},
+        CutCase{"BeforeWord63", 63, "0403/6010", "Dual RS232", DAMAGED}),
+    CaseName());
 
 struct FailureCase {
     const char *name;
@@ -334,7 +328,7 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
 
     EXPECT_EQ(eepromWrites().size(), c.calls);
     const Texts log = fromChoice();
-    EXPECT_EQ(log, (Texts{CHOICE, " Update.\r\nUpdate, wait... ", "Fail! Can't program FTDI chip!",
+    EXPECT_EQ(log, (Texts{CHOICE, UPDATE_OPENING, CANNOT_PROGRAM,
                           "\r\n", DISCONNECTED}));
     EXPECT_EQ(host.progress.size(), c.steps);
     EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.steps - 1) + 3));
@@ -348,7 +342,7 @@ INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
                                            // Written, then written again three times.
                                            FailureCase{"NeverStored", -1, -1, 63, false, 67, 64},
                                            FailureCase{"ReadBackFails", -1, -1, -1, true, 64, 64}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         CaseName());
 
 // Closing the window during an Update lets it finish the words, so the adapter is not left with
 // half an image, but neither cycles the port nor touches the window again.
@@ -366,7 +360,7 @@ TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
     simAdapter(host.sim, 0).eepromFailAtWord = 5;
     uint64_t failedAt = 0, lostAt = 0;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
-    host.whenLog("Fail! Can't program FTDI chip!", [&] { failedAt = host.ms(); });
+    host.whenLog(CANNOT_PROGRAM, [&] { failedAt = host.ms(); });
     host.whenLog(DISCONNECTED, [&] {
         lostAt = host.ms();
         host.stop = true;
@@ -407,7 +401,7 @@ TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
     EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(simCount(host.sim, SIM_READ_EE), 1 + 64);
-    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED_MESSAGE),
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED),
               host.logTexts.end());
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
 }
@@ -446,7 +440,7 @@ TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
     EXPECT_EQ(simCount(host.sim, SIM_CLOSE), 2);
     EXPECT_EQ(host.sim.world.openHandles, 0);
     EXPECT_EQ(simCount(host.sim, SIM_WRITE_EE) + simCount(host.sim, SIM_CYCLE_PORT) + simCount(host.sim, SIM_WRITE), 0);
-    EXPECT_EQ(host.logTexts, Texts{"Searching for device...\r\n"});
+    EXPECT_EQ(host.logTexts, Texts{SEARCHING});
     EXPECT_EQ(g_appState.deviceFound.load(), 0);
 }
 
@@ -455,6 +449,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ForeignCase{"Erased", SIM_EEPROM_FILL, "Quorvantide", "KESTA OBD1 EMU", "KESTA"},
                       ForeignCase{"OtherMakerBadChecksum", SIM_EEPROM_BAD_CHECKSUM, "Other Maker",
                                   "USB Dual Serial", "OM0042"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    CaseName());
 
 }  // namespace

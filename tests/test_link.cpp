@@ -10,6 +10,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
+#include "tests/support/cases.h"
 #include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
@@ -309,7 +310,7 @@ INSTANTIATE_TEST_SUITE_P(
                           simAddAdapter(sim);
                       },
                       "1A", "1B", {0x2001, 0x2002}}),
-    [](const ::testing::TestParamInfo<DiscoveryCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 // Once the probe table is full of chips judged not ours, a new blank chip is left alone, even our
 // own damaged adapter: leaving a device alone is the safe side.

@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "protocol/protocol.h"
 #include "sim/sim.h"
+#include "tests/support/cases.h"
 #include "tests/support/host_recorder.h"
 #include "worker/app_state.h"
 
@@ -95,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"Silent", SIM_REPLY_SILENT, 0x0102, false, 0, 300},
                       // 64 bytes end the reply without waiting; the closing purge drops the rest.
                       ReplyCase{"LongerThan64Bytes", SIM_REPLY_LONG, 0x0102, true, 0x0102, 0}),
-    [](const ::testing::TestParamInfo<ReplyCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST_F(Protocol, StatusQueryTakesAtMost64Bytes) {
     board().versionReply = SIM_REPLY_LONG;

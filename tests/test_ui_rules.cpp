@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/ui_rules.h"
+#include "tests/support/cases.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         LogCutCase{"OnlyLineFeedIsLastOldCharacter", 32769, {32768}, L"new", 32769},
         LogCutCase{"LineFeedsInThePieceAreNotCutAt", 32769, {}, L"a\r\nb\r\n", 32769},
         LogCutCase{"EmptyPieceStillTrims", 32769, {16500}, L"", 16501}),
-    [](const ::testing::TestParamInfo<LogCutCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(UiRulesLogCut, ReadBackShorterThanBeforeSearchesOnlyWhatWasRead) {
     const std::wstring text = paneText(40000, {30000});
@@ -141,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
         BannerCase{"TickHundredFortyNineShowsSecondText", 148, true, 149, BANNER_SECOND},
         BannerCase{"TickHundredFiftyLeavesBannerAndRestarts", 149, true, BANNER_TICK_START,
                    BANNER_UNCHANGED}),
-    [](const ::testing::TestParamInfo<BannerCase> &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST(UiRulesBanner, FullCycleOnceADeviceWasFound) {
     uint32_t tick = BANNER_TICK_START;
@@ -218,9 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CountdownCase{"FailureHoldOfFifty", 50, 50},
                       CountdownCase{"HoldZeroNeverClears", 0, 0},
                       CountdownCase{"HoldForeverDoesNotClear", 0xFFFFFFFFu, 0}),
-    [](const ::testing::TestParamInfo<CountdownCase> &info) {
-        return std::string(info.param.name);
-    });
+    CaseName());
 
 TEST(UiRulesStatusCountdown, HoldZeroChangesNothing) {
     const StatusCountdownStep step = nextStatusCountdown(0);
