@@ -45,6 +45,7 @@ void centreWindow(HWND reference);
 BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
 int startWorker();
 bool shutdownWorker();
+void closeProgram();
 void showFatalError(const wchar_t *text);
 
 DWORD WINAPI workerThreadProc(LPVOID record) {
@@ -139,6 +140,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    // However the loop ended (a close, a fatal error, a WM_QUIT posted to this thread by someone
+    // else), the worker stops and the channels close before the process goes; after a close this
+    // does nothing.
+    shutdownWorker();
     return 0;
 }
 
@@ -148,11 +153,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CLOSE:
     case WM_QUIT:  // only when sent straight to the window
-        // A close that arrives while the first one waits for the worker changes nothing.
-        if (shutdownWorker()) {
-            cancelOpenDialogs();
-            PostQuitMessage(0);
-        }
+        closeProgram();
+        return 0;
+    case WM_QUERYENDSESSION:
+        syncSessionEndReason(host);
+        return sessionMayEnd(host) ? TRUE : FALSE;
+    case WM_ENDSESSION:
+        // Windows ends the process once this returns, wherever its threads stand: the worker is
+        // stopped and both channels closed first.
+        if (wParam) closeProgram();
         return 0;
     case WM_SHOWWINDOW:
         if (!mainWindow()) initialiseOnFirstShow(window);
@@ -162,11 +171,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onButtonHover(lParam);
         return 0;
     case WM_COMMAND:
-        if (onButtonCommand(wParam)) signalOperationRequest(host);
+        if (onButtonCommand(wParam)) {
+            syncSessionEndReason(host);
+            signalOperationRequest(host);
+        }
         return 1;
     case WM_TIMER:
         if (wParam != TIMER_ID) return 1;
         applyPostedProgress(host);  // a block position not yet posted is drawn within a tick
+        syncSessionEndReason(host);
         bannerAndStatusTick();
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -176,6 +189,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_LOG_APPEND:
         applyPostedProgress(host);
+        syncSessionEndReason(host);
         appendLog(reinterpret_cast<const wchar_t *>(wParam));
         return 1;
     case WM_FATAL_ERROR:
@@ -272,10 +286,22 @@ bool shutdownWorker() {
         }
         CloseHandle(thread);
         g_appState.workerThread = nullptr;
+        // A terminated worker may have died inside the library, holding its lock, or in
+        // `closeChannel` between the close and the slot's reset: no further library call is made,
+        // not even FT_Close. The handles go with the process.
+        if (!stopped) return true;
     }
     // Before any start the record holds no library and no channel.
     if (worker.link.d2xx) closeChannels(worker.link);
     return true;
+}
+
+// A close, and the end of the session: the worker stops, the channels close, the loop ends. One
+// that arrives while the first waits for the worker changes nothing.
+void closeProgram() {
+    if (!shutdownWorker()) return;
+    cancelOpenDialogs();
+    PostQuitMessage(0);
 }
 
 void showFatalError(const wchar_t *text) {

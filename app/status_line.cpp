@@ -30,10 +30,12 @@ void showStrip(HWND window, bool progress) {
 }
 
 // The buttons go off before the worker can see the request, so a second press cannot arrive
-// until the worker enables them again.
+// until the worker enables them again. The session may not end from the press on, before the
+// worker has even taken the request.
 void requestOperation(Operation operation) {
     for (const OperationButton &button : OPERATION_BUTTONS)
         EnableWindow(GetDlgItem(mainWindow(), button.controlId), FALSE);
+    g_appState.blockingOperation = operationBlocksSessionEnd(operation);
     g_appState.requestedOperation = operation;
 }
 

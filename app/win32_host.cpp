@@ -7,6 +7,7 @@
 #include "app/image_files.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/system_libraries.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ constexpr DWORD INITIAL_DIR_CAPACITY = 260;
 constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(*.*)\0*.*\0\0";
 
 constexpr DWORD PROGRESS_POST_MS = 50;
+
+constexpr wchar_t SESSION_END_REASON[] =
+    L"An operation on the ECU memory or the adapter is running. Wait until it ends.";
 
 Win32Host &hostOf(void *context) { return *static_cast<Win32Host *>(context); }
 
@@ -207,10 +211,22 @@ void applyPostedProgress(Win32Host &host) {
     if (position != 0) showProgressPosition(position);
 }
 
+bool sessionMayEnd(const Win32Host &host) {
+    return host.stopFlag || g_appState.blockingOperation == 0;
+}
+
+void syncSessionEndReason(Win32Host &host) {
+    const bool blocked = !sessionMayEnd(host);
+    if (blocked == host.sessionEndReasonSet) return;
+    host.sessionEndReasonSet = blocked;
+    setShutdownBlockReason(mainWindow(), blocked ? SESSION_END_REASON : nullptr);
+}
+
 bool handleHostMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
                        LRESULT &result) {
     if (message < WM_HOST_CLEAR_LOG || message > WM_HOST_ASK_IMAGE_FILE) return false;
     result = 0;
+    syncSessionEndReason(host);
     // What the worker posted before this came first.
     applyPostedProgress(host);
     // Sent before the stop request but handled while the window closes: dropped, so that no

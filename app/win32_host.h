@@ -49,6 +49,8 @@ struct Win32Host {
     std::atomic<uint32_t> pendingProgress{0};
     DWORD lastProgressPost = 0;  // worker thread only: when a progress message was last posted
     DialogRequest dialogRequest = {};
+    // GUI thread only: the window holds the reason Windows shows while the session may not end.
+    bool sessionEndReasonSet = false;
 };
 
 // Fills both seams and creates the stop, request and answer events; false when it cannot.
@@ -60,6 +62,13 @@ bool workerStopRequested(const Win32Host &host);
 void signalOperationRequest(Win32Host &host);
 // Shows the block progress position the worker set last, if the window has not shown it yet.
 void applyPostedProgress(Win32Host &host);
+// False while an operation that changes the board or the adapter runs (from its press until the
+// worker has ended it), unless the window is closing anyway: the answer to WM_QUERYENDSESSION.
+bool sessionMayEnd(const Win32Host &host);
+// Gives the window the reason Windows shows while the session may not end, or takes it back. GUI
+// thread; called at a press, at every message of the worker and on the timer, so that the reason
+// goes with the operation's ending texts.
+void syncSessionEndReason(Win32Host &host);
 // Carries out one WM_HOST_* message; false when `message` is not one of them.
 bool handleHostMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
                        LRESULT &result);

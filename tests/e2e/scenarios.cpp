@@ -106,6 +106,16 @@ bool readUntilSaveDialog(HWND &dialog) {
     return true;
 }
 
+// Whether the program lets Windows end the session now: its answer to WM_QUERYENDSESSION.
+bool sessionMayEnd(bool expected, const char *when) {
+    DWORD_PTR answer = 0;
+    REQUIRE(SendMessageTimeoutW(mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer),
+            "no answer to WM_QUERYENDSESSION %s", when);
+    printf("  WM_QUERYENDSESSION %s: %s\n", when, answer ? "TRUE" : "FALSE");
+    REQUIRE((answer != 0) == expected, "WM_QUERYENDSESSION %s answered %s", when, answer ? "TRUE" : "FALSE");
+    return true;
+}
+
 // After a failed hold: the disconnect line, the info box emptied, the buttons disabled.
 bool waitDropped(const std::wstring &before) {
     CHECK(waitLogEndsWith(before + DISCONNECTED, 15));
@@ -229,20 +239,37 @@ bool escapeAndEnter() {
     return true;
 }
 
-bool closeWhileWaiting() {
-    CHECK(connect("close_while_waiting", "adapter\n"));
+// Windows ends the session while the program waits for the choice: it may, and once told so it
+// closes both channels before it answers and ends.
+bool endSession() {
+    CHECK(sessionMayEnd(true, "while waiting for the choice"));
+    SendMessageTimeoutW(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    const int open = adapterHandlesOpen();
+    printf("  adapter handles open when WM_ENDSESSION returned: %d\n", open);
+    REQUIRE(open == 0, "%d adapter handles open when WM_ENDSESSION returned", open);
+    return true;
+}
+
+// Ended while waiting for the choice, by `end`: at once, with both channels closed.
+bool endWhileWaiting(const char *name, bool (*end)()) {
+    CHECK(connect(name, "adapter\n"));
     screenshot();
-    closeWindow();
+    CHECK(end());
     double took = 0;
     DWORD code = 1;
     REQUIRE(waitForExit(10, &code, &took), "the program did not end within 10 s");
-    printf("  ended %.2f s after WM_CLOSE\n", took);
+    printf("  ended %.2f s later\n", took);
     REQUIRE(took <= 1.5, "the program took %.2f s to end", took);
     REQUIRE(code == 0, "exit code %lu", code);
     CHECK(checkTraceClean());
     CHECK(checkChannelsClosedAtExit());
     return true;
 }
+
+bool closeWhileWaiting() {
+    return endWhileWaiting("close_while_waiting", [] { return closeWindow(), true; });
+}
+bool endSessionWhileWaiting() { return endWhileWaiting("end_session_while_waiting", endSession); }
 
 bool eraseIn(const char *name, const std::string &world) {
     CHECK(connect(name, world));
@@ -301,9 +328,11 @@ bool writeIn(const char *name, const std::string &world) {
     const std::vector<uint8_t> image = pattern(77, IMAGE);
     const std::wstring path = g_runDir + L"upload.bin";
     CHECK(writeFile(path, image));
+    CHECK(sessionMayEnd(true, "while waiting for the choice"));
     CHECK(writeFrom(path));
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP, 10));
     CHECK(waitProgressShowing(5));
+    CHECK(sessionMayEnd(false, "during the Write"));
     screenshot();
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP + VERIFY_STEP + RECONNECT, OPERATION_S));
     REQUIRE(traceCount("FT_Write a0/A st=0 length=5 data=52") == 128, "%d blocks read back, expected 128",
@@ -312,6 +341,7 @@ bool writeIn(const char *name, const std::string &world) {
     CHECK(boardMemory(memory));
     REQUIRE(memory == image, "the board memory differs from the file written");
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(sessionMayEnd(true, "once the Write has ended"));
     CHECK(closeAndCheck());
     return true;
 }
@@ -724,6 +754,55 @@ bool updateOldAdapter() {
     REQUIRE(words[2] == 0x03 && words[3] == 0x04 && words[4] == 0x10 && words[5] == 0x60,
             "the EEPROM does not hold 0403/6010");
     CHECK(closeAndCheck());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
+// The port cycle after an Update fails: the adapter keeps its old identity until it is unplugged,
+// and the user is told so for the failure pause before it is found again, old.
+bool updateCycleFails() {
+    CHECK(prepareRun("update_cycle_fails", "adapter\n  usb-id 04036D20\n  cycle-port-fails on\n"));
+    CHECK(startProgram());
+    const std::wstring offered = FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE;
+    CHECK(waitLogEquals(SEARCHING + offered, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEquals(SEARCHING + offered + UPDATE_OPENING + RECONNECT + REPLUG, 20));
+    const ULONGLONG toldAt = GetTickCount64();
+    CHECK(waitStatus(L"Re-plug the adapter!", 2));
+    const std::wstring log = logText(), tail = UPDATE_OPENING + RECONNECT + REPLUG;
+    printf("  log ends %s, status %s\n", shown(log.substr(log.size() - tail.size())).c_str(),
+           shown(controlText(IDC_STATUS)).c_str());
+    screenshot();
+    CHECK(waitLogEquals(offered, CONNECT_S));
+    REQUIRE(secondsSince(toldAt) >= 4.5, "found again %.2f s after the re-plug text", secondsSince(toldAt));
+    REQUIRE(traceCount("FT_CyclePort a0/A st=4") == 1, "not one failed port cycle");
+    CHECK(dropAndReconnect(offered));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// A WM_QUIT posted to the GUI thread once the Update has begun (its library calls slowed to 5 ms,
+// so that its words take most of a second): the words are written whole, and the program ends as
+// a close would, without the port cycle and with both channels closed.
+bool quitPostedMidUpdate() {
+    CHECK(prepareRun("quit_posted_mid_update",
+                     "adapter\n  usb-id 04036D20\n  chip on\n  call-cost-us 5000\n"));
+    CHECK(startProgram());
+    CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(pressButton(IDC_UPDATE));
+    REQUIRE(waitUntil(10, [] { return traceHas("FT_WriteEE"); }), "the Update did not begin");
+    REQUIRE(PostThreadMessageW(GetWindowThreadProcessId(mainWindow(), nullptr), WM_QUIT, 0, 0),
+            "WM_QUIT could not be posted");
+    printf("  WM_QUIT posted after %d EEPROM words\n", traceCount("FT_WriteEE"));
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code), "the program did not end within 10 s of WM_QUIT");
+    REQUIRE(code == 0, "exit code %lu", code);
+    const int words = traceCount("FT_WriteEE a0/A st=0");
+    printf("  %d EEPROM words written, %d read back\n", words, traceCount("FT_ReadEE a0/A st=0"));
+    REQUIRE(words == 64, "the Update was cut after %d words", words);
+    REQUIRE(!traceHas("FT_CyclePort"), "the port was cycled after the quit");
+    CHECK(checkTraceClean());
     CHECK(checkChannelsClosedAtExit());
     return true;
 }
@@ -1289,11 +1368,14 @@ const Scenario SCENARIOS[] = {
     {"first_connection", firstConnection},
     {"default_world", defaultWorld},
     {"close_while_waiting", closeWhileWaiting},
+    {"end_session_while_waiting", endSessionWhileWaiting},
     {"erase", erase},
     {"read_non_ascii_path", readNonAsciiPath},
     {"write", write},
     {"write_invalid_size", writeInvalidSize},
     {"update_old_adapter", updateOldAdapter},
+    {"update_cycle_fails", updateCycleFails},
+    {"quit_posted_mid_update", quitPostedMidUpdate},
     {"unplug_while_waiting", unplugWhileWaiting},
     {"timed_unplug_and_plug", timedUnplugAndPlug},
     {"unplug_mid_erase", unplugMidErase},

@@ -30,5 +30,6 @@ inline const std::wstring WRITE_STEP = L" Ok.\r\nWrite data to ECU, wait... ";
 inline const std::wstring UPDATE_OPENING = L" Update.\r\nUpdate, wait... ";
 inline const std::wstring VERIFY_STEP = L" Ok.\r\nVerify ECU memory, wait... ";
 inline const std::wstring RECONNECT = L" Ok.\r\nRe-connect...";
+inline const std::wstring REPLUG = L"\r\nUnplug the adapter and plug it in again.";
 inline constexpr wchar_t SAVE_TITLE[] = L"Saving binary file...";
 inline constexpr wchar_t OPEN_TITLE[] = L"Select the BIN-file to write...";
