@@ -7,7 +7,6 @@
 
 #include "app/controls.h"
 #include "app/d2xx_loader.h"
-#include "app/logpane.h"
 #include "app/status_line.h"
 #include "app/system_libraries.h"
 #include "app/win32_host.h"
@@ -16,7 +15,6 @@
 namespace {
 
 constexpr UINT_PTR TIMER_ID = 0;
-constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
 constexpr wchar_t FOREIGN_TITLE_PREFIX[] = L"QXV";
 constexpr int FOREIGN_TITLE_PREFIX_LENGTH = 3;
 constexpr int FOREIGN_TITLE_CAPACITY = 256;
@@ -46,7 +44,6 @@ BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
 int startWorker();
 bool shutdownWorker();
 void closeProgram();
-void showFatalError(const wchar_t *text);
 
 DWORD WINAPI workerThreadProc(LPVOID record) {
     return static_cast<DWORD>(workerMain(*static_cast<Worker *>(record)));
@@ -78,8 +75,10 @@ void closeForeignWindow() {
     HWND foreign = static_cast<HWND>(g_appState.foreignWindow.load());
     if (!foreign) return;
     // Timed sends: a hung foreign window must not hang our start-up.
-    SendMessageTimeoutW(foreign, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
-    SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
+    SendMessageTimeoutW(foreign, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS,
+                        nullptr);
+    SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS,
+                        nullptr);
 }
 
 BOOL CALLBACK cancelOwnedDialog(HWND window, LPARAM owner) {
@@ -187,18 +186,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                                          reinterpret_cast<HWND>(lParam)))
             return reinterpret_cast<LRESULT>(brush);
         return DefWindowProcW(window, message, wParam, lParam);
-    case WM_LOG_APPEND:
-        applyPostedProgress(host);
-        syncSessionEndReason(host);
-        appendLog(reinterpret_cast<const wchar_t *>(wParam));
-        return 1;
-    case WM_FATAL_ERROR:
-        // A worker's last word while the window closes is not worth a box.
-        if (!workerStopRequested(host)) showFatalError(reinterpret_cast<const wchar_t *>(wParam));
-        return 1;
     default: {
         LRESULT result = 0;
-        if (handleHostMessage(host, message, wParam, lParam, result)) return result;
+        if (handlePrivateMessage(host, message, wParam, lParam, result)) return result;
         return DefDlgProcW(window, message, wParam, lParam);
     }
     }
@@ -251,7 +241,6 @@ int startWorker() {
                      reinterpret_cast<WPARAM>(L"\r\nERROR: can't launch thread!"), 0);
         return 0;
     }
-    SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
     return 1;
 }
 
@@ -301,11 +290,6 @@ bool shutdownWorker() {
 void closeProgram() {
     if (!shutdownWorker()) return;
     cancelOpenDialogs();
-    PostQuitMessage(0);
-}
-
-void showFatalError(const wchar_t *text) {
-    MessageBoxW(mainWindow(), text, FATAL_ERROR_CAPTION, MB_ICONERROR | MB_OK);
     PostQuitMessage(0);
 }
 

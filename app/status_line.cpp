@@ -12,6 +12,11 @@
 
 namespace {
 
+// The code WM_COMMAND carries from an accelerator key. The window has no accelerator table of its
+// own, but a command that comes this way is taken like a click, as it always was. (For a button
+// the same 1 would be BN_PAINT, which only the obsolete user buttons send.)
+constexpr WORD ACCELERATOR_NOTIFICATION = 1;
+
 // How long a hover description stays.
 constexpr uint32_t HOVER_STATUS_HOLD = statusHoldTicks(1000);
 
@@ -91,7 +96,7 @@ void onButtonHover(LPARAM notification) {
 
 bool onButtonCommand(WPARAM wParam) {
     const WORD code = HIWORD(wParam);
-    if (code != BN_CLICKED && code != 1) return false;
+    if (code != BN_CLICKED && code != ACCELERATOR_NOTIFICATION) return false;
     const int controlId = LOWORD(wParam);
     // Keeps the pressed button flat instead of drawn as the default button. Enter and Esc come
     // with ids 1 and 2, which name no control.

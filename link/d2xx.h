@@ -181,6 +181,7 @@ constexpr int d2xxArgumentBytes(const char *name) {
 D2XX_ENTRIES(D2XX_CALL_CHECK)
 #undef D2XX_CALL_CHECK
 #define D2XX_COUNT(name, member, tag, need, params, args) +1
-static_assert(sizeof D2XX_ARGUMENT_BYTES / sizeof *D2XX_ARGUMENT_BYTES == 0 D2XX_ENTRIES(D2XX_COUNT),
+static_assert(sizeof D2XX_ARGUMENT_BYTES / sizeof *D2XX_ARGUMENT_BYTES ==
+                  0 D2XX_ENTRIES(D2XX_COUNT),
               "every call in D2XX_ARGUMENT_BYTES is one of D2XX_ENTRIES");
 #undef D2XX_COUNT
