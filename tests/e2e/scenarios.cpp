@@ -790,6 +790,7 @@ bool quitPostedMidUpdate() {
                      "adapter\n  usb-id 04036D20\n  chip on\n  call-cost-us 5000\n"));
     CHECK(startProgram());
     CHECK(waitLogEquals(SEARCHING + FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE, CONNECT_S));
+    CHECK(waitButtons("---U", 5));
     CHECK(pressButton(IDC_UPDATE));
     REQUIRE(waitUntil(10, [] { return traceHas("FT_WriteEE"); }), "the Update did not begin");
     REQUIRE(PostThreadMessageW(GetWindowThreadProcessId(mainWindow(), nullptr), WM_QUIT, 0, 0),
