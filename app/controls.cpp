@@ -116,7 +116,8 @@ void setPicture(const Picture &picture, int dpi, bool recolour) {
     bool covers = false;
     int scale = artScaleFor(dpi);
     for (int i = scale; i < ART_SCALE_COUNT && !covers; ++i) {
-        HBITMAP larger = LoadBitmapW(instance, MAKEINTRESOURCEW(picture.bitmapId + i * ART_ID_STEP));
+        HBITMAP larger =
+            LoadBitmapW(instance, MAKEINTRESOURCEW(picture.bitmapId + i * ART_ID_STEP));
         if (!larger) continue;
         if (art) DeleteObject(art);
         art = larger;
@@ -129,8 +130,9 @@ void setPicture(const Picture &picture, int dpi, bool recolour) {
     const bool asDrawn = dpi == BASE_DPI && scale == 0 && covers;
     if (!asDrawn) art = scaleBitmap(art, {control.right, control.bottom});
     // The control hands back the picture it had (the template's, for the left one): ours to free.
-    auto previous = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
-        mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(art)));
+    auto previous = reinterpret_cast<HBITMAP>(
+        SendDlgItemMessageW(mainWindow(), picture.controlId, STM_SETIMAGE, IMAGE_BITMAP,
+                            reinterpret_cast<LPARAM>(art)));
     if (previous && previous != art) DeleteObject(previous);
 }
 
@@ -195,8 +197,8 @@ void initMainWindowControls() {
         EnableWindow(GetDlgItem(window, button.controlId), FALSE);
 
     // The pane bounds itself by trimming; the edit control's default limit would refuse
-    // appends before a trim is ever due.
-    SendDlgItemMessageW(window, IDC_LOG, EM_LIMITTEXT, 0, 0);
+    // appends before a trim is ever due. Set once: emptying the pane keeps it.
+    SendDlgItemMessageW(window, IDC_LOG, EM_LIMITTEXT, static_cast<WPARAM>(-1), 0);
 
     SetDlgItemTextA(window, IDC_TYPE, "");
     SetDlgItemTextW(window, IDC_OSTRICH_VERSION, L"");

@@ -7,7 +7,6 @@
 
 #include "app/controls.h"
 #include "app/d2xx_loader.h"
-#include "app/logpane.h"
 #include "app/status_line.h"
 #include "app/system_libraries.h"
 #include "app/win32_host.h"
@@ -16,7 +15,6 @@
 namespace {
 
 constexpr UINT_PTR TIMER_ID = 0;
-constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
 constexpr wchar_t FOREIGN_TITLE_PREFIX[] = L"QXV";
 constexpr int FOREIGN_TITLE_PREFIX_LENGTH = 3;
 constexpr int FOREIGN_TITLE_CAPACITY = 256;
@@ -45,7 +43,7 @@ void centreWindow(HWND reference);
 BOOL CALLBACK findForeignWindow(HWND window, LPARAM unused);
 int startWorker();
 bool shutdownWorker();
-void showFatalError(const wchar_t *text);
+void closeProgram();
 
 DWORD WINAPI workerThreadProc(LPVOID record) {
     return static_cast<DWORD>(workerMain(*static_cast<Worker *>(record)));
@@ -77,8 +75,10 @@ void closeForeignWindow() {
     HWND foreign = static_cast<HWND>(g_appState.foreignWindow.load());
     if (!foreign) return;
     // Timed sends: a hung foreign window must not hang our start-up.
-    SendMessageTimeoutW(foreign, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
-    SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS, nullptr);
+    SendMessageTimeoutW(foreign, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS,
+                        nullptr);
+    SendMessageTimeoutW(foreign, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, FOREIGN_SEND_TIMEOUT_MS,
+                        nullptr);
 }
 
 BOOL CALLBACK cancelOwnedDialog(HWND window, LPARAM owner) {
@@ -139,6 +139,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    // However the loop ended (a close, a fatal error, a WM_QUIT posted to this thread by someone
+    // else), the worker stops and the channels close before the process goes; after a close this
+    // does nothing.
+    shutdownWorker();
     return 0;
 }
 
@@ -148,11 +152,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CLOSE:
     case WM_QUIT:  // only when sent straight to the window
-        // A close that arrives while the first one waits for the worker changes nothing.
-        if (shutdownWorker()) {
-            cancelOpenDialogs();
-            PostQuitMessage(0);
-        }
+        closeProgram();
+        return 0;
+    case WM_QUERYENDSESSION:
+        syncSessionEndReason(host);
+        return sessionMayEnd(host) ? TRUE : FALSE;
+    case WM_ENDSESSION:
+        // Windows ends the process once this returns, wherever its threads stand: the worker is
+        // stopped and both channels closed first.
+        if (wParam) closeProgram();
         return 0;
     case WM_SHOWWINDOW:
         if (!mainWindow()) initialiseOnFirstShow(window);
@@ -162,11 +170,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             onButtonHover(lParam);
         return 0;
     case WM_COMMAND:
-        if (onButtonCommand(wParam)) signalOperationRequest(host);
+        if (onButtonCommand(wParam)) {
+            syncSessionEndReason(host);
+            signalOperationRequest(host);
+        }
         return 1;
     case WM_TIMER:
         if (wParam != TIMER_ID) return 1;
         applyPostedProgress(host);  // a block position not yet posted is drawn within a tick
+        syncSessionEndReason(host);
         bannerAndStatusTick();
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -174,17 +186,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                                          reinterpret_cast<HWND>(lParam)))
             return reinterpret_cast<LRESULT>(brush);
         return DefWindowProcW(window, message, wParam, lParam);
-    case WM_LOG_APPEND:
-        applyPostedProgress(host);
-        appendLog(reinterpret_cast<const wchar_t *>(wParam));
-        return 1;
-    case WM_FATAL_ERROR:
-        // A worker's last word while the window closes is not worth a box.
-        if (!workerStopRequested(host)) showFatalError(reinterpret_cast<const wchar_t *>(wParam));
-        return 1;
     default: {
         LRESULT result = 0;
-        if (handleHostMessage(host, message, wParam, lParam, result)) return result;
+        if (handlePrivateMessage(host, message, wParam, lParam, result)) return result;
         return DefDlgProcW(window, message, wParam, lParam);
     }
     }
@@ -237,7 +241,6 @@ int startWorker() {
                      reinterpret_cast<WPARAM>(L"\r\nERROR: can't launch thread!"), 0);
         return 0;
     }
-    SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
     return 1;
 }
 
@@ -272,14 +275,21 @@ bool shutdownWorker() {
         }
         CloseHandle(thread);
         g_appState.workerThread = nullptr;
+        // A terminated worker may have died inside the library, holding its lock, or in
+        // `closeChannel` between the close and the slot's reset: no further library call is made,
+        // not even FT_Close. The handles go with the process.
+        if (!stopped) return true;
     }
     // Before any start the record holds no library and no channel.
     if (worker.link.d2xx) closeChannels(worker.link);
     return true;
 }
 
-void showFatalError(const wchar_t *text) {
-    MessageBoxW(mainWindow(), text, FATAL_ERROR_CAPTION, MB_ICONERROR | MB_OK);
+// A close, and the end of the session: the worker stops, the channels close, the loop ends. One
+// that arrives while the first waits for the worker changes nothing.
+void closeProgram() {
+    if (!shutdownWorker()) return;
+    cancelOpenDialogs();
     PostQuitMessage(0);
 }
 

@@ -12,6 +12,11 @@
 
 namespace {
 
+// The code WM_COMMAND carries from an accelerator key. The window has no accelerator table of its
+// own, but a command that comes this way is taken like a click, as it always was. (For a button
+// the same 1 would be BN_PAINT, which only the obsolete user buttons send.)
+constexpr WORD ACCELERATOR_NOTIFICATION = 1;
+
 // How long a hover description stays.
 constexpr uint32_t HOVER_STATUS_HOLD = statusHoldTicks(1000);
 
@@ -30,10 +35,12 @@ void showStrip(HWND window, bool progress) {
 }
 
 // The buttons go off before the worker can see the request, so a second press cannot arrive
-// until the worker enables them again.
+// until the worker enables them again. The session may not end from the press on, before the
+// worker has even taken the request.
 void requestOperation(Operation operation) {
     for (const OperationButton &button : OPERATION_BUTTONS)
         EnableWindow(GetDlgItem(mainWindow(), button.controlId), FALSE);
+    g_appState.blockingOperation = operationBlocksSessionEnd(operation);
     g_appState.requestedOperation = operation;
 }
 
@@ -89,7 +96,7 @@ void onButtonHover(LPARAM notification) {
 
 bool onButtonCommand(WPARAM wParam) {
     const WORD code = HIWORD(wParam);
-    if (code != BN_CLICKED && code != 1) return false;
+    if (code != BN_CLICKED && code != ACCELERATOR_NOTIFICATION) return false;
     const int controlId = LOWORD(wParam);
     // Keeps the pressed button flat instead of drawn as the default button. Enter and Esc come
     // with ids 1 and 2, which name no control.

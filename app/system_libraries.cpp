@@ -8,6 +8,10 @@ namespace {
 
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI *)(DWORD);
 static_assert(std::is_same_v<SetDefaultDllDirectoriesFn, decltype(&SetDefaultDllDirectories)>);
+using ShutdownBlockReasonCreateFn = BOOL(WINAPI *)(HWND, LPCWSTR);
+static_assert(std::is_same_v<ShutdownBlockReasonCreateFn, decltype(&ShutdownBlockReasonCreate)>);
+using ShutdownBlockReasonDestroyFn = BOOL(WINAPI *)(HWND);
+static_assert(std::is_same_v<ShutdownBlockReasonDestroyFn, decltype(&ShutdownBlockReasonDestroy)>);
 
 constexpr int PATH_CAPACITY = MAX_PATH * 4;
 
@@ -25,13 +29,31 @@ HMODULE loadFromFolder(const wchar_t *folder, UINT folderLength, const wchar_t *
     return LoadLibraryExW(path, nullptr, 0);
 }
 
+// A call that older Windows lack, from a library the program has loaded already; null without it.
+template <typename Fn>
+Fn optionalCall(const wchar_t *library, const char *name) {
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(library), name)));
+}
+
 }  // namespace
 
 void restrictLibrarySearch() {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto restrict =
+        optionalCall<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (restrict) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+void setShutdownBlockReason(HWND window, const wchar_t *reason) {
+    if (!reason) {
+        auto destroy = optionalCall<ShutdownBlockReasonDestroyFn>(L"user32.dll",
+                                                                  "ShutdownBlockReasonDestroy");
+        if (destroy) destroy(window);
+        return;
+    }
+    auto create =
+        optionalCall<ShutdownBlockReasonCreateFn>(L"user32.dll", "ShutdownBlockReasonCreate");
+    if (create) create(window, reason);
 }
 
 HMODULE loadSystemLibrary(const wchar_t *name) {

@@ -16,3 +16,8 @@ HMODULE loadSystemLibrary(const wchar_t *name);
 // program by its full path. Null when neither loads; `wrongProcessor` then says whether one was
 // found but built for another processor.
 HMODULE loadVendorLibrary(const wchar_t *name, bool &wrongProcessor);
+
+// Gives `window` a reason that Windows shows while it keeps the session from ending, or removes it
+// (`reason` null). Only the window's own thread may call it. A Windows without the calls (before
+// Vista) shows no reason: the window's answer alone keeps the session.
+void setShutdownBlockReason(HWND window, const wchar_t *reason);

@@ -5,8 +5,10 @@
 #include <commdlg.h>
 
 #include "app/image_files.h"
+#include "app/logpane.h"
 #include "app/main_window.h"
 #include "app/status_line.h"
+#include "app/system_libraries.h"
 
 namespace {
 
@@ -22,6 +24,11 @@ constexpr DWORD INITIAL_DIR_CAPACITY = 260;
 constexpr wchar_t IMAGE_FILE_FILTER[] = L"Binary data (*.bin)\0*.bin\0All files(*.*)\0*.*\0\0";
 
 constexpr DWORD PROGRESS_POST_MS = 50;
+
+constexpr wchar_t FATAL_ERROR_CAPTION[] = L"Fatal error...";
+
+constexpr wchar_t SESSION_END_REASON[] =
+    L"An operation on the ECU memory or the adapter is running. Wait until it ends.";
 
 Win32Host &hostOf(void *context) { return *static_cast<Win32Host *>(context); }
 
@@ -196,34 +203,65 @@ void requestWorkerStop(Win32Host &host) {
     if (host.stopEvent) SetEvent(host.stopEvent);
 }
 
-bool workerStopRequested(const Win32Host &host) { return host.stopFlag; }
-
 void signalOperationRequest(Win32Host &host) {
     if (host.requestEvent) SetEvent(host.requestEvent);
 }
 
 void applyPostedProgress(Win32Host &host) {
+    if (host.stopFlag) return;  // the stop rule of the private messages, on the timer too
     const uint32_t position = host.pendingProgress.exchange(0);
     if (position != 0) showProgressPosition(position);
 }
 
-bool handleHostMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
-                       LRESULT &result) {
-    if (message < WM_HOST_CLEAR_LOG || message > WM_HOST_ASK_IMAGE_FILE) return false;
-    result = 0;
+bool sessionMayEnd(const Win32Host &host) {
+    return host.stopFlag || g_appState.blockingOperation == 0;
+}
+
+void syncSessionEndReason(Win32Host &host) {
+    const bool blocked = !sessionMayEnd(host);
+    if (blocked == host.sessionEndReasonSet) return;
+    host.sessionEndReasonSet = blocked;
+    setShutdownBlockReason(mainWindow(), blocked ? SESSION_END_REASON : nullptr);
+}
+
+void showFatalError(const wchar_t *text) {
+    MessageBoxW(mainWindow(), text, FATAL_ERROR_CAPTION, MB_ICONERROR | MB_OK);
+    PostQuitMessage(0);
+}
+
+// The one way in for the window's private messages. The stop rule holds for all of them alike: a
+// message handled once a stop was requested (sent before it, handled while the closing window
+// waits for the worker) is dropped, so that no box or dialog opens and no control changes on the
+// way out:
+//   WM_LOG_APPEND                       dropped (result 1): the log keeps what it had
+//   WM_FATAL_ERROR                      dropped (result 1): no box; the close ends the program
+//   WM_HOST_CLEAR_LOG, _SET_TYPE_LABEL,
+//   _SET_INFO_LABEL, _SHOW_STATUS,
+//   _SET_BUTTONS                        dropped (result 0)
+//   WM_HOST_SHOW_PROGRESS (posted)      dropped, and the position it stands for is not drawn
+//   WM_HOST_ASK_IMAGE_FILE (posted)     dropped: no dialog; the worker's wait ends on the stop
+// Before a stop, every one but WM_FATAL_ERROR first draws the progress posted before it.
+bool handlePrivateMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
+                          LRESULT &result) {
+    const bool hostMessage = message >= WM_HOST_CLEAR_LOG && message <= WM_HOST_ASK_IMAGE_FILE;
+    if (!hostMessage && message != WM_LOG_APPEND && message != WM_FATAL_ERROR) return false;
+    result = hostMessage ? 0 : 1;
+    syncSessionEndReason(host);
+    if (host.stopFlag) return true;
+    if (message == WM_FATAL_ERROR) {
+        showFatalError(reinterpret_cast<const wchar_t *>(wParam));
+        return true;
+    }
     // What the worker posted before this came first.
     applyPostedProgress(host);
-    // Sent before the stop request but handled while the window closes: dropped, so that no
-    // dialog opens and no control changes on the way out.
-    if (host.stopFlag) return true;
     HWND window = mainWindow();
     switch (message) {
-    case WM_HOST_CLEAR_LOG: {
-        HWND log = GetDlgItem(window, IDC_LOG);
-        SendMessageW(log, EM_LIMITTEXT, static_cast<WPARAM>(-1), 0);
-        SetWindowTextW(log, L"");
+    case WM_LOG_APPEND:
+        appendLog(reinterpret_cast<const wchar_t *>(wParam));
         break;
-    }
+    case WM_HOST_CLEAR_LOG:  // the pane's limit, set once at start, stays
+        SetDlgItemTextW(window, IDC_LOG, L"");
+        break;
     case WM_HOST_SET_TYPE_LABEL:
         SetDlgItemTextA(window, IDC_TYPE, reinterpret_cast<const char *>(wParam));
         break;

@@ -3,8 +3,8 @@
 // The worker's window operations are sent to the main window and carried out there, on the GUI
 // thread, each in one step. Only the block progress step and the file dialog request are posted;
 // every WM_HOST_* message and WM_LOG_APPEND applies the posted progress first, so the window still
-// changes in the order the worker asked. WM_FATAL_ERROR does not: it ends the program. The
-// worker's waits end early on the stop request.
+// changes in the order the worker asked. WM_FATAL_ERROR does not: it ends the program. After a
+// stop request every one of them is dropped. The worker's waits end early on the stop request.
 #pragma once
 
 #include <windows.h>
@@ -49,17 +49,30 @@ struct Win32Host {
     std::atomic<uint32_t> pendingProgress{0};
     DWORD lastProgressPost = 0;  // worker thread only: when a progress message was last posted
     DialogRequest dialogRequest = {};
+    // GUI thread only: the window holds the reason Windows shows while the session may not end.
+    bool sessionEndReasonSet = false;
 };
 
 // Fills both seams and creates the stop, request and answer events; false when it cannot.
 bool initWin32Host(Win32Host &host);
 // Asks the worker to stop; from then on every window operation of the host does nothing.
 void requestWorkerStop(Win32Host &host);
-bool workerStopRequested(const Win32Host &host);
 // Wakes a worker waiting for the user's choice.
 void signalOperationRequest(Win32Host &host);
-// Shows the block progress position the worker set last, if the window has not shown it yet.
+// Shows the block progress position the worker set last, if the window has not shown it yet and
+// no stop was requested.
 void applyPostedProgress(Win32Host &host);
-// Carries out one WM_HOST_* message; false when `message` is not one of them.
-bool handleHostMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
-                       LRESULT &result);
+// False while an operation that changes the board or the adapter runs (from its press until the
+// worker has ended it), unless the window is closing anyway: the answer to WM_QUERYENDSESSION.
+bool sessionMayEnd(const Win32Host &host);
+// Gives the window the reason Windows shows while the session may not end, or takes it back. GUI
+// thread; called at a press, at every message of the worker and on the timer, so that the reason
+// goes with the operation's ending texts.
+void syncSessionEndReason(Win32Host &host);
+// The error box captioned "Fatal error...", then the end of the message loop.
+void showFatalError(const wchar_t *text);
+// Carries out one of the window's private messages (WM_LOG_APPEND, WM_FATAL_ERROR, WM_HOST_*),
+// or drops it after a stop (the rule for each is at its definition); false when `message` is none
+// of them.
+bool handlePrivateMessage(Win32Host &host, UINT message, WPARAM wParam, LPARAM lParam,
+                          LRESULT &result);

@@ -4,8 +4,9 @@
 // pointers that the `Link` carries (link/link.h), filled once before the worker starts: from
 // FTD2XX.dll on Windows (app/d2xx_loader.cpp), or from the simulator in native tests and in the
 // FTD2XX.dll stand-in. Only the worker thread calls through the table, except `closeChannel` at
-// shutdown, which the GUI thread makes after the worker has stopped. Every call returns FT_OK (0) on success; any
-// other value is a failure of that call and says nothing about the adapter's state beyond it.
+// shutdown, which the GUI thread makes after the worker has stopped. Every call returns FT_OK
+// (0) on success; any other value is a failure of that call and says nothing about the adapter's
+// state beyond it.
 #pragma once
 
 #include <cstdint>
@@ -113,17 +114,74 @@ struct D2xxApi {
 };
 
 // Declarations with the vendor's public prototypes, for whoever implements the library (the
-// simulator's DLL stand-in) and for the loader's type check. The static_asserts pin every table
-// type to its prototype, so a wrong calling convention or argument fails the build instead of
-// the stack.
+// simulator's DLL stand-in).
 extern "C" {
 #define D2XX_PROTOTYPE(name, member, tag, need, params, args) FT_STATUS FT_API name params;
 D2XX_ENTRIES(D2XX_PROTOTYPE)
 #undef D2XX_PROTOTYPE
 }
 
-#define D2XX_TYPECHECK(name, member, tag, need, params, args)                    \
-    static_assert(std::is_same_v<decltype(&name), decltype(D2xxApi::member)>,                      \
-                  #name " does not match its table slot");
-D2XX_ENTRIES(D2XX_TYPECHECK)
-#undef D2XX_TYPECHECK
+// The bytes of arguments each call takes off the stack on 32-bit Windows, as the vendor's public
+// header declares the calls: every parameter pushed in 4 bytes, a 64-bit one in 8. Written apart
+// from D2XX_ENTRIES on purpose: a parameter of the wrong size there (a WORD for a DWORD, one too
+// few) compiles, exports and loads, and corrupts the stack at the first call on i686 only, where
+// --kill-at has removed the @N decoration that would show it.
+struct D2xxArgumentBytes {
+    const char *name;
+    int bytes;
+};
+constexpr D2xxArgumentBytes D2XX_ARGUMENT_BYTES[] = {
+    {"FT_CreateDeviceInfoList", 4},     // LPDWORD
+    {"FT_GetDeviceInfoList", 8},        // FT_DEVICE_LIST_INFO_NODE*, LPDWORD
+    {"FT_OpenEx", 12},                  // PVOID, DWORD, FT_HANDLE*
+    {"FT_Close", 4},                    // FT_HANDLE
+    {"FT_SetBaudRate", 8},              // FT_HANDLE, ULONG
+    {"FT_SetDataCharacteristics", 16},  // FT_HANDLE, UCHAR, UCHAR, UCHAR
+    {"FT_SetTimeouts", 12},             // FT_HANDLE, ULONG, ULONG
+    {"FT_Purge", 8},                    // FT_HANDLE, ULONG
+    {"FT_Read", 16},                    // FT_HANDLE, LPVOID, DWORD, LPDWORD
+    {"FT_Write", 16},                   // FT_HANDLE, LPVOID, DWORD, LPDWORD
+    {"FT_GetDeviceInfo", 24},           // FT_HANDLE, FT_DEVICE*, LPDWORD, PCHAR, PCHAR, LPVOID
+    {"FT_GetComPortNumber", 8},         // FT_HANDLE, LPLONG
+    {"FT_WriteEE", 12},                 // FT_HANDLE, DWORD, WORD
+    {"FT_CyclePort", 4},                // FT_HANDLE
+    {"FT_SetLatencyTimer", 8},          // FT_HANDLE, UCHAR
+    {"FT_ReadEE", 12},                  // FT_HANDLE, DWORD, LPWORD
+};
+
+// How many bytes a parameter of type T takes on the i386 stack, on whatever machine this builds:
+// a pointer 4, anything else its size rounded up to 4. So every build checks the 32-bit one.
+template <typename T>
+constexpr int i386PushBytes() {
+    return std::is_pointer_v<T> ? 4 : int((sizeof(T) + 3) / 4 * 4);
+}
+
+template <typename... Params>
+constexpr int i386ArgumentBytes(FT_STATUS (*)(Params...)) {
+    return (0 + ... + i386PushBytes<Params>());
+}
+
+constexpr bool sameName(const char *a, const char *b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// -1 for a call the table does not list.
+constexpr int d2xxArgumentBytes(const char *name) {
+    for (const D2xxArgumentBytes &entry : D2XX_ARGUMENT_BYTES)
+        if (sameName(entry.name, name)) return entry.bytes;
+    return -1;
+}
+
+#define D2XX_CALL_CHECK(name, member, tag, need, params, args)                             \
+    static_assert(i386ArgumentBytes(static_cast<FT_STATUS(*) params>(nullptr)) ==          \
+                      d2xxArgumentBytes(#name),                                            \
+                  #name ": its parameters in D2XX_ENTRIES do not push the argument bytes " \
+                  "the vendor's header gives it on 32-bit Windows");
+D2XX_ENTRIES(D2XX_CALL_CHECK)
+#undef D2XX_CALL_CHECK
+#define D2XX_COUNT(name, member, tag, need, params, args) +1
+static_assert(sizeof D2XX_ARGUMENT_BYTES / sizeof *D2XX_ARGUMENT_BYTES ==
+                  0 D2XX_ENTRIES(D2XX_COUNT),
+              "every call in D2XX_ARGUMENT_BYTES is one of D2XX_ENTRIES");
+#undef D2XX_COUNT

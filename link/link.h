@@ -59,7 +59,8 @@ constexpr uint8_t LINK_WORD_LENGTH = 8;
 constexpr uint8_t LINK_STOP_BITS = 2;
 constexpr uint8_t LINK_PARITY = 0;
 constexpr uint32_t LINK_TIMEOUT_MS = 300;  // channel read/write time-outs and the byte deadline
-constexpr uint8_t LINK_LATENCY_TIMER_MS = 2;  // the chip's receive latency, where the library can set it
+// The chip's receive latency, where the library can set it.
+constexpr uint8_t LINK_LATENCY_TIMER_MS = 2;
 
 // Lists the attached channels, accepts the emulator adapter and opens its channels. False only
 // when the device lists cannot be allocated: the caller reports it as fatal and the worker ends.

@@ -6,7 +6,6 @@
 
 // Dialog templates.
 #define IDD_MAIN 100
-#define IDD_PROGRESS_PANEL 102  // kept in the resources; the program never creates it
 
 // Bitmaps.
 #define IDB_PICTURE_LEFT 20

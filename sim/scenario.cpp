@@ -231,6 +231,7 @@ bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string
         return index(t[1], f.max, a.*f.field, error);
     }
     if (w == "read-ee-fails") return arity(t, 2, error) && onOff(t[1], a.readEeFails, error);
+    if (w == "cycle-port-fails") return arity(t, 2, error) && onOff(t[1], a.cyclePortFails, error);
     if (w == "eeprom-drop-word") {
         if (t.size() == 2 && t[1] == "off") return a.eepromDropWord = -1, true;
         if (!arity(t, 3, error) || !index(t[1], 63, a.eepromDropWord, error)) return false;
@@ -327,6 +328,7 @@ void applyRuntimeSettings(const ScenarioAdapter &s, SimAdapter &a) {
     a.eepromDropWord = s.eepromDropWord;
     a.eepromDropWrites = s.eepromDropWrites;
     a.readEeFails = s.readEeFails;
+    a.cyclePortFails = s.cyclePortFails;
     a.reenumerateMs = s.reenumerateMs;
 }
 

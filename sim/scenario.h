@@ -46,6 +46,7 @@ struct ScenarioAdapter {
     int eepromDropWord = -1;
     int eepromDropWrites = 0;  // -1: always
     bool readEeFails = false;
+    bool cyclePortFails = false;
     uint32_t reenumerateMs = 1500;
     bool plugged = true;
 };

@@ -506,6 +506,7 @@ FT_STATUS cyclePort(Sim &s, FT_HANDLE h) {
     SimChannel *c = channelOf(s, h, &ai, &ch);
     if (!c) return finish(s, trace(s, SIM_CYCLE_PORT, ai, ch, FT_INVALID_HANDLE));
     SimAdapter &a = s.world.adapters[ai];
+    if (a.cyclePortFails) return finish(s, trace(s, SIM_CYCLE_PORT, ai, ch, FT_IO_ERROR));
     closeAll(s, a);
     a.cycling = true;
     a.cycleStart = nowUs(s);

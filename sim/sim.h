@@ -117,6 +117,7 @@ struct SimAdapter {
     int eepromDropWord = -1;
     int eepromDropWrites = 0;
     bool readEeFails = false;  // FT_ReadEE fails
+    bool cyclePortFails = false;  // FT_CyclePort fails and the adapter stays as it enumerated
     uint32_t reenumerateMs = 1500;
     bool cycling = false;
     uint64_t cycleStart = 0;

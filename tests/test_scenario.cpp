@@ -80,6 +80,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
         "  eeprom-fail-at-word 63\n"
         "  eeprom-drop-word 2 once\n"
         "  read-ee-fails on\n"
+        "  cycle-port-fails on\n"
         "  eeprom bad-checksum\n"
         "  reenumerate-ms 900\n"
         "  plugged no\n"
@@ -134,7 +135,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(a.eepromFailAtWord, 63);
     EXPECT_EQ(a.eepromDropWord, 2);
     EXPECT_EQ(a.eepromDropWrites, 1);
-    EXPECT_TRUE(a.readEeFails);
+    EXPECT_TRUE(a.readEeFails && a.cyclePortFails);
     EXPECT_EQ(a.config.eeprom, SIM_EEPROM_BAD_CHECKSUM);
     EXPECT_EQ(a.reenumerateMs, 900u);
     EXPECT_FALSE(a.plugged);
@@ -146,7 +147,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(s.events[1].command, "power 0 on");
     EXPECT_EQ(s.events[2].atMs, 5000u);
     EXPECT_EQ(s.events[2].command, "plug 0");
-    EXPECT_EQ(s.events[2].line, 37);
+    EXPECT_EQ(s.events[2].line, 38);
 }
 
 TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {

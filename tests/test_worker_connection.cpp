@@ -464,25 +464,60 @@ TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
     EXPECT_EQ(host.logTexts.back(), " Erase.\r\nClear ECU memory, wait... ");
 }
 
-TEST_F(WorkerConnection, SuccessTailCyclesThePortAndKeepsTheLabels) {
-    simAddAdapter(host.sim);
-    host.whenEvent(READY, [this] {
-        host.press(OP_ERASE);
+struct TailCase {
+    const char *name;
+    Operation op;
+    bool cycleFails;
+};
+
+class SuccessTails : public WorkerConnection, public ::testing::WithParamInterface<TailCase> {};
+
+// Only a failed cycle after an Update is told: the adapter keeps its old identity until it is
+// unplugged. After the others the search finds it again either way.
+TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
+    const TailCase &c = GetParam();
+    SimAdapterConfig config;
+    if (c.op == OP_UPDATE) config.usbId = 0x04036D20;
+    simAddAdapter(host.sim, config);
+    simAdapter(host.sim, 0).cyclePortFails = c.cycleFails;
+    host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = L"C:\\i.bin", true; };
+    host.files[L"C:\\i.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    host.whenEvent(READY, [this, c] {
+        host.press(c.op);
         host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
     });
+    int32_t blockingAtEnd = -1;
+    uint64_t endedAt = 0, foundAt = 0;
+    host.whenLog(" Ok.\r\nRe-connect...", [&] {
+        blockingAtEnd = g_appState.blockingOperation;
+        endedAt = host.ms();
+    });
+    host.whenEvent("clear log", [&] { foundAt = host.ms(); });
     run();
+    EXPECT_EQ(blockingAtEnd, 0) << "the session stays blocked past the ending text";
     auto ok = std::find(host.events.begin(), host.events.end(), "log  Ok.\r\nRe-connect...");
     ASSERT_NE(ok, host.events.end());
     auto next = std::find(ok, host.events.end(), "clear log");
     ASSERT_NE(next, host.events.end());
     // Between the success text and the next identification nothing touches the info box, the
-    // log or the buttons.
-    EXPECT_EQ(next - ok, 1);
+    // log or the buttons, unless the user must re-plug the adapter; that is held 5 s.
+    const bool told = c.cycleFails && c.op == OP_UPDATE;
+    const Texts replug = {"log \r\nUnplug the adapter and plug it in again.",
+                          "status Re-plug the adapter! hold 50"};
+    EXPECT_EQ(Texts(ok + 1, next), told ? replug : Texts{});
+    EXPECT_GE(foundAt - endedAt, told ? 2000u + 5000u : 2000u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
     EXPECT_EQ(count(DISCONNECTED), 0);
     // The progress bar stayed until the next identification showed the status line.
     EXPECT_EQ(*(next + 3), "status  hold 1");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, SuccessTails,
+    ::testing::Values(TailCase{"Erase", OP_ERASE, false}, TailCase{"EraseCycleFails", OP_ERASE, true},
+                      TailCase{"ReadCycleFails", OP_READ, true}, TailCase{"WriteCycleFails", OP_WRITE, true},
+                      TailCase{"UpdateCycleFails", OP_UPDATE, true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 struct StopCase {
     const char *name;

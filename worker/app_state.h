@@ -14,6 +14,12 @@ enum Operation : int32_t {
     OP_UPDATE = 4,
 };
 
+// Erase, Write and Update change the board's memory or the adapter's EEPROM, and one cut short
+// leaves it half written. A Read changes nothing and may be cut: its save never leaves half a file.
+constexpr bool operationBlocksSessionEnd(int32_t op) {
+    return op == OP_ERASE || op == OP_WRITE || op == OP_UPDATE;
+}
+
 // The GUI's timer ticks this often; `statusHold` counts its ticks.
 constexpr uint32_t STATUS_TICK_MS = 200;
 // The hold that keeps a status text about `ms` milliseconds.
@@ -28,6 +34,10 @@ struct AppState {
     std::atomic<void *> foreignWindow{nullptr}; // window found by the start-up scan
     // Set by a button press after the four buttons were disabled; taken (set to 0) by the worker.
     std::atomic<int32_t> requestedOperation{OP_NONE};
+    // 1 from the press of an operation that changes the board or the adapter (see
+    // `operationBlocksSessionEnd`) until the worker has ended it: meanwhile the window keeps
+    // Windows from ending the session. Set by the press, before the request; cleared by the worker.
+    std::atomic<int32_t> blockingOperation{0};
     // Status-line countdown in STATUS_TICK_MS timer ticks; 0 none. Written only on the GUI thread.
     std::atomic<uint32_t> statusHold{0};
     std::atomic<int32_t> updateRequired{0};  // 1: only Update may run

@@ -25,6 +25,7 @@ struct LoopState {
     bool infoShown;        // the info box shows this pass's adapter
     BoardStatus status;    // the latest status query
     AdapterIdentity identity;
+    int32_t operation;     // the operation run last on this connection
 };
 
 void forgetConnection(LoopState &loop) {
@@ -62,14 +63,21 @@ void disconnectTail(const Worker &w, LoopState &loop) {
     }
 }
 
+// After Erase, Read or Write a failed cycle does no harm: the search finds the adapter either way.
+// After an Update it keeps its old identity until it is unplugged, and would be offered the Update
+// again for ever, so the user is told to re-plug it.
 void successTail(Worker &w, LoopState &loop) {
     // The press that started the operation disabled the buttons.
     loop.buttonsEnabled = false;
     logText(w, " Ok.\r\nRe-connect...");
     pauseMs(w, RECONNECT_PAUSE_MS);
     if (stopRequested(w)) return;
-    w.link.d2xx->cyclePort(w.link.channels.channelA);
+    const FT_STATUS cycled = w.link.d2xx->cyclePort(w.link.channels.channelA);
     closeChannels(w.link);
+    if (cycled == FT_OK || loop.operation != OP_UPDATE) return;
+    logText(w, "\r\nUnplug the adapter and plug it in again.");
+    showStatusLine(w, L"Re-plug the adapter!", FAILURE_STATUS_HOLD);
+    pauseMs(w, FAILURE_PAUSE_MS);
 }
 
 void failureHold(const Worker &w, const OperationOutcome &outcome) {
@@ -169,7 +177,10 @@ ConnectionEnd runConnection(Worker &w, LoopState &loop) {
             const int32_t op = waitForChoice(w, loop);
             // Lost, or stopped: after a stop the disconnect tail's window operations are dropped.
             if (op == OP_NONE) return END_LOST;
+            loop.operation = op;
             outcome = dispatch(w, op);
+            // Its ending texts follow; from here on the session may end.
+            g_appState.blockingOperation = 0;
         } while (outcome.kind == OUTCOME_IGNORED);
         if (stopRequested(w)) return END_STOPPED;
         switch (outcome.kind) {
@@ -206,6 +217,8 @@ bool runPass(Worker &w, LoopState &loop) {
     }
     closeChannels(w.link);
     forgetConnection(loop);
+    // A press the worker never took up (the link was lost first) runs nothing either.
+    g_appState.blockingOperation = 0;
     return end != END_LOST_BEFORE_CHOICE;
 }
 

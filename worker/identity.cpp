@@ -30,8 +30,8 @@ bool identifyAdapter(const Link &link, AdapterIdentity &identity) {
 
 void announceAdapter(const Worker &w, const AdapterIdentity &identity) {
     setTypeLabel(w, identity.description);
-    logText(w, "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ", unsigned(identity.usbId >> 16),
-            unsigned(identity.usbId & 0xFFFF));
+    logText(w, "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ",
+            unsigned(identity.usbId >> 16), unsigned(identity.usbId & 0xFFFF));
 }
 
 namespace {

@@ -90,6 +90,7 @@ OperationOutcome eraseMemory(Worker &w) {
 OperationOutcome readMemory(Worker &w) {
     logText(w, " Read.\r\nRead data from ECU, wait... ");
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_READ_SIZE) {
+        if (stopRequested(w)) return BLOCK_FAILED;
         blockProgress(w, address);
         if (!readBlock(w.link, uint16_t(address), g_memoryImage + address)) return BLOCK_FAILED;
     }

@@ -25,7 +25,8 @@ void formatWide(wchar_t (&out)[TEXT_CAPACITY], const char *format, va_list args)
     char narrow[TEXT_CAPACITY];
     if (vsnprintf(narrow, sizeof narrow, format, args) < 0) narrow[0] = '\0';
     size_t i = 0;
-    for (; i + 1 < TEXT_CAPACITY && narrow[i]; ++i) out[i] = wchar_t(static_cast<unsigned char>(narrow[i]));
+    for (; i + 1 < TEXT_CAPACITY && narrow[i]; ++i)
+        out[i] = wchar_t(static_cast<unsigned char>(narrow[i]));
     out[i] = L'\0';
 }
 

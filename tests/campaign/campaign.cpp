@@ -485,6 +485,7 @@ const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
 const char UNABLE[] = "Unable to determine device status.\r\nIs ECU power connected?";
 const char CHOICE[] = "Waiting for your choice...";
 const char CANT_PROGRAM[] = "Fail! Can't program FTDI chip!";
+const char REPLUG[] = "\r\nUnplug the adapter and plug it in again.";
 const char ANNOUNCE[] = "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ";
 const char *const KNOWN_LOG[] = {
     "Searching for device...\r\n", ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n",
@@ -505,6 +506,7 @@ const char *const FAILURE_PAIRS[][2] = {
     {"Invalid file size!\r\n", "Invalid file size!"},
     {"Can't read file!\r\n", "Can't read file!"},
     {MISMATCH, "Verify failed!"},
+    {REPLUG, "Re-plug the adapter!"},  // after an Update whose port cycle failed
 };
 
 // Matches printf's %04X and %02X (upper-case hex digits) and %u (a port number, 1 to 255).
@@ -624,6 +626,7 @@ void onLog(const std::string &t) {
     for (const auto &pair : FAILURE_PAIRS) known = known || t == pair[0];
     for (int op = OP_ERASE; op <= OP_UPDATE; ++op) known = known || t == OPENING[op];
     if (!known) violate("an unknown log text \"" + t + "\"");
+    if (t == REPLUG && g_run.op != OP_UPDATE) violate("told to re-plug the adapter after no Update");
     for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
         if (t == OPENING[op]) startOp(op);
     const bool announce = t.compare(0, 11, "Found Kesta") == 0;

@@ -221,6 +221,7 @@ void RecordingHost::atMs(uint64_t ms, std::function<void()> action) {
 void RecordingHost::press(Operation op) {
     for (int b = OP_ERASE; b <= OP_UPDATE; ++b) buttons[b] = false;
     events.push_back("press " + std::to_string(int(op)));
+    g_appState.blockingOperation = operationBlocksSessionEnd(op);
     g_appState.requestedOperation = op;
 }
 
@@ -258,6 +259,7 @@ RecordingHost::RecordingHost(uint64_t limitMs) {
     clockSeam.context = this;
     worker = makeWorker(simD2xx(sim), &clockSeam, &hostSeam);
     g_appState.requestedOperation = OP_NONE;
+    g_appState.blockingOperation = 0;
     g_appState.statusHold = 0;
     g_appState.updateRequired = 0;
     g_appState.deviceFound = 0;
