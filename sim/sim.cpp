@@ -568,7 +568,7 @@ uint8_t simBoardByte(const SimBoard &board, uint32_t address) {
         const uint8_t bit = uint8_t(1u << f.stuckBit);
         byte = f.stuckHigh ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
     }
-    return byte;
+    return uint8_t((byte & ~f.stuckDataLow) | f.stuckDataHigh);
 }
 
 void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte) {

@@ -34,10 +34,12 @@ enum SimVersionReply {
 struct SimMemoryFaults {
     int dropWriteBlock = -1;          // this block write is answered 0x4F and stored nowhere
     uint16_t ignoredAddressLines = 0;  // address bits that never reach the memory chip (0x4000:
-                                       // 0x4000..0x7FFF land on 0x0000..0x3FFF)
+                                       // 0x4000..0x7FFF land on 0x0000..0x3FFF; any mask)
     int stuckAddress = -1;            // the cell at this address has one bit stuck
     uint8_t stuckBit = 0;             // its bit number, 0..7
     bool stuckHigh = false;           // stuck at 1 rather than 0
+    uint8_t stuckDataLow = 0;         // data lines that read 0 at every address (D0 = bit 0)
+    uint8_t stuckDataHigh = 0;        // data lines that read 1 at every address
 };
 
 struct SimBoard {
