@@ -492,8 +492,23 @@ bool readOverwriteQuestion() {
     return true;
 }
 
-// Boards that acknowledge every block and keep something else: the read-back names the first
-// address that differs, holds the failure, reads no further and does not cycle the port.
+// "At 0x1234 read 5E, sent 5A.\r\n1 byte differs." and the rest, as a failed verify says it.
+std::wstring verifyFailure(uint32_t first, uint8_t read, uint8_t sent, size_t count, const wchar_t *why) {
+    wchar_t text[160];
+    swprintf(text, 160, L"Mismatch!\r\nAt 0x%04X read %02X, sent %02X.\r\n%u %ls%ls%ls", unsigned(first), read,
+             sent, unsigned(count), count == 1 ? L"byte differs." : L"bytes differ.", *why ? L"\r\n" : L"", why);
+    return text;
+}
+
+// Keeps the log pane's text in the run folder, as the user saw it.
+bool keepLog(const wchar_t *name) {
+    const std::wstring log = logText();
+    return writeFile(g_runDir + name, std::vector<uint8_t>(log.begin(), log.end()));
+}
+
+// Boards that acknowledge every block and keep something else: the read-back reads the whole
+// memory, names the first address that differs, the count and what explains them, holds the
+// failure and does not cycle the port.
 bool verifyMismatch() {
     CHECK(connect("verify_mismatch", "adapter\n  memory random 12\n  stuck-bit 1234 2 1\n"));
     std::vector<uint8_t> image = pattern(31, IMAGE);
@@ -502,20 +517,20 @@ bool verifyMismatch() {
     const std::wstring path = g_runDir + L"upload.bin";
     CHECK(writeFile(path, image));
     CHECK(writeFrom(path));
-    const std::wstring written = WRITE_STEP + VERIFY_STEP + L"Mismatch at 0x1234!";
+    const std::wstring written = WRITE_STEP + VERIFY_STEP + verifyFailure(0x1234, image[0x1234] | 4, image[0x1234], 1, L"");
     CHECK(waitLogEndsWith(written, OPERATION_S));
     CHECK(waitStatus(L"Verify failed!", 3));
-    screenshot();
     CHECK(dropAndReconnect(written));
-    REQUIRE(traceCount("length=133") == 256 && traceCount("FT_Write a0/A st=0 length=5 data=52") == 0x12 + 1,
-            "%d blocks written and %d read back, expected 256 and 19", traceCount("length=133"),
+    REQUIRE(traceCount("length=133") == 256 && traceCount("FT_Write a0/A st=0 length=5 data=52") == 128,
+            "%d blocks written and %d read back, expected 256 and 128", traceCount("length=133"),
             traceCount("FT_Write a0/A st=0 length=5 data=52"));
 
     // Then a block the board acknowledges and never stores.
     CHECK(control("set 0 stuck-bit off"));
     CHECK(control("set 0 drop-write-block 77"));
     CHECK(pressButton(IDC_ERASE));
-    const std::wstring erased = ERASE_OPENING + VERIFY_STEP + L"Mismatch at 0x2680!";
+    const std::wstring erased =
+        ERASE_OPENING + VERIFY_STEP + verifyFailure(0x2680, image[0x2680], 0xFF, 128, L"Block 0x2680 was not kept.");
     CHECK(waitLogEndsWith(erased, OPERATION_S));
     CHECK(waitStatus(L"Verify failed!", 3));
     CHECK(dropAndReconnect(erased));
@@ -525,6 +540,36 @@ bool verifyMismatch() {
     REQUIRE(allBytes(memory, 0, 0x2680, 0xFF) && sameBytes(memory, image, 0x2680, 0x2700) &&
                 allBytes(memory, 0x2700, IMAGE, 0xFF),
             "the board does not hold the erase with block 77 kept");
+
+    // A memory chip that ignores address line A14: each low address reads its high twin.
+    CHECK(control("set 0 drop-write-block off"));
+    CHECK(control("set 0 ignore-address-lines 4000"));
+    CHECK(writeFrom(path));
+    size_t twins = 0, first = 0x4000;
+    for (size_t a = 0x3FFF; a < 0x4000; --a)
+        if (image[a] != image[a | 0x4000]) ++twins, first = a;
+    const std::wstring aliased = WRITE_STEP + VERIFY_STEP +
+                                 verifyFailure(uint32_t(first), image[first | 0x4000], image[first], twins,
+                                               L"Address line A14 is faulty.");
+    CHECK(waitLogEndsWith(aliased, OPERATION_S));
+    CHECK(waitStatus(L"Verify failed!", 3));
+    screenshot();
+    CHECK(keepLog(L"log-write-ignores-A14.txt"));
+    CHECK(dropAndReconnect(aliased));
+
+    // A data line stuck at 0 for the whole chip.
+    CHECK(control("set 0 ignore-address-lines off"));
+    CHECK(control("set 0 stuck-data-line 3 0"));
+    CHECK(pressButton(IDC_ERASE));
+    const std::wstring stuck =
+        ERASE_OPENING + VERIFY_STEP + verifyFailure(0, 0xF7, 0xFF, IMAGE, L"Data bit D3 is stuck at 0.");
+    CHECK(waitLogEndsWith(stuck, OPERATION_S));
+    CHECK(keepLog(L"log-erase-D3-stuck-at-0.txt"));
+    CHECK(dropAndReconnect(stuck));
+
+    // A line wider than the pane is cut at its end; the others keep their first letters.
+    CHECK(appendToLog(L"\r\nA line that is much wider than the log pane can show at once."));
+    CHECK(logAtLeftEdge());
     CHECK(closeAndCheck());
     return true;
 }
