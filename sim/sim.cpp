@@ -1,4 +1,6 @@
-// The simulated adapter, board and EEPROM behind the D2XX entry points.
+// The simulated adapter and board behind the D2XX entry points: the attachment of the adapters,
+// the board's packets and memory, the chip's receive path and timing, and the trace. The
+// EEPROM codec is in sim_eeprom.cpp.
 #include "sim/sim.h"
 
 #include <algorithm>
