@@ -1,4 +1,5 @@
-// The log pane: appends at the very end and cuts the oldest lines once the text grows long.
+// The log pane: appends at the very end, keeps the start of its lines in view and cuts the
+// oldest lines once the text grows long.
 #include "app/logpane.h"
 
 #include "app/main_window.h"
@@ -40,4 +41,8 @@ void appendLog(const wchar_t *text) {
     const int end = GetWindowTextLengthW(log);
     SendMessageW(log, EM_SETSEL, end, end);
     SendMessageW(log, EM_SCROLLCARET, 0, 0);
+    // ES_AUTOHSCROLL has also scrolled sideways to the caret when the last line is wider than
+    // the pane, hiding the first letters of every line. Back to the left edge, so that a long
+    // line is cut at its end instead; the caret and the vertical scroll stay.
+    SendMessageW(log, WM_HSCROLL, SB_LEFT, 0);
 }

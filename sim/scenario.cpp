@@ -260,6 +260,16 @@ bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string
         m.stuckHigh = level == 1;
         return true;
     }
+    if (w == "stuck-data-line") {
+        if (t.size() == 2 && t[1] == "off") return m.stuckDataLow = m.stuckDataHigh = 0, true;
+        int bit = 0, level = 0;
+        if (!arity(t, 3, error) || !index(t[1], 7, bit, error) || !index(t[2], 1, level, error))
+            return false;
+        const uint8_t line = uint8_t(1u << bit);
+        m.stuckDataLow = uint8_t(level ? m.stuckDataLow & ~line : m.stuckDataLow | line);
+        m.stuckDataHigh = uint8_t(level ? m.stuckDataHigh | line : m.stuckDataHigh & ~line);
+        return true;
+    }
     if (w == "truncate-read-block") {
         if (t.size() == 2 && t[1] == "off") return a.truncateReadBlock = -1, true;
         return arity(t, 3, error) && index(t[1], 127, a.truncateReadBlock, error) &&

@@ -1,4 +1,6 @@
-// The simulated adapter, board and EEPROM behind the D2XX entry points.
+// The simulated adapter and board behind the D2XX entry points: the attachment of the adapters,
+// the board's packets and memory, the chip's receive path and timing, and the trace. The
+// EEPROM codec is in sim_eeprom.cpp.
 #include "sim/sim.h"
 
 #include <algorithm>
@@ -569,7 +571,7 @@ uint8_t simBoardByte(const SimBoard &board, uint32_t address) {
         const uint8_t bit = uint8_t(1u << f.stuckBit);
         byte = f.stuckHigh ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
     }
-    return byte;
+    return uint8_t((byte & ~f.stuckDataLow) | f.stuckDataHigh);
 }
 
 void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte) {

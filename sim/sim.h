@@ -1,5 +1,6 @@
 // The simulated adapter and board: a byte-level model of the dual-channel adapter, the
-// emulator board behind channel A and the adapter's configuration EEPROM, behind the D2XX seam.
+// emulator board behind channel A and the adapter's configuration EEPROM (its codec in
+// sim_eeprom.h), behind the D2XX seam.
 //
 // It is what the program relies on and no more. It refuses what it does not know: a malformed or
 // unknown packet counts as a protocol error (tests assert there are none) and gets no reply.
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "link/d2xx.h"
+#include "sim/sim_eeprom.h"
 
 // Microseconds, so the wire can be modelled byte by byte. `context` is handed to both calls.
 struct SimClock {
@@ -34,10 +36,12 @@ enum SimVersionReply {
 struct SimMemoryFaults {
     int dropWriteBlock = -1;          // this block write is answered 0x4F and stored nowhere
     uint16_t ignoredAddressLines = 0;  // address bits that never reach the memory chip (0x4000:
-                                       // 0x4000..0x7FFF land on 0x0000..0x3FFF)
+                                       // 0x4000..0x7FFF land on 0x0000..0x3FFF; any mask)
     int stuckAddress = -1;            // the cell at this address has one bit stuck
     uint8_t stuckBit = 0;             // its bit number, 0..7
     bool stuckHigh = false;           // stuck at 1 rather than 0
+    uint8_t stuckDataLow = 0;         // data lines that read 0 at every address (D0 = bit 0)
+    uint8_t stuckDataHigh = 0;        // data lines that read 1 at every address
 };
 
 struct SimBoard {
@@ -215,35 +219,3 @@ void simBoardStore(SimBoard &board, uint32_t address, uint8_t byte);
 // Bytes written to a channel of an adapter, in call order.
 std::vector<std::vector<uint8_t>> simWrites(const Sim &sim, int adapter, int channel);
 int simCount(const Sim &sim, SimFn fn);
-
-// --- EEPROM ---
-
-// How a channel of the dual-channel chip is wired (the low bits of its configuration byte).
-enum SimChannelMode : uint8_t {
-    SIM_CHANNEL_UART = 0x00,
-    SIM_CHANNEL_FIFO_245 = 0x01,
-    SIM_CHANNEL_OPTO = 0x02,
-    SIM_CHANNEL_CPU = 0x04,
-};
-
-// The fields of the configuration EEPROM, as the chip reads them; the defaults are those of an
-// adapter configured for this board.
-struct SimEepromIdentity {
-    bool checksumValid = true;
-    uint16_t vendor = 0x0403, product = 0x6010;
-    uint16_t release = 0x0500;  // device release, BCD
-    SimChannelMode channelMode[2] = {SIM_CHANNEL_FIFO_245, SIM_CHANNEL_FIFO_245};
-    bool vcpDriver[2] = {true, true};  // the virtual COM port driver rather than the library alone
-    bool selfPowered = false;
-    bool remoteWakeup = false;
-    unsigned maxPowerMa = 250;
-    bool useSerial = true;      // the serial number string is reported
-    uint16_t usbVersion = 0x0200;  // BCD
-    std::string manufacturer, productName, serial;
-};
-// Lays the fields out as the chip reads them, with a valid checksum; a string that no longer fits
-// the descriptor area is left out. `checksumValid` is not read.
-void simEncodeEeprom(const SimEepromIdentity &fields, uint16_t out[64]);
-// Reads the fields as the chip does at enumeration; with a bad checksum the chip's blank defaults
-// (0403/6010, product "Dual RS232", no serial) with checksumValid false.
-SimEepromIdentity simDecodeEeprom(const uint16_t eeprom[64]);

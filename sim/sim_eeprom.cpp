@@ -1,9 +1,9 @@
 // The adapter chip's view of its 93C46 configuration EEPROM: what it enumerates with.
 // Written from the chip's layout, field by field and independently of the program's image
 // builder, so that decoding the program's image is a real check of it.
-#include <cstring>
+#include "sim/sim_eeprom.h"
 
-#include "sim/sim.h"
+#include <cstring>
 
 namespace {
 

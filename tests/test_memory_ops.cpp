@@ -341,34 +341,44 @@ TEST_F(MemoryOperations, SlowButSteadyBoardStillReads) {
     EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
 }
 
-// The board acknowledges every block and keeps something else; the read-back names the first
-// address that differs and ends there, without a port cycle. A fault that what was sent cannot
-// show (all FF over stuck-high bits or aliased lines) is no failure.
+// The board acknowledges every block and keeps something else; the read-back goes on to the last
+// block and names the first address that differs, the count and the one explanation that fits
+// every difference, without a port cycle. A fault that what was sent cannot show (all FF over
+// stuck-high bits or aliased lines) is no failure.
 struct MemoryFaultCase {
     const char *name;
     Operation op;
-    void (*fault)(SimBoard &);
-    int mismatch;        // -1: verified
-    size_t blocksRead;   // read-back requests sent
+    void (*fault)(SimMemoryFaults &);
+    const char *failure;  // the log text after the verify line; null: verified
 };
 
 const MemoryFaultCase MEMORY_FAULTS[] = {
-    {"clean Erase", OP_ERASE, [](SimBoard &) {}, -1, 128},
-    {"clean Write", OP_WRITE, [](SimBoard &) {}, -1, 128},
-    {"Erase, block 37 dropped", OP_ERASE, [](SimBoard &b) { b.memoryFaults.dropWriteBlock = 37; }, 0x1280, 19},
-    {"Write, block 37 dropped", OP_WRITE, [](SimBoard &b) { b.memoryFaults.dropWriteBlock = 37; }, 0x1280, 19},
-    {"Erase, line A14 ignored", OP_ERASE, [](SimBoard &b) { b.memoryFaults.ignoredAddressLines = 0x4000; }, -1, 128},
-    {"Write, line A14 ignored", OP_WRITE, [](SimBoard &b) { b.memoryFaults.ignoredAddressLines = 0x4000; }, 0x0000, 1},
+    {"clean Erase", OP_ERASE, [](SimMemoryFaults &) {}, nullptr},
+    {"clean Write", OP_WRITE, [](SimMemoryFaults &) {}, nullptr},
+    {"Erase, block 37 dropped", OP_ERASE, [](SimMemoryFaults &m) { m.dropWriteBlock = 37; },
+     "Mismatch!\r\nAt 0x1280 read 00, sent FF.\r\n128 bytes differ.\r\nBlock 0x1280 was not kept."},
+    {"Write, block 37 dropped", OP_WRITE, [](SimMemoryFaults &m) { m.dropWriteBlock = 37; },
+     "Mismatch!\r\nAt 0x1280 read 00, sent F7.\r\n127 bytes differ.\r\nBlock 0x1280 was not kept."},
+    {"Erase, line A14 ignored", OP_ERASE, [](SimMemoryFaults &m) { m.ignoredAddressLines = 0x4000; }, nullptr},
+    {"Write, line A14 ignored", OP_WRITE, [](SimMemoryFaults &m) { m.ignoredAddressLines = 0x4000; },
+     "Mismatch!\r\nAt 0x0000 read 76, sent 89.\r\n16299 bytes differ.\r\nAddress line A14 is faulty."},
+    {"Write, lines A3 and A14 ignored", OP_WRITE, [](SimMemoryFaults &m) { m.ignoredAddressLines = 0x4008; },
+     "Mismatch!\r\nAt 0x0000 read 78, sent 89.\r\n24510 bytes differ.\r\nAddress lines A3, A14 are faulty."},
+    {"Erase, data line D6 stuck at 0", OP_ERASE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x40; },
+     "Mismatch!\r\nAt 0x0000 read BF, sent FF.\r\n32768 bytes differ.\r\nData bit D6 is stuck at 0."},
+    {"Write, data lines D2 and D5 stuck", OP_WRITE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x04, m.stuckDataHigh = 0x20; },
+     "Mismatch!\r\nAt 0x0000 read A9, sent 89.\r\n24521 bytes differ.\r\nData bits D2, D5 are stuck."},
     {"Erase, bit 3 at 5A5A stuck at 0", OP_ERASE,
-     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3; }, 0x5A5A, 91},
+     [](SimMemoryFaults &m) { m.stuckAddress = 0x5A5A, m.stuckBit = 3; },
+     "Mismatch!\r\nAt 0x5A5A read F7, sent FF.\r\n1 byte differs."},
     {"Erase, bit 3 at 5A5A stuck at 1", OP_ERASE,
-     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3, b.memoryFaults.stuckHigh = true; },
-     -1, 128},
+     [](SimMemoryFaults &m) { m.stuckAddress = 0x5A5A, m.stuckBit = 3, m.stuckHigh = true; }, nullptr},
     {"Write, bit 3 at 5A5A stuck at 1", OP_WRITE,
-     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x5A5A, b.memoryFaults.stuckBit = 3, b.memoryFaults.stuckHigh = true; },
-     0x5A5A, 91},
-    {"Write, bit 0 at 7FFF stuck at 0", OP_WRITE,
-     [](SimBoard &b) { b.memoryFaults.stuckAddress = 0x7FFF, b.memoryFaults.stuckBit = 0; }, 0x7FFF, 128},
+     [](SimMemoryFaults &m) { m.stuckAddress = 0x5A5A, m.stuckBit = 3, m.stuckHigh = true; },
+     "Mismatch!\r\nAt 0x5A5A read 0E, sent 06.\r\n1 byte differs."},
+    {"Write, line A14 ignored and D0 stuck at 1: scattered, unexplained", OP_WRITE,
+     [](SimMemoryFaults &m) { m.ignoredAddressLines = 0x4000, m.stuckDataHigh = 0x01; },
+     "Mismatch!\r\nAt 0x0000 read 77, sent 89.\r\n24413 bytes differ."},
 };
 
 TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
@@ -379,28 +389,39 @@ TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
         SetUp();
         SimBoard &board = simAdapter(host.sim, 0).board;
         memset(board.memory, 0x00, MEMORY_SIZE);
-        // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear,
-        // bit 0 set.
+        // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear.
         Bytes image = pseudoRandom(42);
         image[0x1280] |= 0x01;
         image[0x4000] = uint8_t(~image[0x0000]);
         image[0x5A5A] &= 0xF7;
-        image[0x7FFF] |= 0x01;
         h.files[IMAGE] = image;
-        c.fault(board);
+        c.fault(board.memoryFaults);
         runOperation(c.op);
         const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
                                                 : " Ok.\r\nWrite data to ECU, wait... ";
         const Texts log = fromChoice();
-        char named[32];
-        snprintf(named, sizeof named, "Mismatch at 0x%04X!", unsigned(c.mismatch));
         EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
-                  c.mismatch < 0 ? (Texts{lastStep, VERIFY, RECONNECT}) : (Texts{lastStep, VERIFY, named, DISCONNECTED}));
-        EXPECT_EQ(blockPackets('R').size(), c.blocksRead);
-        EXPECT_EQ(h.progress.back(), 2 * c.blocksRead - 1);
-        EXPECT_EQ(h.statusText, c.mismatch < 0 ? "" : "Verify failed!");
-        EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.mismatch < 0 ? 1 : 0);
+                  c.failure ? (Texts{lastStep, VERIFY, c.failure, DISCONNECTED}) : (Texts{lastStep, VERIFY, RECONNECT}));
+        EXPECT_EQ(blockPackets('R').size(), 128u);
+        EXPECT_EQ(h.progress.back(), 255u);
+        EXPECT_EQ(h.statusText, c.failure ? "Verify failed!" : "");
+        EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.failure ? 0 : 1);
     }
+}
+
+// A memory that reads one byte everywhere fits many lines or bits at once; the explanation then
+// goes on at the next line, so that no line is wider than the log pane.
+TEST(VerifyReport, ManyLinesAreNamedOnLinesThatFitThePane) {
+    Bytes sent(MEMORY_SIZE, 0x5A), read(MEMORY_SIZE, 0xFF);
+    sent[0x7FFF] = 0xFF;
+    wchar_t text[VERIFY_TEXT_CAPACITY];
+    formatVerifyReport(analyseVerify(sent.data(), read.data()), text);
+    EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read FF, sent 5A.\r\n32767 bytes differ.\r\n"
+                       L"Address lines A0, A1, A2, A3, A4, A5,\r\nA6, A7, A8, A9, A10, A11, A12, A13, A14\r\nare faulty.");
+    std::fill(read.begin(), read.end(), 0x00);
+    formatVerifyReport(analyseVerify(nullptr, read.data()), text);
+    EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read 00, sent FF.\r\n32768 bytes differ.\r\n"
+                       L"Data bits D0, D1, D2, D3, D4, D5, D6, D7\r\nare stuck.");
 }
 
 // A read-back block that fails is a failed block like any other.

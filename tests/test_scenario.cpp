@@ -75,6 +75,8 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
         "  drop-write-block 17\n"
         "  ignore-address-lines 4080\n"
         "  stuck-bit 7ffe 7 1\n"
+        "  stuck-data-line 2 0\n"
+        "  stuck-data-line 5 1\n"
         "  unplug-at-block-command 64\n"
         "  unplug-at-eeprom-word 30\n"
         "  eeprom-fail-at-word 63\n"
@@ -130,6 +132,8 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(a.memoryFaults.stuckAddress, 0x7FFE);
     EXPECT_EQ(a.memoryFaults.stuckBit, 7);
     EXPECT_TRUE(a.memoryFaults.stuckHigh);
+    EXPECT_EQ(a.memoryFaults.stuckDataLow, 0x04);
+    EXPECT_EQ(a.memoryFaults.stuckDataHigh, 0x20);
     EXPECT_EQ(a.unplugAtBlockCommand, 64);
     EXPECT_EQ(a.unplugAtEepromWord, 30);
     EXPECT_EQ(a.eepromFailAtWord, 63);
@@ -147,7 +151,7 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     EXPECT_EQ(s.events[1].command, "power 0 on");
     EXPECT_EQ(s.events[2].atMs, 5000u);
     EXPECT_EQ(s.events[2].command, "plug 0");
-    EXPECT_EQ(s.events[2].line, 38);
+    EXPECT_EQ(s.events[2].line, 40);
 }
 
 TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) {
@@ -296,6 +300,10 @@ TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
     EXPECT_TRUE(runScenarioCommand(g_world, "set 0 refuse-write-block off", error)) << error;
     EXPECT_EQ(simAdapter(g_world.sim, 0).board.refuseWriteBlock, -1);
     EXPECT_EQ(simAdapter(g_world.sim, 0).board.badChecksumReadBlock, 3);
+    EXPECT_TRUE(runScenarioCommand(g_world, "set 0 stuck-data-line 6 0", error)) << error;
+    EXPECT_EQ(simBoardByte(simAdapter(g_world.sim, 0).board, 0x1234) & 0x40, 0);
+    EXPECT_TRUE(runScenarioCommand(g_world, "set 0 stuck-data-line off", error)) << error;
+    EXPECT_EQ(simAdapter(g_world.sim, 0).board.memoryFaults.stuckDataLow, 0);
     EXPECT_TRUE(runScenarioCommand(g_world, "set 1 channel-b unlisted", error)) << error;
     EXPECT_EQ(listedDescriptions().size(), 3u);
     EXPECT_TRUE(runScenarioCommand(g_world, "set 1 com 12 none", error)) << error;

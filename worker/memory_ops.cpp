@@ -1,8 +1,6 @@
 // Erase, Read and Write: the operations on the board's 32 KB memory. Erase and Write read back
 // what they sent before they report success. Once block traffic has begun every ending
 // re-connects; only Write's file step, before any block, keeps the connection.
-#include <cstring>
-
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 
@@ -49,33 +47,21 @@ bool writeAllBlocks(const Worker &w, const uint8_t *image) {
     return true;
 }
 
-// "Mismatch at 0x1234!" into the worker's record, the board address in four upper-case digits.
-void nameMismatch(Worker &w, uint32_t address) {
-    static const wchar_t TEXT[] = L"Mismatch at 0x....!";
-    static_assert(sizeof TEXT <= sizeof w.mismatchText, "the mismatch text fits its buffer");
-    memcpy(w.mismatchText, TEXT, sizeof TEXT);
-    for (int digit = 0; digit < 4; ++digit)
-        w.mismatchText[17 - digit] = L"0123456789ABCDEF"[address >> (4 * digit) & 0xF];
-}
-
 // The board acknowledges a block when its packet arrived whole, not when its memory kept it: a
-// loose socket pin or a failed cell acknowledges everything. So the memory is read back and
-// compared block by block, as Read moves it; the first byte that differs is named and ends the
-// operation. `image` is what was sent; without one, every byte was 0xFF.
+// fault of the board's memory chip acknowledges everything. So the whole memory is read back, as
+// Read moves it, and compared with what was sent; a difference names the first address, the
+// count and what explains them. `image` is what was sent; without one, every byte was 0xFF.
 OperationOutcome verifyAllBlocks(Worker &w, const uint8_t *image) {
     logText(w, " Ok.\r\nVerify ECU memory, wait... ");
-    uint8_t block[BLOCK_READ_SIZE];
     for (uint32_t address = 0; address < MEMORY_SIZE; address += BLOCK_READ_SIZE) {
         if (stopRequested(w)) return BLOCK_FAILED;
         blockProgress(w, address);
-        if (!readBlock(w.link, uint16_t(address), block)) return BLOCK_FAILED;
-        for (uint32_t i = 0; i < BLOCK_READ_SIZE; ++i) {
-            if (block[i] == (image ? image[address + i] : 0xFF)) continue;
-            nameMismatch(w, address + i);
-            return dropped(w.mismatchText, L"Verify failed!");
-        }
+        if (!readBlock(w.link, uint16_t(address), w.readBack + address)) return BLOCK_FAILED;
     }
-    return DONE;
+    const VerifyReport report = analyseVerify(image, w.readBack);
+    if (report.differing == 0) return DONE;
+    formatVerifyReport(report, w.verifyText);
+    return dropped(w.verifyText, L"Verify failed!");
 }
 
 }  // namespace

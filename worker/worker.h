@@ -7,9 +7,10 @@
 #include "link/link.h"
 #include "protocol/protocol.h"
 #include "worker/host.h"
+#include "worker/verify_report.h"
 
-// The worker's record: the link it talks to the adapter over, the host it reports to, and the
-// file name its dialogs start from. Whoever starts the worker thread makes it and hands it to
+// The worker's record: the link it talks to the adapter over, the host it reports to, the
+// file name its dialogs start from, and what its latest verify read back and said. Whoever starts the worker thread makes it and hands it to
 // `workerMain`; while the worker runs, only the worker thread touches it, and after it has
 // stopped the owner closes the link's channels.
 struct Worker {
@@ -17,8 +18,11 @@ struct Worker {
     const Host *host;
     // The initial name of both file dialogs and keeper of the path chosen last.
     wchar_t fileName[FILE_NAME_CAPACITY];
-    // The log text of the latest failed verify, "Mismatch at 0x1234!", which its outcome names.
-    wchar_t mismatchText[24];
+    // The memory as the latest verify read it back, all of it.
+    uint8_t readBack[MEMORY_SIZE];
+    // The log text of the latest failed verify ("Mismatch!\r\nAt 0x1234 read 5E, sent 5A...."),
+    // which its outcome names.
+    wchar_t verifyText[VERIFY_TEXT_CAPACITY];
 };
 
 // A worker on `d2xx`, `clock` and `host`, with no channel open and an empty file name.

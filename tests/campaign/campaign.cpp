@@ -192,6 +192,11 @@ void violate(const std::string &what) {
 
 // --- drawing the world ---
 
+bool hasMemoryFault(const SimMemoryFaults &m) {
+    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 || m.stuckDataLow ||
+           m.stuckDataHigh;
+}
+
 // The board behind adapter `index` (-1: only said): memory, "VV" reply and faults.
 void drawBoard(uint64_t seed, int index) {
     static SimBoard scratch;
@@ -230,7 +235,12 @@ void drawBoard(uint64_t seed, int index) {
         m.stuckHigh = oneIn(r, 2);
         SAY(", bit %u at %04X stuck at %d", m.stuckBit, m.stuckAddress, m.stuckHigh);
     }
-    g_run.memoryFault = g_run.memoryFault || m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
+    if (oneIn(r, 8)) {
+        const uint8_t line = uint8_t(1u << below(r, 8));
+        (oneIn(r, 2) ? m.stuckDataHigh : m.stuckDataLow) = line;
+        SAY(", data line %02X stuck at %d", line, m.stuckDataHigh != 0);
+    }
+    g_run.memoryFault = g_run.memoryFault || hasMemoryFault(m);
     if (index >= 0) ++g_run.boardGeneration[size_t(index)];
 }
 
@@ -480,7 +490,7 @@ const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ",
                                " Write.\r\nLoad binary file... ", " Update.\r\nUpdate, wait... "};
 const char OK_TAIL[] = " Ok.\r\nRe-connect...";
 const char VERIFY[] = " Ok.\r\nVerify ECU memory, wait... ";
-const char MISMATCH[] = "Mismatch at 0x%04X!";
+const char MISMATCH[] = "Mismatch!\r\n";
 const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
 const char UNABLE[] = "Unable to determine device status.\r\nIs ECU power connected?";
 const char CHOICE[] = "Waiting for your choice...";
@@ -494,7 +504,7 @@ const char *const KNOWN_LOG[] = {
     "Kesta OBD1 EMU needs an update.\r\n",
     "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n", CHOICE, UNABLE,
     DISCONNECTED, OK_TAIL, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ",
-    CANT_PROGRAM, VERIFY, MISMATCH,
+    CANT_PROGRAM, VERIFY,
 };
 // Failures held with a status text: the log text, then the status text.
 const char *const FAILURE_PAIRS[][2] = {
@@ -505,7 +515,6 @@ const char *const FAILURE_PAIRS[][2] = {
     {"Can't open file!\r\n", "Can't open file!"},
     {"Invalid file size!\r\n", "Invalid file size!"},
     {"Can't read file!\r\n", "Can't read file!"},
-    {MISMATCH, "Verify failed!"},
     {REPLUG, "Re-plug the adapter!"},  // after an Update whose port cycle failed
 };
 
@@ -557,7 +566,7 @@ void checkBoard() {
         return violate(format("a verified %s left %04X reading otherwise than sent",
                               g_run.op == OP_ERASE ? "Erase" : "Write", firstDifference()));
     const SimMemoryFaults &m = board.memoryFaults;
-    if (m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0) return;
+    if (hasMemoryFault(m)) return;
     const uint8_t *memory = board.memory;
     const int sure = g_run.okLogged ? g_run.blocks : g_run.blocks - 1;
     for (int b = 0; b < int(MEMORY_SIZE / BLOCK_WRITE_SIZE); ++b) {
@@ -620,10 +629,87 @@ void checkPressKept(const std::string *log) {
                    g_run.pendingPress));
 }
 
+// The board as the read-back saw it, against what was sent.
+uint8_t boardRead(uint32_t address) {
+    return simBoardByte(simAdapter(g_run.host->sim, g_run.opAdapter).board, address);
+}
+uint8_t sentByte(uint32_t address) {
+    return sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE];
+}
+
+// "Address lines A3, A14 ..." or "Data bit D2 ...": the mask of the names after `letter`.
+uint32_t namedLines(const std::string &text, char letter) {
+    uint32_t mask = 0;
+    for (size_t at = text.find(std::string(" ") + letter); at != std::string::npos;
+         at = text.find(std::string(" ") + letter, at + 1))
+        if (isdigit(static_cast<unsigned char>(text[at + 2]))) mask |= 1u << atoi(text.c_str() + at + 2);
+    return mask;
+}
+
+// A failed verify: the whole memory was read, the first difference and the count are the board's,
+// and an explanation is named only when it holds for every address. A single drawn fault that
+// what was sent shows is named as drawn.
+void checkVerifyReport(const std::string &t) {
+    if (g_run.readBacks != 128) violate(format("a failed verify reported after %d blocks", g_run.readBacks));
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; at <= t.size(); at = end + 2) {
+        end = std::min(t.find("\r\n", at), t.size());
+        lines.push_back(t.substr(at, end - at));
+        if (lines.back().size() > LOG_LINE_COLUMNS) violate("a verify line wider than the log pane");
+    }
+    uint32_t count = 0, first = MEMORY_SIZE, last = 0;
+    for (uint32_t a = 0; a < MEMORY_SIZE; ++a)
+        if (boardRead(a) != sentByte(a)) first = std::min(first, a), last = a, ++count;
+    if (first == MEMORY_SIZE) return violate("a verify failed on a board that reads back what was sent");
+    if (lines.size() < 3 ||
+        lines[1] != format("At 0x%04X read %02X, sent %02X.", first, boardRead(first), sentByte(first)) ||
+        lines[2] != format(count == 1 ? "%u byte differs." : "%u bytes differ.", count))
+        return violate(format("the verify misnamed its first difference %04X or its count %u", first, count));
+    std::string why;
+    for (size_t i = 3; i < lines.size(); ++i) why += (i > 3 ? " " : "") + lines[i];
+    bool holds = why.empty();
+    std::string named = "none";
+    uint32_t mask = 0;
+    if (why.compare(0, 12, "Address line") == 0) {
+        mask = namedLines(why, 'A');
+        named = format("lines %04X", mask);
+        holds = true;
+        for (uint32_t a = 0; a < MEMORY_SIZE && holds; ++a) holds = boardRead(a) == sentByte(a | mask);
+    } else if (why.compare(0, 8, "Data bit") == 0) {
+        mask = namedLines(why, 'D');
+        named = format("bits %02X", mask);
+        uint8_t everSet = 0, everClear = 0, differ = 0;
+        for (uint32_t a = 0; a < MEMORY_SIZE; ++a) {
+            everSet |= boardRead(a), everClear |= uint8_t(~boardRead(a));
+            differ |= uint8_t(boardRead(a) ^ sentByte(a));
+        }
+        holds = differ == mask && !(mask & everSet & everClear);
+    } else if (!why.empty()) {
+        named = "block";
+        holds = count > 1 && first / BLOCK_WRITE_SIZE == last / BLOCK_WRITE_SIZE &&
+                why == format("Block 0x%04X was not kept.", first - first % BLOCK_WRITE_SIZE);
+    }
+    if (!holds) violate("the verify named an explanation that does not hold: \"" + why + "\"");
+    // One drawn fault, and what it does shows in what was sent: that fault is the explanation.
+    const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
+    std::string drawn;
+    if (m.ignoredAddressLines && !m.stuckDataLow && !m.stuckDataHigh && m.stuckAddress < 0 &&
+        m.dropWriteBlock < 0 && g_run.op == OP_WRITE)
+        drawn = format("lines %04X", m.ignoredAddressLines);
+    if (!m.ignoredAddressLines && (m.stuckDataLow || m.stuckDataHigh) && m.stuckAddress < 0 && m.dropWriteBlock < 0)
+        drawn = format("bits %02X", m.stuckDataLow | m.stuckDataHigh);
+    if (!m.ignoredAddressLines && !m.stuckDataLow && !m.stuckDataHigh && m.stuckAddress < 0 &&
+        m.dropWriteBlock >= 0 && count > 1)
+        drawn = "block";
+    if (!drawn.empty() && named != drawn) violate("the verify named " + named + ", the board drew " + drawn);
+}
+
+
 void onLog(const std::string &t) {
     bool known = false;
     for (const char *k : KNOWN_LOG) known = known || matches(k, t.c_str());
     for (const auto &pair : FAILURE_PAIRS) known = known || t == pair[0];
+    known = known || t.compare(0, strlen(MISMATCH), MISMATCH) == 0;
     for (int op = OP_ERASE; op <= OP_UPDATE; ++op) known = known || t == OPENING[op];
     if (!known) violate("an unknown log text \"" + t + "\"");
     if (t == REPLUG && g_run.op != OP_UPDATE) violate("told to re-plug the adapter after no Update");
@@ -648,7 +734,7 @@ void onLog(const std::string &t) {
             violate("a read-back began before every block was written");
         g_run.verifying = true;
         const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
-        g_run.readBackOverFault |= m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0;
+        g_run.readBackOverFault |= hasMemoryFault(m);
         return;
     }
     g_run.okLogged = t == OK_TAIL;
@@ -658,15 +744,10 @@ void onLog(const std::string &t) {
         violate("an Erase or Write reported success without reading the whole memory back");
     for (const auto &pair : FAILURE_PAIRS)
         if (t == pair[0]) g_run.reported = true, g_run.expectStatus = pair[1];
-    if (matches(MISMATCH, t.c_str())) {
-        // The read-back names the first address that differs, at the block that holds it.
+    if (t.compare(0, strlen(MISMATCH), MISMATCH) == 0) {
         g_run.reported = true;
         g_run.expectStatus = "Verify failed!";
-        const uint32_t first = firstDifference();
-        if (!g_run.verifying || boardReplaced()) return;
-        if (t != format(MISMATCH, first) || g_run.readBacks != int(first / BLOCK_READ_SIZE) + 1)
-            violate(format("the read-back named another address than %04X after %d blocks", first,
-                           g_run.readBacks));
+        if (g_run.verifying && !boardReplaced()) checkVerifyReport(t);
     }
 }
 
@@ -923,6 +1004,7 @@ void watchWindow(const std::string &event, bool done) {
             (text == "Connect the ECU with Kesta OBD1 EMU installed" && ticks == "4294967295") ||
             (text.empty() && ticks == "1");
         for (const auto &pair : FAILURE_PAIRS) known = known || (text == pair[1] && ticks == "50");
+        known = known || (text == "Verify failed!" && ticks == "50");
         if (!known) violate("an unknown status text or hold");
     } else if (event.compare(0, 9, "progress ") == 0) {
         if (atoi(event.c_str() + 9) < 1 || atoi(event.c_str() + 9) > 256)

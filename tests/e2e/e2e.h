@@ -87,7 +87,8 @@ std::wstring logText();
 std::string buttonStates();
 bool pressButton(int id);  // BM_CLICK; fails when the button is disabled
 void postKey(UINT key);     // WM_KEYDOWN and WM_KEYUP through the program's message loop
-void closeWindow();         // WM_CLOSE, posted
+bool logAtLeftEdge();       // the log pane is not scrolled sideways
+void closeWindow();         // WM_CLOSE, posted, after logAtLeftEdge
 // Sends WM_LOG_APPEND with `text` copied into the program's memory, as the worker sends it;
 // false unless the window answered 1.
 bool appendToLog(const std::wstring &text);

@@ -297,7 +297,26 @@ void postKey(UINT key) {
     PostMessageW(g_window, WM_KEYUP, key, 1 | scan | (LPARAM(3) << 30));
 }
 
-void closeWindow() { PostMessageW(g_window, WM_CLOSE, 0, 0); }
+// Every scenario that opened the window closes it here, so here each one checks that the log
+// pane shows the start of its lines: the first visible line's first letter is not left of the
+// pane's edge, as it is when ES_AUTOHSCROLL has scrolled sideways to a long line's end.
+bool logAtLeftEdge() {
+    HWND log = GetDlgItem(g_window, IDC_LOG);
+    DWORD_PTR first = 0, index = 0, position = 0, length = 0;
+    if (!log || !sendTimed(log, WM_GETTEXTLENGTH, 0, 0, &length) || length == 0) return true;
+    REQUIRE(sendTimed(log, EM_GETFIRSTVISIBLELINE, 0, 0, &first) && sendTimed(log, EM_LINEINDEX, first, 0, &index),
+            "the log pane does not say its first visible line");
+    if (index >= length) return true;
+    REQUIRE(sendTimed(log, EM_POSFROMCHAR, index, 0, &position), "the log pane does not place its text");
+    const int x = static_cast<short>(LOWORD(position));
+    REQUIRE(x >= 0, "the log pane is scrolled sideways: its lines start at x = %d", x);
+    return true;
+}
+
+void closeWindow() {
+    if (g_window && !logAtLeftEdge()) g_failed = true;
+    PostMessageW(g_window, WM_CLOSE, 0, 0);
+}
 
 bool appendToLog(const std::wstring &text) {
     const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);

@@ -32,10 +32,14 @@ bool closeAndCheck(double seconds) {
 
 bool closeWithin(double limit) {
     closeWindow();
+    return endedWithin(limit);
+}
+
+bool endedWithin(double limit) {
     double took = 0;
     DWORD code = 1;
     REQUIRE(waitForExit(10, &code, &took), "the program did not end within 10 s");
-    printf("  ended %.2f s after WM_CLOSE\n", took);
+    printf("  ended %.2f s later\n", took);
     REQUIRE(took <= limit, "the program took %.2f s to end, expected at most %.2f", took, limit);
     REQUIRE(code == 0, "exit code %lu", code);
     CHECK(checkTraceClean());
@@ -88,6 +92,15 @@ bool allBytes(const std::vector<uint8_t> &bytes, size_t from, size_t to, uint8_t
 
 bool sameBytes(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, size_t from, size_t to) {
     return a.size() >= to && b.size() >= to && memcmp(a.data() + from, b.data() + from, to - from) == 0;
+}
+
+bool sessionMayEnd(bool expected, const char *when) {
+    DWORD_PTR answer = 0;
+    REQUIRE(SendMessageTimeoutW(mainWindow(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer),
+            "no answer to WM_QUERYENDSESSION %s", when);
+    printf("  WM_QUERYENDSESSION %s: %s\n", when, answer ? "TRUE" : "FALSE");
+    REQUIRE((answer != 0) == expected, "WM_QUERYENDSESSION %s answered %s", when, answer ? "TRUE" : "FALSE");
+    return true;
 }
 
 bool eepromIsCurrent() {
@@ -171,9 +184,11 @@ bool eraseIn(const char *name, const std::string &world) {
 bool writeIn(const char *name, const std::string &world) {
     CHECK(connect(name, world));
     const std::vector<uint8_t> image = pattern(77, IMAGE);
+    CHECK(sessionMayEnd(true, "while waiting for the choice"));
     CHECK(writeImage(image));
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP, 10));
     CHECK(waitProgressShowing(5));
+    CHECK(sessionMayEnd(false, "during the Write"));
     screenshot();
     CHECK(waitLogEndsWith(CHOICE + WRITE_OPENING + WRITE_STEP + VERIFY_STEP + RECONNECT, OPERATION_S));
     REQUIRE(traceCount(READ_REQUESTS) == 128, "%d blocks read back, expected 128", traceCount(READ_REQUESTS));
@@ -181,6 +196,7 @@ bool writeIn(const char *name, const std::string &world) {
     CHECK(boardMemory(memory));
     REQUIRE(memory == image, "the board memory differs from the file written");
     CHECK(waitLogEquals(RECONNECTED, CONNECT_S));
+    CHECK(sessionMayEnd(true, "once the Write has ended"));
     CHECK(closeAndCheck());
     return true;
 }

@@ -24,6 +24,8 @@ bool closeAndCheck(double seconds = 5);
 // Closes the window and checks the program ended with code 0 within `limit` seconds (of a
 // 10-second wait), its trace clean and both channels closed.
 bool closeWithin(double limit);
+// The same once the program was told to end in another way.
+bool endedWithin(double limit);
 
 bool infoLabels(const std::wstring &type, const std::wstring &version, const std::wstring &rtp,
                 const std::wstring &data);
@@ -36,6 +38,8 @@ bool waitStatus(const std::wstring &text, double seconds);
 
 bool allBytes(const std::vector<uint8_t> &bytes, size_t from, size_t to, uint8_t value);
 bool sameBytes(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, size_t from, size_t to);
+// The program's answer to WM_QUERYENDSESSION is `expected` (TRUE: Windows may end the session).
+bool sessionMayEnd(bool expected, const char *when);
 // The adapter's EEPROM holds the current USB identity, 0403/6010.
 bool eepromIsCurrent();
 

@@ -115,6 +115,19 @@ bool closeWhileWaiting() {
     return closeWithin(1.5);
 }
 
+// Windows ends the session while the program waits for the choice: it may, and once told so it
+// closes both channels before it answers and ends.
+bool endSessionWhileWaiting() {
+    CHECK(connect("end_session_while_waiting", "adapter\n"));
+    screenshot();
+    CHECK(sessionMayEnd(true, "while waiting for the choice"));
+    SendMessageTimeoutW(mainWindow(), WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    const int open = adapterHandlesOpen();
+    printf("  adapter handles open when WM_ENDSESSION returned: %d\n", open);
+    REQUIRE(open == 0, "%d adapter handles open when WM_ENDSESSION returned", open);
+    return endedWithin(1.5);
+}
+
 bool unplugWhileWaiting() {
     CHECK(connect("unplug_while_waiting", "adapter\n"));
     CHECK(control("unplug 0"));
@@ -315,6 +328,7 @@ const Scenario SCENARIOS[] = {
     {"first_connection", firstConnection},
     {"default_world", defaultWorld},
     {"close_while_waiting", closeWhileWaiting},
+    {"end_session_while_waiting", endSessionWhileWaiting},
     {"unplug_while_waiting", unplugWhileWaiting},
     {"timed_unplug_and_plug", timedUnplugAndPlug},
     {"close_mid_erase", closeMidErase},

@@ -195,30 +195,74 @@ bool readOverwriteQuestion() {
     return true;
 }
 
-// Boards that acknowledge every block and keep something else: the read-back names the first
-// address that differs, holds the failure, reads no further and does not cycle the port.
+// "Mismatch!\r\nAt 0x1234 read 5E, sent 5A.\r\n1 byte differs." and the explanation, if any.
+std::wstring verifyFailure(uint32_t first, uint8_t read, uint8_t sent, size_t count, const wchar_t *why) {
+    wchar_t text[160];
+    swprintf(text, 160, L"Mismatch!\r\nAt 0x%04X read %02X, sent %02X.\r\n%u %ls%ls%ls", unsigned(first), read,
+             sent, unsigned(count), count == 1 ? L"byte differs." : L"bytes differ.", *why ? L"\r\n" : L"", why);
+    return VERIFY_STEP + text;
+}
+
+// Keeps the log pane's text in the run folder, as the user saw it.
+bool keepLog(const wchar_t *name) {
+    const std::wstring log = logText();
+    return writeFile(g_runDir + name, std::vector<uint8_t>(log.begin(), log.end()));
+}
+
+// Boards that acknowledge every block and keep something else: the read-back reads the whole
+// memory, names the first address that differs, the count and what explains them, holds the
+// failure and does not cycle the port.
 bool verifyMismatch() {
     CHECK(connect("verify_mismatch", "adapter\n  memory random 12\n  stuck-bit 1234 2 1\n"));
     std::vector<uint8_t> image = pattern(31, IMAGE);
     image[0x1234] &= 0xFB;
     for (size_t i = 0x2680; i < 0x2700; ++i) image[i] &= 0x7F;  // not erased yet
     CHECK(writeImage(image));
-    CHECK(failedAndReconnected(WRITE_STEP + VERIFY_STEP + L"Mismatch at 0x1234!", VERIFY_FAILED));
-    REQUIRE(traceCount(BLOCK_WRITES) == 256 && traceCount(READ_REQUESTS) == 0x12 + 1,
-            "%d blocks written and %d read back, expected 256 and 19", traceCount(BLOCK_WRITES),
+    CHECK(failedAndReconnected(WRITE_STEP + verifyFailure(0x1234, image[0x1234] | 4, image[0x1234], 1, L""),
+                               VERIFY_FAILED));
+    REQUIRE(traceCount(BLOCK_WRITES) == 256 && traceCount(READ_REQUESTS) == 128,
+            "%d blocks written and %d read back, expected 256 and 128", traceCount(BLOCK_WRITES),
             traceCount(READ_REQUESTS));
 
     // Then a block the board acknowledges and never stores.
     CHECK(control("set 0 stuck-bit off"));
     CHECK(control("set 0 drop-write-block 77"));
     CHECK(pressButton(IDC_ERASE));
-    CHECK(failedAndReconnected(ERASE_OPENING + VERIFY_STEP + L"Mismatch at 0x2680!", VERIFY_FAILED));
+    CHECK(failedAndReconnected(
+        ERASE_OPENING + verifyFailure(0x2680, image[0x2680], 0xFF, 128, L"Block 0x2680 was not kept."),
+        VERIFY_FAILED));
     REQUIRE(!traceHas("FT_CyclePort"), "a failed verify cycled the port");
     std::vector<uint8_t> memory;
     CHECK(boardMemory(memory));
     REQUIRE(allBytes(memory, 0, 0x2680, 0xFF) && sameBytes(memory, image, 0x2680, 0x2700) &&
                 allBytes(memory, 0x2700, IMAGE, 0xFF),
             "the board does not hold the erase with block 77 kept");
+
+    // A memory chip that ignores address line A14: each low address reads its high twin.
+    CHECK(control("set 0 drop-write-block off"));
+    CHECK(control("set 0 ignore-address-lines 4000"));
+    CHECK(writeImage(image));
+    size_t twins = 0, first = 0x4000;
+    for (size_t a = 0x3FFF; a < 0x4000; --a)
+        if (image[a] != image[a | 0x4000]) ++twins, first = a;
+    const std::wstring aliased = WRITE_STEP + verifyFailure(uint32_t(first), image[first | 0x4000], image[first],
+                                                            twins, L"Address line A14 is faulty.");
+    CHECK(waitLogEndsWith(aliased, OPERATION_S));
+    CHECK(keepLog(L"log-write-ignores-A14.txt"));
+    CHECK(failedAndReconnected(aliased, VERIFY_FAILED));
+
+    // A data line stuck at 0 for the whole chip.
+    CHECK(control("set 0 ignore-address-lines off"));
+    CHECK(control("set 0 stuck-data-line 3 0"));
+    CHECK(pressButton(IDC_ERASE));
+    const std::wstring stuck = ERASE_OPENING + verifyFailure(0, 0xF7, 0xFF, IMAGE, L"Data bit D3 is stuck at 0.");
+    CHECK(waitLogEndsWith(stuck, OPERATION_S));
+    CHECK(keepLog(L"log-erase-D3-stuck-at-0.txt"));
+    CHECK(failedAndReconnected(stuck, VERIFY_FAILED));
+
+    // A line wider than the pane is cut at its end; the others keep their first letters.
+    CHECK(appendToLog(L"\r\nA line that is much wider than the log pane can show at once."));
+    CHECK(logAtLeftEdge());
     CHECK(closeAndCheck());
     return true;
 }

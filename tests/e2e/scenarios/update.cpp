@@ -46,6 +46,46 @@ bool updateOldAdapter() {
     return true;
 }
 
+// The port cycle after an Update fails: the adapter keeps its old identity until it is unplugged,
+// and the user is told so for the failure pause before it is found again, old.
+bool updateCycleFails() {
+    CHECK(connectOld("update_cycle_fails", "adapter\n  usb-id 04036D20\n  cycle-port-fails on\n"));
+    const std::wstring offered = FOUND_OLD + REPORT + NEEDS_UPDATE + CHOICE;
+    CHECK(pressButton(IDC_UPDATE));
+    CHECK(waitLogEquals(SEARCHING + offered + UPDATE_OPENING + RECONNECT + REPLUG, 20));
+    const ULONGLONG toldAt = GetTickCount64();
+    CHECK(waitStatus(REPLUG_STATUS, 2));
+    screenshot();
+    CHECK(waitLogEquals(offered, CONNECT_S));
+    REQUIRE(secondsSince(toldAt) >= 4.5, "found again %.2f s after the re-plug text", secondsSince(toldAt));
+    REQUIRE(traceCount("FT_CyclePort a0/A st=4") == 1, "not one failed port cycle");
+    CHECK(dropAndReconnect(offered));
+    CHECK(closeAndCheck());
+    return true;
+}
+
+// A WM_QUIT posted to the GUI thread once the Update has begun (its library calls slowed to 5 ms,
+// so that its words take most of a second): the words are written whole, and the program ends as
+// a close would, without the port cycle and with both channels closed.
+bool quitPostedMidUpdate() {
+    CHECK(connectOld("quit_posted_mid_update", "adapter\n  usb-id 04036D20\n  chip on\n  call-cost-us 5000\n"));
+    CHECK(pressButton(IDC_UPDATE));
+    REQUIRE(waitUntil(10, [] { return traceHas("FT_WriteEE"); }), "the Update did not begin");
+    REQUIRE(PostThreadMessageW(GetWindowThreadProcessId(mainWindow(), nullptr), WM_QUIT, 0, 0),
+            "WM_QUIT could not be posted");
+    printf("  WM_QUIT posted after %d EEPROM words\n", traceCount("FT_WriteEE"));
+    DWORD code = 1;
+    REQUIRE(waitForExit(10, &code), "the program did not end within 10 s of WM_QUIT");
+    REQUIRE(code == 0, "exit code %lu", code);
+    const int words = traceCount("FT_WriteEE a0/A st=0");
+    printf("  %d EEPROM words written, %d read back\n", words, traceCount("FT_ReadEE a0/A st=0"));
+    REQUIRE(words == 64, "the Update was cut after %d words", words);
+    REQUIRE(!traceHas("FT_CyclePort"), "the port was cycled after the quit");
+    CHECK(checkTraceClean());
+    CHECK(checkChannelsClosedAtExit());
+    return true;
+}
+
 bool updateWriteFails() {
     CHECK(connectOld("update_write_fails", "adapter\n  usb-id 04036D20\n  eeprom-fail-at-word 10\n"));
     CHECK(pressButton(IDC_UPDATE));
@@ -122,6 +162,8 @@ bool foreignBlankChipNotProbed() {
 
 const Scenario SCENARIOS[] = {
     {"update_old_adapter", updateOldAdapter},
+    {"update_cycle_fails", updateCycleFails},
+    {"quit_posted_mid_update", quitPostedMidUpdate},
     {"unplug_mid_update", unplugMidUpdate},
     {"update_write_fails", updateWriteFails},
     {"repair_after_cut_update", repairAfterCutUpdate},
