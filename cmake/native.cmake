@@ -32,7 +32,8 @@ endif()
 
 # The seeded fault campaign: random hostile worlds against the whole core, in virtual time. It
 # stops at the first undefined behaviour too, so that a world that breaks is never passed over.
-add_executable(kesta_campaign tests/campaign/campaign.cpp ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES}
+file(GLOB CAMPAIGN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/campaign/*.cpp)
+add_executable(kesta_campaign ${CAMPAIGN_SOURCES} ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES}
                ${SIM_SOURCES})
 target_include_directories(kesta_campaign PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(kesta_campaign PRIVATE -O1 -fsanitize=address,undefined -fno-sanitize-recover=all
