@@ -7,7 +7,9 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
+#include "tests/support/cases.h"
 #include "tests/support/host_recorder.h"
+#include "tests/support/texts.h"
 #include "worker/worker.h"
 
 namespace {
@@ -15,10 +17,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Texts = std::vector<std::string>;
 
-const char CHOICE[] = "Waiting for your choice...";
-const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
-const char RECONNECT[] = " Ok.\r\nRe-connect...";
-const char VERIFY[] = " Ok.\r\nVerify ECU memory, wait... ";
+using namespace text;
+const char *const VERIFY = VERIFY_STEP;
 const std::wstring IMAGE = L"C:\\Images\\ecu.bin";
 
 Bytes pseudoRandom(uint32_t seed) {
@@ -124,32 +124,31 @@ TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
 
 // The last block's answer, 1000 ms of settling, the read-back, at once the success text,
 // 2000 ms, the port cycle.
-TEST_F(MemoryOperations, EraseAndWritePauseBeforeTheReadBackAndTheReconnect) {
-    for (Operation op : {OP_ERASE, OP_WRITE}) {
-        SCOPED_TRACE(op);
-        if (op == OP_WRITE) {
-            host.reset();
-            SetUp();
-            host.files[IMAGE] = pseudoRandom(3);
-        }
-        uint64_t verify = 0, reconnect = 0;
-        host.whenLog(VERIFY, [&] { verify = host.nowUs; });
-        host.whenLog(RECONNECT, [&] { reconnect = host.nowUs; });
-        runOperation(op);
-        uint64_t lastWriteAnswer = 0, lastReadAnswer = 0, cycle = 0;
-        bool readingBack = false;
-        for (const SimCall &c : host.sim.world.trace) {
-            readingBack = readingBack || (c.fn == SIM_WRITE && c.data[0] == 'R');
-            if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect)
-                (readingBack ? lastReadAnswer : lastWriteAnswer) = c.time;
-            if (c.fn == SIM_CYCLE_PORT) cycle = c.time;
-        }
-        ASSERT_NE(cycle, 0u);
-        EXPECT_EQ((verify - lastWriteAnswer) / 1000, 1000u);
-        EXPECT_LT(reconnect - lastReadAnswer, 1000u) << "no pause after the read-back";
-        EXPECT_EQ(cycle - reconnect, 2000000u);
+class VerifiedOperations : public MemoryOperations, public ::testing::WithParamInterface<Operation> {};
+
+TEST_P(VerifiedOperations, PauseBeforeTheReadBackAndTheReconnect) {
+    const Operation op = GetParam();
+    host.files[IMAGE] = pseudoRandom(3);
+    uint64_t verify = 0, reconnect = 0;
+    host.whenLog(VERIFY, [&] { verify = host.nowUs; });
+    host.whenLog(RECONNECT, [&] { reconnect = host.nowUs; });
+    runOperation(op);
+    uint64_t lastWriteAnswer = 0, lastReadAnswer = 0, cycle = 0;
+    bool readingBack = false;
+    for (const SimCall &c : host.sim.world.trace) {
+        readingBack = readingBack || (c.fn == SIM_WRITE && c.data[0] == 'R');
+        if (c.fn == SIM_READ && !c.data.empty() && c.time <= reconnect)
+            (readingBack ? lastReadAnswer : lastWriteAnswer) = c.time;
+        if (c.fn == SIM_CYCLE_PORT) cycle = c.time;
     }
+    ASSERT_NE(cycle, 0u);
+    EXPECT_EQ((verify - lastWriteAnswer) / 1000, 1000u);
+    EXPECT_LT(reconnect - lastReadAnswer, 1000u) << "no pause after the read-back";
+    EXPECT_EQ(cycle - reconnect, 2000000u);
 }
+
+INSTANTIATE_TEST_SUITE_P(EraseWrite, VerifiedOperations, ::testing::Values(OP_ERASE, OP_WRITE),
+                         [](const auto &info) { return info.param == OP_ERASE ? "Erase" : "Write"; });
 
 TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
     uint64_t saved = 0, reconnect = 0;
@@ -239,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"OneOver", 32769, false, "Invalid file size!\r\n", "Invalid file size!"},
                       FileCase{"Missing", SIZE_MAX, false, "Can't open file!\r\n", "Can't open file!"},
                       FileCase{"Locked", 32768, true, "Can't open file!\r\n", "Can't open file!"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
     host.answerDialog = nullptr;
@@ -260,30 +259,32 @@ TEST_F(MemoryOperations, CancelledSaveDialogDropsTheConnectionAfterTheHold) {
     EXPECT_EQ(host.statusText, "Operation canceled!");
 }
 
-TEST_F(MemoryOperations, SaveFailuresDropTheConnection) {
-    struct Case {
-        const char *name;
-        bool locked, failSaves;
-        const char *logText, *statusText;
-    };
-    const Case cases[] = {
-        {"cannot create", true, false, "Can't create file!\r\n", "Can't create file!"},
-        {"cannot write", false, true, "Can't write file!\r\n", "Can't write file!"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        host.reset();
-        RecordingHost &h = host;
-        SetUp();
-        if (c.locked) h.lockedFiles.push_back(IMAGE);
-        h.failSaves = c.failSaves;
-        runOperation(OP_READ);
-        const Texts log = fromChoice();
-        EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{c.logText, DISCONNECTED}));
-        EXPECT_EQ(h.statusText, c.statusText);
-        EXPECT_TRUE(h.files.empty());
-    }
+struct SaveFailure {
+    const char *name;
+    bool locked, failSaves;
+    const char *logText, *statusText;
+};
+
+class SaveFailures : public MemoryOperations, public ::testing::WithParamInterface<SaveFailure> {};
+
+TEST_P(SaveFailures, DropTheConnection) {
+    const SaveFailure &c = GetParam();
+    RecordingHost &h = host;
+    if (c.locked) h.lockedFiles.push_back(IMAGE);
+    h.failSaves = c.failSaves;
+    runOperation(OP_READ);
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{c.logText, DISCONNECTED}));
+    EXPECT_EQ(h.statusText, c.statusText);
+    EXPECT_TRUE(h.files.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Read, SaveFailures,
+                         ::testing::Values(SaveFailure{"CannotCreate", true, false, "Can't create file!\r\n",
+                                                       "Can't create file!"},
+                                           SaveFailure{"CannotWrite", false, true, "Can't write file!\r\n",
+                                                       "Can't write file!"}),
+                         CaseName());
 
 TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
     const Bytes image = pseudoRandom(3);
@@ -297,26 +298,26 @@ TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
     EXPECT_EQ(blockPackets().size(), 100u);
     EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
                                    " Ok.\r\nWrite data to ECU, wait... ", "Fail!", DISCONNECTED}));
-    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.progress.back(), 100u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
-TEST_F(MemoryOperations, BadReadChecksumSavesNothing) {
-    for (int block : {0, 57, 127}) {
-        SCOPED_TRACE(block);
-        host.reset();
-        RecordingHost &h = host;
-        SetUp();
-        simAdapter(h.sim, 0).board.badChecksumReadBlock = block;
-        runOperation(OP_READ);
-        EXPECT_TRUE(h.files.empty());
-        EXPECT_TRUE(h.dialogs.empty());
-        const Texts log = fromChoice();
-        EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
-        EXPECT_EQ(h.progress.size(), size_t(block + 1));
-    }
+class BadReadChecksum : public MemoryOperations, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BadReadChecksum, SavesNothing) {
+    const int block = GetParam();
+    RecordingHost &h = host;
+    simAdapter(h.sim, 0).board.badChecksumReadBlock = block;
+    runOperation(OP_READ);
+    EXPECT_TRUE(h.files.empty());
+    EXPECT_TRUE(h.dialogs.empty());
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(h.progress.size(), size_t(block + 1));
 }
+
+INSTANTIATE_TEST_SUITE_P(Blocks, BadReadChecksum, ::testing::Values(0, 57, 127));
 
 TEST_F(MemoryOperations, AnswerThatStopsLeavesThatBlockOfTheImageAlone) {
     memset(g_memoryImage, 0xA5, MEMORY_SIZE);
@@ -381,33 +382,33 @@ const MemoryFaultCase MEMORY_FAULTS[] = {
      "Mismatch!\r\nAt 0x0000 read 77, sent 89.\r\n24413 bytes differ."},
 };
 
-TEST_F(MemoryOperations, ReadBackFindsWhatTheBoardDidNotKeep) {
-    for (const MemoryFaultCase &c : MEMORY_FAULTS) {
-        SCOPED_TRACE(c.name);
-        host.reset();
-        RecordingHost &h = host;
-        SetUp();
-        SimBoard &board = simAdapter(host.sim, 0).board;
-        memset(board.memory, 0x00, MEMORY_SIZE);
-        // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear.
-        Bytes image = pseudoRandom(42);
-        image[0x1280] |= 0x01;
-        image[0x4000] = uint8_t(~image[0x0000]);
-        image[0x5A5A] &= 0xF7;
-        h.files[IMAGE] = image;
-        c.fault(board.memoryFaults);
-        runOperation(c.op);
-        const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
-                                                : " Ok.\r\nWrite data to ECU, wait... ";
-        const Texts log = fromChoice();
-        EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
-                  c.failure ? (Texts{lastStep, VERIFY, c.failure, DISCONNECTED}) : (Texts{lastStep, VERIFY, RECONNECT}));
-        EXPECT_EQ(blockPackets('R').size(), 128u);
-        EXPECT_EQ(h.progress.back(), 255u);
-        EXPECT_EQ(h.statusText, c.failure ? "Verify failed!" : "");
-        EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.failure ? 0 : 1);
-    }
+class ReadBack : public MemoryOperations, public ::testing::WithParamInterface<MemoryFaultCase> {};
+
+TEST_P(ReadBack, FindsWhatTheBoardDidNotKeep) {
+    const MemoryFaultCase &c = GetParam();
+    RecordingHost &h = host;
+    SimBoard &board = simAdapter(host.sim, 0).board;
+    memset(board.memory, 0x00, MEMORY_SIZE);
+    // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear.
+    Bytes image = pseudoRandom(42);
+    image[0x1280] |= 0x01;
+    image[0x4000] = uint8_t(~image[0x0000]);
+    image[0x5A5A] &= 0xF7;
+    h.files[IMAGE] = image;
+    c.fault(board.memoryFaults);
+    runOperation(c.op);
+    const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
+                                            : " Ok.\r\nWrite data to ECU, wait... ";
+    const Texts log = fromChoice();
+    EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
+              c.failure ? (Texts{lastStep, VERIFY, c.failure, DISCONNECTED}) : (Texts{lastStep, VERIFY, RECONNECT}));
+    EXPECT_EQ(blockPackets('R').size(), 128u);
+    EXPECT_EQ(h.progress.back(), 255u);
+    EXPECT_EQ(h.statusText, c.failure ? VERIFY_FAILED : "");
+    EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.failure ? 0 : 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, ReadBack, ::testing::ValuesIn(MEMORY_FAULTS), CaseName());
 
 // A memory that reads one byte everywhere fits many lines or bits at once; the explanation then
 // goes on at the next line, so that no line is wider than the log pane.
@@ -430,7 +431,7 @@ TEST_F(MemoryOperations, FailedReadBackBlockFailsTheOperation) {
     runOperation(OP_ERASE);
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(log.end() - 3, log.end()), (Texts{VERIFY, "Fail!", DISCONNECTED}));
-    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(blockPackets('R').size(), 6u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
@@ -450,7 +451,7 @@ TEST_P(UnplugMidOperation, FailsAndDropsTheConnection) {
     runOperation(c.op);
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
-    EXPECT_EQ(host.statusText, "Operation failed!");
+    EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.typeLabel, "");
     EXPECT_TRUE(host.files.size() <= 1 && (c.op != OP_READ || host.dialogs.empty()));
 }
@@ -459,6 +460,6 @@ INSTANTIATE_TEST_SUITE_P(Operations, UnplugMidOperation,
                          ::testing::Values(UnplugCase{"Erase", OP_ERASE, 0},
                                            UnplugCase{"Read", OP_READ, 64},
                                            UnplugCase{"Write", OP_WRITE, 255}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         CaseName());
 
 }  // namespace

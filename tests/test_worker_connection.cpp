@@ -7,7 +7,9 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
+#include "tests/support/cases.h"
 #include "tests/support/host_recorder.h"
+#include "tests/support/texts.h"
 #include "worker/window_ops.h"
 #include "worker/worker.h"
 
@@ -15,12 +17,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-const char CHOICE[] = "Waiting for your choice...";
-const char NO_STATUS[] = "Unable to determine device status.\r\nIs ECU power connected?";
-const char DISCONNECTED[] = "\r\nECU was disconnected, wait for connect...";
+using namespace text;
 const char READY[] = "buttons ready";  // the buttons came on
-const char OLD_MESSAGE[] = "Kesta OBD1 EMU needs an update.\r\n";
-const char INVALID_MESSAGE[] = "Invalid USBID.\r\nThe problem will be fixed after update.\r\n";
 
 class WorkerConnection : public ::testing::Test {
 protected:
@@ -166,26 +164,28 @@ TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
 }
 
 // The info box shows channel A's description without the library's " A", and only that.
-TEST_F(WorkerConnection, ChannelSuffixIsTrimmedExactly) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"KESTA OBD1 EMU A", "KESTA OBD1 EMU"}, {"KESTA OBD1 EMU a", "KESTA OBD1 EMU a"},
-        {" A", ""}, {"A", "A"}, {"XA", "XA"}, {"", ""},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.first);
-        host.reset();
-        simAddAdapter(host.sim);  // accepted and picked by its serials
-        FT_DEVICE_LIST_INFO_NODE &r = simAdapter(host.sim, 0).channels[0].record;
-        memset(r.Description, 0, sizeof r.Description);
-        memcpy(r.Description, c.first, strlen(c.first));
-        ASSERT_TRUE(findAdapter(host.worker.link));
-        AdapterIdentity identity = {};
-        ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
-        EXPECT_STREQ(identity.description, c.second);
-        closeChannel(host.worker.link, host.worker.link.channels.channelA);
-        closeChannel(host.worker.link, host.worker.link.channels.channelB);
-    }
+class ChannelSuffix : public WorkerConnection,
+                      public ::testing::WithParamInterface<std::pair<const char *, const char *>> {};
+
+TEST_P(ChannelSuffix, IsTrimmedExactly) {
+    const auto &c = GetParam();
+    simAddAdapter(host.sim);  // accepted and picked by its serials
+    FT_DEVICE_LIST_INFO_NODE &r = simAdapter(host.sim, 0).channels[0].record;
+    memset(r.Description, 0, sizeof r.Description);
+    memcpy(r.Description, c.first, strlen(c.first));
+    ASSERT_TRUE(findAdapter(host.worker.link));
+    AdapterIdentity identity = {};
+    ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
+    EXPECT_STREQ(identity.description, c.second);
+    closeChannel(host.worker.link, host.worker.link.channels.channelA);
+    closeChannel(host.worker.link, host.worker.link.channels.channelB);
 }
+
+INSTANTIATE_TEST_SUITE_P(Descriptions, ChannelSuffix,
+                         ::testing::Values(std::make_pair("KESTA OBD1 EMU A", "KESTA OBD1 EMU"),
+                                           std::make_pair("KESTA OBD1 EMU a", "KESTA OBD1 EMU a"),
+                                           std::make_pair(" A", ""), std::make_pair("A", "A"),
+                                           std::make_pair("XA", "XA"), std::make_pair("", "")));
 
 // A text the C library cannot format (a wide character with no narrow form) is logged empty,
 // never as the part formatted before the failure or whatever the buffer held.
@@ -230,11 +230,11 @@ INSTANTIATE_TEST_SUITE_P(
     Identities, AdapterClasses,
     ::testing::Values(
         ClassCase{"Current", 0x04036010, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6010]", nullptr},
-        ClassCase{"Old", 0x04036D20, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6D20]", OLD_MESSAGE},
-        ClassCase{"OldSilentBoard", 0x04036D20, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [0403/6D20]", OLD_MESSAGE},
-        ClassCase{"OtherProduct", 0x04036001, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6001]", INVALID_MESSAGE},
-        ClassCase{"OtherVendorSilent", 0x12340042, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [1234/0042]", INVALID_MESSAGE}),
-    [](const auto &info) { return std::string(info.param.name); });
+        ClassCase{"Old", 0x04036D20, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6D20]", NEEDS_UPDATE},
+        ClassCase{"OldSilentBoard", 0x04036D20, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [0403/6D20]", NEEDS_UPDATE},
+        ClassCase{"OtherProduct", 0x04036001, SIM_REPLY_NORMAL, "Found Kesta OBD1 EMU [0403/6001]", INVALID_ID},
+        ClassCase{"OtherVendorSilent", 0x12340042, SIM_REPLY_SILENT, "Found Kesta OBD1 EMU [1234/0042]", INVALID_ID}),
+    CaseName());
 
 struct PortCase {
     const char *name;
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PortCase{"One", 1, FT_OK, "COM1"}, PortCase{"Max", 255, FT_OK, "COM255"},
                       PortCase{"Zero", 0, FT_OK, ""}, PortCase{"TooLarge", 256, FT_OK, ""},
                       PortCase{"Unknown", -1, FT_OK, ""}, PortCase{"CallFails", 7, FT_IO_ERROR, ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    CaseName());
 
 TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
     simAddAdapter(host.sim);
@@ -291,34 +291,37 @@ TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
     EXPECT_EQ(host.typeLabel, "KESTA OBD1 EMU");
 }
 
-TEST_F(WorkerConnection, IncompleteAdaptersAreDroppedSilently) {
-    struct Case {
-        const char *name;
-        void (*setUp)(Sim &);
-    };
-    const Case cases[] = {
-        {"device info fails", [](Sim &sim) { simAdapter(sim, 0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
-        {"channel B missing", [](Sim &sim) { simAdapter(sim, 0).channels[1].listed = false; }},
-        {"channel B will not open", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        host.reset();
-        RecordingHost &h = host;
-        simAddAdapter(h.sim);
-        c.setUp(h.sim);
-        h.atMs(5000, [&h] { h.stop = true; });
-        EXPECT_EQ(workerMain(h.worker), 0);
-        EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
-        EXPECT_EQ(h.typeLabel, "");
-        EXPECT_EQ(g_appState.deviceFound.load(), 0);
-        EXPECT_EQ(h.sim.world.openHandles, 0);
-        // Searches go on, paced rather than back to back.
-        const int searches = simCount(h.sim, SIM_CREATE_LIST);
-        EXPECT_GE(searches, 20);
-        EXPECT_LE(searches, 101);
-    }
+struct IncompleteCase {
+    const char *name;
+    void (*setUp)(Sim &);
+};
+
+class IncompleteAdapters : public WorkerConnection, public ::testing::WithParamInterface<IncompleteCase> {};
+
+TEST_P(IncompleteAdapters, AreDroppedSilently) {
+    const IncompleteCase &c = GetParam();
+    RecordingHost &h = host;
+    simAddAdapter(h.sim);
+    c.setUp(h.sim);
+    h.atMs(5000, [&h] { h.stop = true; });
+    EXPECT_EQ(workerMain(h.worker), 0);
+    EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
+    EXPECT_EQ(h.typeLabel, "");
+    EXPECT_EQ(g_appState.deviceFound.load(), 0);
+    EXPECT_EQ(h.sim.world.openHandles, 0);
+    // Searches go on, paced rather than back to back.
+    const int searches = simCount(h.sim, SIM_CREATE_LIST);
+    EXPECT_GE(searches, 20);
+    EXPECT_LE(searches, 101);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, IncompleteAdapters,
+    ::testing::Values(
+        IncompleteCase{"DeviceInfoFails", [](Sim &sim) { simAdapter(sim, 0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
+        IncompleteCase{"ChannelBMissing", [](Sim &sim) { simAdapter(sim, 0).channels[1].listed = false; }},
+        IncompleteCase{"ChannelBWillNotOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }}),
+    CaseName());
 
 TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
     struct Case {
@@ -427,10 +430,10 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
     const Texts tail(host.logTexts.end() - 10, host.logTexts.end());
     EXPECT_EQ(tail, (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n",
                            "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
-                           "Datalog port:\tCOM6.\r\n", "---\r\n", OLD_MESSAGE, CHOICE}));
+                           "Datalog port:\tCOM6.\r\n", "---\r\n", NEEDS_UPDATE, CHOICE}));
     EXPECT_EQ(chooses, 2);
     EXPECT_EQ(count("Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... "), 1);
-    EXPECT_EQ(count(OLD_MESSAGE), 2);
+    EXPECT_EQ(count(NEEDS_UPDATE), 2);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.statusText, "Operation canceled!");
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
@@ -517,7 +520,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TailCase{"Erase", OP_ERASE, false}, TailCase{"EraseCycleFails", OP_ERASE, true},
                       TailCase{"ReadCycleFails", OP_READ, true}, TailCase{"WriteCycleFails", OP_WRITE, true},
                       TailCase{"UpdateCycleFails", OP_UPDATE, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+    CaseName());
 
 struct StopCase {
     const char *name;
@@ -563,7 +566,7 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"Read", OP_READ, " Read.\r\nRead data from ECU, wait... ", 1500},
         StopCase{"Write", OP_WRITE, " Ok.\r\nWrite data to ECU, wait... ", 100},
         StopCase{"ReconnectPause", OP_ERASE, " Ok.\r\nRe-connect...", 1000}),
-    [](const auto &info) { return std::string(info.param.name); });
+    CaseName());
 
 struct FolderCase {
     const char *name;
@@ -571,8 +574,18 @@ struct FolderCase {
     std::wstring expected;
 };
 
-TEST_F(WorkerConnection, FileNameBufferStartsInTheProgramFolder) {
-    const FolderCase cases[] = {
+class FileNameBuffer : public WorkerConnection, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(FileNameBuffer, StartsInTheProgramFolder) {
+    const FolderCase &c = GetParam();
+    RecordingHost &h = host;
+    h.programPath = c.programPath;
+    h.stop = true;
+    EXPECT_EQ(workerMain(h.worker), 0);
+    EXPECT_EQ(std::wstring(h.worker.fileName), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FileNameBuffer, ::testing::ValuesIn(std::vector<FolderCase>{
         {"usual", L"C:\\Tools\\Kesta\\KestaOBD1EMU.exe", L"C:\\Tools\\Kesta\\*.bin"},
         {"no folder", L"KestaOBD1EMU.exe", L"KestaOBD1EMU.exe*.bin"},
         {"unknown", L"", L"*.bin"},
@@ -580,16 +593,6 @@ TEST_F(WorkerConnection, FileNameBufferStartsInTheProgramFolder) {
          L"C:\\" + std::wstring(250, L'd') + L"\\*.bin"},
         {"folder too long", L"C:\\" + std::wstring(251, L'd') + L"\\k.exe", L"*.bin"},
         {"path longer than any buffer", L"C:\\" + std::wstring(5000, L'd') + L"\\k.exe", L"*.bin"},
-    };
-    for (const FolderCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        host.reset();
-        RecordingHost &h = host;
-        h.programPath = c.programPath;
-        h.stop = true;
-        EXPECT_EQ(workerMain(h.worker), 0);
-        EXPECT_EQ(std::wstring(h.worker.fileName), c.expected);
-    }
-}
+}), CaseName());
 
 }  // namespace
