@@ -151,12 +151,20 @@ FileResult hostSaveImageFile(void *, const wchar_t *path, const uint8_t *image) 
     return saveImageFileWin32(IMAGE_FILE_CALLS, path, image);
 }
 
-const Host WIN32_HOST = {
-    nullptr,           hostAppendLog,     hostClearLog,        hostSetTypeLabel,
-    hostSetInfoLabel,  hostShowStatus,    hostShowProgress,    hostSetButtonStates,
-    hostAskImageFile,  hostFatalError,    hostLoadImageFile,   hostSaveImageFile,
-    hostProgramPath,   hostWaitForRequest,
-};
+// Filled member by member: appendLog and fatalError share a type, so an initializer by position
+// could swap them unseen.
+Host win32Host() {
+    Host h = {};
+    h.appendLog = hostAppendLog, h.clearLog = hostClearLog, h.setTypeLabel = hostSetTypeLabel;
+    h.setInfoLabel = hostSetInfoLabel, h.showStatus = hostShowStatus;
+    h.showProgress = hostShowProgress;
+    h.setButtonStates = hostSetButtonStates, h.askImageFile = hostAskImageFile;
+    h.fatalError = hostFatalError, h.loadImageFile = hostLoadImageFile;
+    h.saveImageFile = hostSaveImageFile, h.programPath = hostProgramPath;
+    h.waitForRequest = hostWaitForRequest;
+    return h;
+}
+const Host WIN32_HOST = win32Host();
 
 const ClockSeam WIN32_CLOCK = {nullptr, hostTickCount, hostSleep, hostStopRequested};
 

@@ -22,7 +22,8 @@ bool findAddressLines(const uint8_t *sent, const uint8_t *read, uint16_t &lines)
     for (unsigned line = 0; line < ADDRESS_LINES; ++line) {
         const uint32_t bit = 1u << line;
         bool same = true;
-        for (uint32_t a = 0; a < MEMORY_SIZE && same; ++a) same = (a & bit) || read[a] == read[a | bit];
+        for (uint32_t a = 0; a < MEMORY_SIZE && same; ++a)
+            same = (a & bit) || read[a] == read[a | bit];
         if (same) candidates |= bit;
     }
     if (!candidates) return false;
@@ -115,8 +116,8 @@ void formatVerifyReport(const VerifyReport &r, wchar_t (&out)[VERIFY_TEXT_CAPACI
     LogText t = {out, 0, 0};
     char line[LOG_LINE_COLUMNS + 1];
     put(t, "Mismatch!\r\n");
-    snprintf(line, sizeof line, "At 0x%04X read %02X, sent %02X.\r\n", unsigned(r.first), r.firstRead,
-             r.firstSent);
+    snprintf(line, sizeof line, "At 0x%04X read %02X, sent %02X.\r\n", unsigned(r.first),
+             r.firstRead, r.firstSent);
     put(t, line);
     snprintf(line, sizeof line, r.differing == 1 ? "%u byte differs." : "%u bytes differ.",
              unsigned(r.differing));

@@ -9,10 +9,10 @@
 #include "worker/host.h"
 #include "worker/verify_report.h"
 
-// The worker's record: the link it talks to the adapter over, the host it reports to, the
-// file name its dialogs start from, and what its latest verify read back and said. Whoever starts the worker thread makes it and hands it to
-// `workerMain`; while the worker runs, only the worker thread touches it, and after it has
-// stopped the owner closes the link's channels.
+// The worker's record: the link it talks to the adapter over, the host it reports to, the file
+// name its dialogs start from, and what its latest verify read back and said. Whoever starts the
+// worker thread makes it and hands it to `workerMain`; while the worker runs, only the worker
+// thread touches it, and after it has stopped the owner closes the link's channels.
 struct Worker {
     Link link;
     const Host *host;
