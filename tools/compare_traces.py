@@ -52,6 +52,9 @@ def main():
     differing = 0
     for name in names:
         a, b = (os.path.join(side, name, 'trace.txt') for side in (before, after))
+        if not os.path.isfile(a) and not os.path.isfile(b):
+            print(f'{name}: no trace on either side')
+            continue
         if not (os.path.isfile(a) and os.path.isfile(b)):
             print(f'{name}: only {"after" if os.path.isfile(b) else "before"}')
             differing += 1
