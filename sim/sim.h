@@ -64,6 +64,7 @@ struct SimBoardSettings {
     bool wireTiming = false;      // model the wire: 115200 baud, 11 bits per byte, both ways
 };
 
+// Its settings are a base, so that a scenario hands them over in one assignment; the rest is state.
 struct SimBoard : SimBoardSettings {
     uint8_t memory[32768] = {};
 
@@ -83,6 +84,7 @@ struct SimChannelSettings {
     int failSetting = 0;  // 1 baud rate, 2 data characteristics, 3 time-outs, 4 latency timer
 };
 
+// The settings as a base, as for the board.
 struct SimChannel : SimChannelSettings {
     FT_DEVICE_LIST_INFO_NODE record;  // as the device list reports it; tests may edit it
     int32_t comPort = 0;              // from the adapter's config when it is attached
@@ -132,6 +134,7 @@ struct SimAdapterSettings {
     uint32_t reenumerateMs = 1500;
 };
 
+// The settings as a base, as for the board.
 struct SimAdapter : SimAdapterSettings {
     SimChannel channels[2];  // A, B
     SimBoard board;
