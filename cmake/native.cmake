@@ -15,6 +15,8 @@ list(APPEND TEST_SUPPORT_SOURCES ${UI_RULE_SOURCES})
 function(kesta_test_suite name sanitizers)
   add_executable(${name} ${ARGN} ${TEST_SUPPORT_SOURCES} ${CORE_SOURCES} ${SIM_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  # Tests that hold code against a document of the tree read it from here.
+  target_compile_definitions(${name} PRIVATE KESTA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_compile_options(${name} PRIVATE -fsanitize=${sanitizers} -fno-omit-frame-pointer -g)
   # A test that meets undefined behaviour fails there, instead of printing a report and passing.
   if(sanitizers MATCHES "undefined")

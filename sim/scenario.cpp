@@ -49,88 +49,7 @@ bool parseNumber(const std::string &text, int base, uint32_t max, uint32_t &out)
 
 bool number(const std::string &text, uint32_t max, uint32_t &out, std::string &error) {
     if (parseNumber(text, 10, max, out)) return true;
-    error = "\"" + text + "\" is not a number from 0 to " + std::to_string(max);
-    return false;
-}
-
-bool index(const std::string &text, uint32_t max, int &out, std::string &error) {
-    uint32_t v;
-    if (!number(text, max, v, error)) return false;
-    out = int(v);
-    return true;
-}
-
-// A board address or a mask of its lines: hexadecimal, up to `max`.
-bool hexWord(const std::string &text, uint32_t max, uint16_t &out, std::string &error) {
-    uint32_t v;
-    if (parseNumber(text, 16, max, v)) return out = uint16_t(v), true;
-    char limit[8];
-    snprintf(limit, sizeof limit, "%X", unsigned(max));
-    error = "\"" + text + "\" is not a hexadecimal number from 0 to " + limit;
-    return false;
-}
-
-bool onOff(const std::string &text, bool &out, std::string &error) {
-    if (text == "on" || text == "yes") return out = true, true;
-    if (text == "off" || text == "no") return out = false, true;
-    error = "expected on or off, not \"" + text + "\"";
-    return false;
-}
-
-bool channelLetter(const std::string &text, int &out, std::string &error) {
-    if (text == "A" || text == "a") return out = 0, true;
-    if (text == "B" || text == "b") return out = 1, true;
-    error = "expected channel A or B, not \"" + text + "\"";
-    return false;
-}
-
-// "04036D20" or "0403/6D20".
-bool usbId(const std::string &text, uint32_t &out, std::string &error) {
-    const size_t slash = text.find('/');
-    uint32_t vendor, product;
-    if (slash == std::string::npos ? parseNumber(text, 16, 0xFFFFFFFF, out) && text.size() == 8
-                                   : parseNumber(text.substr(0, slash), 16, 0xFFFF, vendor) &&
-                                         parseNumber(text.substr(slash + 1), 16, 0xFFFF, product)) {
-        if (slash != std::string::npos) out = vendor << 16 | product;
-        return true;
-    }
-    error = "\"" + text + "\" is not a USB id (04036010 or 0403/6010)";
-    return false;
-}
-
-// "01.02": major and minor as two hexadecimal digits each, as the program shows them.
-bool boardVersion(const std::string &text, uint16_t &out, std::string &error) {
-    uint32_t major, minor;
-    if (text.size() == 5 && text[2] == '.' && parseNumber(text.substr(0, 2), 16, 0xFF, major) &&
-        parseNumber(text.substr(3), 16, 0xFF, minor)) {
-        out = uint16_t(major << 8 | minor);
-        return true;
-    }
-    error = "\"" + text + "\" is not a version like 01.02";
-    return false;
-}
-
-bool replyMode(const std::string &text, SimVersionReply &out, std::string &error) {
-    static const struct {
-        const char *name;
-        SimVersionReply mode;
-    } modes[] = {{"normal", SIM_REPLY_NORMAL},
-                 {"silent", SIM_REPLY_SILENT},
-                 {"short", SIM_REPLY_SHORT},
-                 {"wrong-third", SIM_REPLY_WRONG_THIRD},
-                 {"long", SIM_REPLY_LONG}};
-    for (const auto &m : modes)
-        if (text == m.name) return out = m.mode, true;
-    error = "unknown reply mode \"" + text + "\"";
-    return false;
-}
-
-bool comPort(const std::string &text, int32_t &out, std::string &error) {
-    if (text == "none") return out = -1, true;
-    uint32_t v;
-    if (!number(text, 0x7FFFFFFF, v, error)) return false;
-    out = int32_t(v);
-    return true;
+    return error = "\"" + text + "\" is not a number from 0 to " + std::to_string(max), false;
 }
 
 bool arity(const Tokens &t, size_t count, std::string &error) {
@@ -139,141 +58,219 @@ bool arity(const Tokens &t, size_t count, std::string &error) {
     return false;
 }
 
-// "eeprom valid", "eeprom bad-checksum", "eeprom fill FFFF".
-bool eepromContent(SimAdapterConfig &config, const Tokens &t, std::string &error) {
-    if (t.size() == 2 && t[1] == "valid") return config.eeprom = SIM_EEPROM_VALID, true;
-    if (t.size() == 2 && t[1] == "bad-checksum") return config.eeprom = SIM_EEPROM_BAD_CHECKSUM, true;
-    uint32_t v;
-    if (t.size() == 3 && t[1] == "fill" && parseNumber(t[2], 16, 0xFFFF, v)) {
-        config.eeprom = SIM_EEPROM_FILL;
-        config.eepromFill = uint16_t(v);
+// The parsers of a setting's values: `text` to a number (up to `max` where one is given), or false
+// with `error`. `word` is the setting's own.
+typedef const std::string &Text;
+typedef bool (*ValueParser)(Text word, Text text, uint32_t max, uint32_t &out, std::string &error);
+
+bool decimal(Text, Text text, uint32_t max, uint32_t &out, std::string &e) { return number(text, max, out, e); }
+
+// A board address or a mask of its lines.
+bool hex(Text, Text text, uint32_t max, uint32_t &out, std::string &error) {
+    if (parseNumber(text, 16, max, out)) return true;
+    char limit[8];
+    snprintf(limit, sizeof limit, "%X", unsigned(max));
+    return error = "\"" + text + "\" is not a hexadecimal number from 0 to " + limit, false;
+}
+// As the first value, these take "off" alone too: it switches the setting off and parses nothing.
+bool decimalOrOff(Text w, Text t, uint32_t max, uint32_t &out, std::string &e) { return decimal(w, t, max, out, e); }
+bool hexOrOff(Text w, Text t, uint32_t max, uint32_t &out, std::string &e) { return hex(w, t, max, out, e); }
+
+bool onOff(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    out = text == "on" || text == "yes";
+    if (out || text == "off" || text == "no") return true;
+    return error = "expected on or off, not \"" + text + "\"", false;
+}
+
+// The word as it stands, for the setter to read; `words`: any number of them.
+bool text(Text, Text, uint32_t, uint32_t &, std::string &) { return true; }
+bool words(Text, Text, uint32_t, uint32_t &, std::string &) { return true; }
+
+// "04036D20" or "0403/6D20".
+bool usbId(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    const size_t slash = text.find('/');
+    uint32_t vendor, product;
+    if (slash == std::string::npos ? parseNumber(text, 16, 0xFFFFFFFF, out) && text.size() == 8
+                                   : parseNumber(text.substr(0, slash), 16, 0xFFFF, vendor) &&
+                                         parseNumber(text.substr(slash + 1), 16, 0xFFFF, product)) {
+        if (slash != std::string::npos) out = vendor << 16 | product;
         return true;
     }
+    return error = "\"" + text + "\" is not a USB id (04036010 or 0403/6010)", false;
+}
+
+// "01.02": major and minor as two hexadecimal digits each, as the program shows them.
+bool version(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    uint32_t major, minor;
+    if (text.size() == 5 && text[2] == '.' && parseNumber(text.substr(0, 2), 16, 0xFF, major) &&
+        parseNumber(text.substr(3), 16, 0xFF, minor))
+        return out = major << 8 | minor, true;
+    return error = "\"" + text + "\" is not a version like 01.02", false;
+}
+
+// In the order of SimVersionReply.
+bool replyMode(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    static const char *const modes[] = {"normal", "silent", "short", "wrong-third", "long"};
+    for (uint32_t m = 0; m < 5; ++m)
+        if (text == modes[m]) return out = m, true;
+    return error = "unknown reply mode \"" + text + "\"", false;
+}
+
+// A number, or none: -1.
+bool comPort(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    if (text == "none") return out = uint32_t(-1), true;
+    return number(text, 0x7FFFFFFF, out, error);
+}
+
+bool channel(Text, Text text, uint32_t, uint32_t &out, std::string &error) {
+    out = text == "B" || text == "b";
+    if (out || text == "A" || text == "a") return true;
+    return error = "expected channel A or B, not \"" + text + "\"", false;
+}
+
+bool listed(Text word, Text text, uint32_t, uint32_t &out, std::string &error) {
+    if (text == "listed" || text == "unlisted") return out = text == "listed", true;
+    return error = word + " takes listed or unlisted", false;
+}
+
+// Once 1, always -1.
+bool onceAlways(Text word, Text text, uint32_t, uint32_t &out, std::string &error) {
+    if (text == "once" || text == "always") return out = text == "once" ? 1 : uint32_t(-1), true;
+    return error = word + " takes a word and once or always", false;
+}
+
+struct Value {
+    ValueParser parse;  // null: no more values
+    uint32_t max;
+};
+
+// A setting line as parsed: its words, and each value as a number.
+struct Parsed {
+    const Tokens &words;
+    bool off;  // the line was "WORD off" of a setting that takes it: every value is 0
+    uint32_t n[3];
+};
+
+// A setter that cannot fail.
+#define SETS(...) \
+    [](ScenarioAdapter &a, const Parsed &v, std::string &) { __VA_ARGS__; return true; }
+
+enum When { AT_START, LIVE };  // LIVE: may be set while the program runs too
+
+// One adapter setting: its word, when it may be set, what follows the word, and what it sets.
+struct Setting {
+    const char *word;
+    When when;
+    Value values[3];
+    bool (*set)(ScenarioAdapter &a, const Parsed &v, std::string &error);
+};
+
+// A block, word or address that "off" makes -1. Off, the row's other values are 0.
+int indexOrOff(const Parsed &v) { return v.off ? -1 : int(v.n[0]); }
+
+// "memory fill HH", "memory random SEED", "memory file PATH".
+bool setMemory(ScenarioAdapter &a, const Parsed &v, std::string &error) {
+    const std::string &how = v.words[1], &what = v.words[2];
+    uint32_t n = 0;
+    if (how == "fill" && !parseNumber(what, 16, 0xFF, n)) return error = "fill takes a hex byte", false;
+    if (how == "fill") return a.memoryKind = MEMORY_FILL, a.fillByte = uint8_t(n), true;
+    if (how == "random")
+        return number(what, 0xFFFFFFFF, a.seed, error) && (a.memoryKind = MEMORY_RANDOM, true);
+    if (how == "file") return a.memoryKind = MEMORY_FILE, a.memoryFile = what, true;
+    return error = "memory takes fill, random or file", false;
+}
+
+// "eeprom valid", "eeprom bad-checksum", "eeprom fill FFFF".
+bool setEeprom(ScenarioAdapter &a, const Parsed &v, std::string &error) {
+    const Tokens &t = v.words;
+    if (t.size() == 2 && t[1] == "valid") return a.config.eeprom = SIM_EEPROM_VALID, true;
+    if (t.size() == 2 && t[1] == "bad-checksum") return a.config.eeprom = SIM_EEPROM_BAD_CHECKSUM, true;
+    uint32_t n = 0;
+    if (t.size() == 3 && t[1] == "fill" && parseNumber(t[2], 16, 0xFFFF, n))
+        return a.config.eeprom = SIM_EEPROM_FILL, a.config.eepromFill = uint16_t(n), true;
     return error = "eeprom takes valid, bad-checksum or fill HHHH", false;
 }
 
-// One adapter setting line. `runtime`: only what can change while the program runs (the board,
-// the faults and the ports); identity and memory are fixed at start.
+// Each data line stuck at 0 or 1 adds to the others; "off" frees them all.
+bool setStuckDataLine(ScenarioAdapter &a, const Parsed &v, std::string &) {
+    SimMemoryFaults &m = a.board.memoryFaults;
+    const uint8_t line = uint8_t(v.off ? 0xFF : 1u << v.n[0]);
+    const bool high = !v.off && v.n[1];
+    m.stuckDataLow = uint8_t(high || v.off ? m.stuckDataLow & ~line : m.stuckDataLow | line);
+    m.stuckDataHigh = uint8_t(high ? m.stuckDataHigh | line : m.stuckDataHigh & ~line);
+    return true;
+}
+
+// Every setting of an adapter, said once; SCENARIO.md describes each (a test holds them together).
+// Identity and memory are fixed at start; the board, the faults and the ports may change while the
+// program runs. Block indexes are address / 128 for writes and address / 256 for reads.
+const Setting SETTINGS[] = {
+    {"usb-id", AT_START, {{usbId, 0}}, SETS(a.config.usbId = v.n[0])},
+    {"product", AT_START, {{text, 0}}, SETS(a.config.product = v.words[1])},
+    {"serial", AT_START, {{text, 0}}, SETS(a.config.serial = v.words[1])},
+    {"manufacturer", AT_START, {{text, 0}}, SETS(a.config.manufacturer = v.words[1])},
+    {"plugged", AT_START, {{onOff, 0}}, SETS(a.config.plugged = v.n[0])},
+    {"eeprom", AT_START, {{words, 0}}, setEeprom},
+    {"memory", AT_START, {{text, 0}, {text, 0}}, setMemory},
+    {"com", LIVE, {{comPort, 0}, {comPort, 0}},
+     SETS(a.config.comPortA = int32_t(v.n[0]), a.config.comPortB = int32_t(v.n[1]))},
+    {"channel-a", LIVE, {{listed, 0}}, SETS(a.channels[0].listed = v.n[0])},
+    {"channel-b", LIVE, {{listed, 0}}, SETS(a.channels[1].listed = v.n[0])},
+    {"open-fails", LIVE, {{channel, 0}, {onOff, 0}}, SETS(a.channels[v.n[0]].openFails = v.n[1])},
+    {"version", LIVE, {{version, 0}}, SETS(a.board.version = uint16_t(v.n[0]))},
+    {"reply", LIVE, {{replyMode, 0}}, SETS(a.board.versionReply = SimVersionReply(v.n[0]))},
+    {"power", LIVE, {{onOff, 0}}, SETS(a.board.powered = v.n[0])},
+    {"wire-timing", LIVE, {{onOff, 0}}, SETS(a.board.wireTiming = v.n[0])},
+    {"byte-interval", LIVE, {{decimal, 60000}}, SETS(a.board.byteIntervalMs = v.n[0])},
+    {"chip", LIVE, {{onOff, 0}}, SETS(a.adapter.chip.on = v.n[0])},
+    {"call-cost-us", LIVE, {{decimal, 1000000}}, SETS(a.adapter.chip.callCostUs = v.n[0])},
+    {"board-delay-us", LIVE, {{decimal, 1000000}}, SETS(a.adapter.chip.boardDelayUs = v.n[0])},
+    {"latency-timer-fails", LIVE, {{onOff, 0}},
+     SETS(a.channels[0].failSetting = a.channels[1].failSetting = v.n[0] ? 4 : 0)},
+    {"reenumerate-ms", LIVE, {{decimal, 600000}}, SETS(a.adapter.reenumerateMs = v.n[0])},
+    {"refuse-write-block", LIVE, {{decimalOrOff, 255}},
+     SETS(a.board.refuseWriteBlock = indexOrOff(v))},
+    {"bad-checksum-read-block", LIVE, {{decimalOrOff, 127}},
+     SETS(a.board.badChecksumReadBlock = indexOrOff(v))},
+    {"truncate-read-block", LIVE, {{decimalOrOff, 127}, {decimal, 256}},
+     SETS(a.board.truncateReadBlock = indexOrOff(v), a.board.truncateAfterBytes = int(v.n[1]))},
+    {"unplug-at-block-command", LIVE, {{decimalOrOff, 0x7FFFFFFF}},
+     SETS(a.board.unplugAtBlockCommand = indexOrOff(v))},
+    {"drop-write-block", LIVE, {{decimalOrOff, 255}},
+     SETS(a.board.memoryFaults.dropWriteBlock = indexOrOff(v))},
+    {"ignore-address-lines", LIVE, {{hexOrOff, 0x7FFF}},
+     SETS(a.board.memoryFaults.ignoredAddressLines = uint16_t(v.off ? 0 : v.n[0]))},
+    {"stuck-bit", LIVE, {{hexOrOff, 0x7FFF}, {decimal, 7}, {decimal, 1}},
+     SETS(a.board.memoryFaults.stuckAddress = indexOrOff(v),
+          a.board.memoryFaults.stuckBit = uint8_t(v.n[1]), a.board.memoryFaults.stuckHigh = v.n[2])},
+    {"stuck-data-line", LIVE, {{decimalOrOff, 7}, {decimal, 1}}, setStuckDataLine},
+    {"unplug-at-eeprom-word", LIVE, {{decimalOrOff, 63}},
+     SETS(a.adapter.unplugAtEepromWord = indexOrOff(v))},
+    {"eeprom-fail-at-word", LIVE, {{decimalOrOff, 63}},
+     SETS(a.adapter.eepromFailAtWord = indexOrOff(v))},
+    {"eeprom-drop-word", LIVE, {{decimalOrOff, 63}, {onceAlways, 0}},
+     SETS(a.adapter.eepromDropWord = indexOrOff(v), a.adapter.eepromDropWrites = int32_t(v.n[1]))},
+    {"read-ee-fails", LIVE, {{onOff, 0}}, SETS(a.adapter.readEeFails = v.n[0])},
+    {"cycle-port-fails", LIVE, {{onOff, 0}}, SETS(a.adapter.cyclePortFails = v.n[0])},
+};
+
+// One adapter setting line. `runtime`: the program is running, so only LIVE settings.
 bool applySetting(ScenarioAdapter &a, const Tokens &t, bool runtime, std::string &error) {
     const std::string &w = t[0];
-    if (w == "usb-id" || w == "product" || w == "serial" || w == "manufacturer" ||
-        w == "memory" || w == "plugged" || w == "eeprom") {
-        if (runtime) return error = "\"" + w + "\" can only be set at start", false;
-        if (w == "eeprom") return eepromContent(a.config, t, error);
-        if (w == "usb-id") return arity(t, 2, error) && usbId(t[1], a.config.usbId, error);
-        if (w == "product") return arity(t, 2, error) && (a.config.product = t[1], true);
-        if (w == "serial") return arity(t, 2, error) && (a.config.serial = t[1], true);
-        if (w == "manufacturer") return arity(t, 2, error) && (a.config.manufacturer = t[1], true);
-        if (w == "plugged") return arity(t, 2, error) && onOff(t[1], a.plugged, error);
-        if (!arity(t, 3, error)) return false;
-        uint32_t v;
-        if (t[1] == "fill") {
-            if (!parseNumber(t[2], 16, 0xFF, v)) return error = "fill takes a hex byte", false;
-            a.memoryKind = MEMORY_FILL;
-            a.fillByte = uint8_t(v);
-            return true;
+    for (const Setting &s : SETTINGS) {
+        if (w != s.word) continue;
+        if (runtime && s.when == AT_START)
+            return error = "\"" + w + "\" can only be set at start", false;
+        const ValueParser first = s.values[0].parse;
+        Parsed v = {t, (first == decimalOrOff || first == hexOrOff) && t.size() == 2 && t[1] == "off", {}};
+        size_t count = 0;
+        while (count < 3 && s.values[count].parse) ++count;
+        if (!v.off && first != words) {
+            if (!arity(t, count + 1, error)) return false;
+            for (size_t i = 0; i < count; ++i)
+                if (!s.values[i].parse(w, t[i + 1], s.values[i].max, v.n[i], error)) return false;
         }
-        if (t[1] == "random") {
-            if (!number(t[2], 0xFFFFFFFF, a.seed, error)) return false;
-            a.memoryKind = MEMORY_RANDOM;
-            return true;
-        }
-        if (t[1] == "file") {
-            a.memoryKind = MEMORY_FILE;
-            a.memoryFile = t[2];
-            return true;
-        }
-        return error = "memory takes fill, random or file", false;
-    }
-    if (w == "com") {
-        return arity(t, 3, error) && comPort(t[1], a.config.comPortA, error) &&
-               comPort(t[2], a.config.comPortB, error);
-    }
-    if (w == "channel-a" || w == "channel-b") {
-        if (!arity(t, 2, error)) return false;
-        const int ch = w == "channel-a" ? 0 : 1;
-        if (t[1] == "listed") return a.listed[ch] = true, true;
-        if (t[1] == "unlisted") return a.listed[ch] = false, true;
-        return error = w + " takes listed or unlisted", false;
-    }
-    if (w == "open-fails") {
-        int ch;
-        if (!arity(t, 3, error) || !channelLetter(t[1], ch, error)) return false;
-        return onOff(t[2], a.openFails[ch], error);
-    }
-    if (w == "version") return arity(t, 2, error) && boardVersion(t[1], a.version, error);
-    if (w == "reply") return arity(t, 2, error) && replyMode(t[1], a.reply, error);
-    if (w == "power") return arity(t, 2, error) && onOff(t[1], a.powered, error);
-    if (w == "wire-timing") return arity(t, 2, error) && onOff(t[1], a.wireTiming, error);
-    if (w == "byte-interval") return arity(t, 2, error) && number(t[1], 60000, a.byteIntervalMs, error);
-    if (w == "chip") return arity(t, 2, error) && onOff(t[1], a.chip.on, error);
-    if (w == "call-cost-us") return arity(t, 2, error) && number(t[1], 1000000, a.chip.callCostUs, error);
-    if (w == "board-delay-us") return arity(t, 2, error) && number(t[1], 1000000, a.chip.boardDelayUs, error);
-    if (w == "latency-timer-fails") return arity(t, 2, error) && onOff(t[1], a.latencyTimerFails, error);
-    if (w == "reenumerate-ms") return arity(t, 2, error) && number(t[1], 600000, a.reenumerateMs, error);
-    // Faults: block indexes are address / 128 for writes and address / 256 for reads; -1 is off.
-    struct Fault {
-        const char *name;
-        int ScenarioAdapter::*field;
-        uint32_t max;
-    };
-    static const Fault faults[] = {
-        {"refuse-write-block", &ScenarioAdapter::refuseWriteBlock, 255},
-        {"bad-checksum-read-block", &ScenarioAdapter::badChecksumReadBlock, 127},
-        {"unplug-at-block-command", &ScenarioAdapter::unplugAtBlockCommand, 0x7FFFFFFF},
-        {"unplug-at-eeprom-word", &ScenarioAdapter::unplugAtEepromWord, 63},
-        {"eeprom-fail-at-word", &ScenarioAdapter::eepromFailAtWord, 63},
-    };
-    for (const Fault &f : faults) {
-        if (w != f.name) continue;
-        if (!arity(t, 2, error)) return false;
-        if (t[1] == "off") return a.*f.field = -1, true;
-        return index(t[1], f.max, a.*f.field, error);
-    }
-    if (w == "read-ee-fails") return arity(t, 2, error) && onOff(t[1], a.readEeFails, error);
-    if (w == "cycle-port-fails") return arity(t, 2, error) && onOff(t[1], a.cyclePortFails, error);
-    if (w == "eeprom-drop-word") {
-        if (t.size() == 2 && t[1] == "off") return a.eepromDropWord = -1, true;
-        if (!arity(t, 3, error) || !index(t[1], 63, a.eepromDropWord, error)) return false;
-        if (t[2] == "once") return a.eepromDropWrites = 1, true;
-        if (t[2] == "always") return a.eepromDropWrites = -1, true;
-        return error = "eeprom-drop-word takes a word and once or always", false;
-    }
-    SimMemoryFaults &m = a.memoryFaults;
-    if (w == "drop-write-block") {
-        if (t.size() == 2 && t[1] == "off") return m.dropWriteBlock = -1, true;
-        return arity(t, 2, error) && index(t[1], 255, m.dropWriteBlock, error);
-    }
-    if (w == "ignore-address-lines") {
-        if (t.size() == 2 && t[1] == "off") return m.ignoredAddressLines = 0, true;
-        return arity(t, 2, error) && hexWord(t[1], 0x7FFF, m.ignoredAddressLines, error);
-    }
-    if (w == "stuck-bit") {
-        if (t.size() == 2 && t[1] == "off") return m.stuckAddress = -1, true;
-        uint16_t address = 0;
-        int bit = 0, level = 0;
-        if (!arity(t, 4, error) || !hexWord(t[1], 0x7FFF, address, error) || !index(t[2], 7, bit, error) ||
-            !index(t[3], 1, level, error))
-            return false;
-        m.stuckAddress = address;
-        m.stuckBit = uint8_t(bit);
-        m.stuckHigh = level == 1;
-        return true;
-    }
-    if (w == "stuck-data-line") {
-        if (t.size() == 2 && t[1] == "off") return m.stuckDataLow = m.stuckDataHigh = 0, true;
-        int bit = 0, level = 0;
-        if (!arity(t, 3, error) || !index(t[1], 7, bit, error) || !index(t[2], 1, level, error))
-            return false;
-        const uint8_t line = uint8_t(1u << bit);
-        m.stuckDataLow = uint8_t(level ? m.stuckDataLow & ~line : m.stuckDataLow | line);
-        m.stuckDataHigh = uint8_t(level ? m.stuckDataHigh | line : m.stuckDataHigh & ~line);
-        return true;
-    }
-    if (w == "truncate-read-block") {
-        if (t.size() == 2 && t[1] == "off") return a.truncateReadBlock = -1, true;
-        return arity(t, 3, error) && index(t[1], 127, a.truncateReadBlock, error) &&
-               index(t[2], 256, a.truncateAfterBytes, error);
+        return s.set(a, v, error);
     }
     error = "unknown setting \"" + w + "\"";
     return false;
@@ -290,63 +287,45 @@ bool parseCommand(const Tokens &t, Command &out, std::string &error) {
     if (t.empty()) return error = "empty command", false;
     const std::string &w = t[0];
     if (t.size() < 2) return error = "\"" + w + "\" needs an adapter number", false;
-    if (!index(t[1], 255, out.adapter, error)) return false;
+    uint32_t adapter;
+    if (!number(t[1], 255, adapter, error)) return false;
+    out.adapter = int(adapter);
     out.setting.clear();
     if (w == "unplug" || w == "plug") {
         out.kind = w == "unplug" ? Command::UNPLUG : Command::PLUG;
         return arity(t, 2, error);
     }
-    if (w == "power" || w == "reply") {
-        out.kind = Command::SET;
-        out.setting = {w};
-        out.setting.insert(out.setting.end(), t.begin() + 2, t.end());
-    } else if (w == "set") {
-        out.kind = Command::SET;
-        out.setting.assign(t.begin() + 2, t.end());
-        if (out.setting.empty()) return error = "set needs a setting", false;
-    } else {
-        return error = "unknown command \"" + w + "\"", false;
-    }
+    if (w != "power" && w != "reply" && w != "set") return error = "unknown command \"" + w + "\"", false;
+    out.kind = Command::SET;
+    if (w != "set") out.setting = {w};  // "power N ..." is "set N power ..."
+    out.setting.insert(out.setting.end(), t.begin() + 2, t.end());
+    if (out.setting.empty()) return error = "set needs a setting", false;
     ScenarioAdapter scratch;
     return applySetting(scratch, out.setting, true, error);
 }
 
-// The settings that may change while the program runs, from the scenario record to the model.
-void applyRuntimeSettings(const ScenarioAdapter &s, SimAdapter &a) {
-    for (int ch = 0; ch < 2; ++ch) {
-        a.channels[ch].listed = s.listed[ch];
-        a.channels[ch].openFails = s.openFails[ch];
-        a.channels[ch].failSetting = s.latencyTimerFails ? 4 : 0;
-    }
-    a.chip = s.chip;
+// Hands a scenario adapter's settings to the model: they are the model's own records.
+void takeOver(const ScenarioAdapter &s, SimAdapter &a) {
+    static_cast<SimAdapterSettings &>(a) = s.adapter;
+    static_cast<SimBoardSettings &>(a.board) = s.board;
+    for (int ch = 0; ch < 2; ++ch) static_cast<SimChannelSettings &>(a.channels[ch]) = s.channels[ch];
     a.channels[0].comPort = s.config.comPortA;
     a.channels[1].comPort = s.config.comPortB;
-    SimBoard &b = a.board;
-    b.version = s.version;
-    b.versionReply = s.reply;
-    b.powered = s.powered;
-    b.byteIntervalMs = s.byteIntervalMs;
-    b.wireTiming = s.wireTiming;
-    b.refuseWriteBlock = s.refuseWriteBlock;
-    b.badChecksumReadBlock = s.badChecksumReadBlock;
-    b.truncateReadBlock = s.truncateReadBlock;
-    b.truncateAfterBytes = s.truncateAfterBytes;
-    b.unplugAtBlockCommand = s.unplugAtBlockCommand;
-    b.memoryFaults = s.memoryFaults;
-    a.unplugAtEepromWord = s.unplugAtEepromWord;
-    a.eepromFailAtWord = s.eepromFailAtWord;
-    a.eepromDropWord = s.eepromDropWord;
-    a.eepromDropWrites = s.eepromDropWrites;
-    a.readEeFails = s.readEeFails;
-    a.cyclePortFails = s.cyclePortFails;
-    a.reenumerateMs = s.reenumerateMs;
+}
+
+// An adapter of a scenario before its settings: the model's, with the wire timed, as the stand-in
+// runs in real time and no board answers faster than its wire.
+ScenarioAdapter newAdapter() {
+    ScenarioAdapter a;
+    a.board.wireTiming = true;
+    return a;
 }
 
 }  // namespace
 
 Scenario defaultScenario() {
     Scenario s;
-    s.adapters.emplace_back();
+    s.adapters.push_back(newAdapter());
     s.order.push_back({false, 0});
     return s;
 }
@@ -370,7 +349,7 @@ bool parseScenario(const std::string &text, Scenario &out, std::string &error) {
             if (w == "adapter") {
                 ok = arity(t, 1, why);
                 out.order.push_back({false, out.adapters.size()});
-                out.adapters.emplace_back();
+                out.adapters.push_back(newAdapter());
             } else if (w == "foreign") {
                 // foreign TYPE ID DESCRIPTION SERIAL
                 ScenarioForeign f;
@@ -426,6 +405,12 @@ bool parseScenario(const std::string &text, Scenario &out, std::string &error) {
     return true;
 }
 
+std::vector<std::string> scenarioSettingWords() {
+    std::vector<std::string> words;
+    for (const Setting &s : SETTINGS) words.push_back(s.word);
+    return words;
+}
+
 void scenarioRandomMemory(uint32_t seed, uint8_t *memory, size_t size) {
     uint32_t x = seed ? seed : 0x9E3779B9u;  // xorshift32 has no zero state
     for (size_t i = 0; i < size; ++i) {
@@ -449,15 +434,11 @@ bool buildScenarioWorld(ScenarioWorld &world, const Scenario &scenario, const Si
         }
         const ScenarioAdapter &s = scenario.adapters[item.index];
         SimAdapter &a = simAdapter(sim, simAddAdapter(sim, s.config));
-        applyRuntimeSettings(s, a);
-        a.plugged = s.plugged;
+        takeOver(s, a);
         uint8_t *memory = a.board.memory;
         const size_t size = sizeof a.board.memory;
-        if (s.memoryKind == MEMORY_RANDOM) {
-            scenarioRandomMemory(s.seed, memory, size);
-        } else {
-            memset(memory, s.memoryKind == MEMORY_FILL ? s.fillByte : 0xFF, size);
-        }
+        if (s.memoryKind == MEMORY_RANDOM) scenarioRandomMemory(s.seed, memory, size);
+        else memset(memory, s.memoryKind == MEMORY_FILL ? s.fillByte : 0xFF, size);
         if (s.memoryKind == MEMORY_FILE) {
             const bool absolute = !s.memoryFile.empty() &&
                                   (s.memoryFile[0] == '/' || s.memoryFile[0] == '\\' ||
@@ -490,7 +471,7 @@ bool runScenarioCommand(ScenarioWorld &world, const std::string &line, std::stri
     case Command::PLUG: simPlug(world.sim, c.adapter); break;
     case Command::SET:
         if (!applySetting(world.live[size_t(c.adapter)], c.setting, true, error)) return false;
-        applyRuntimeSettings(world.live[size_t(c.adapter)], simAdapter(world.sim, c.adapter));
+        takeOver(world.live[size_t(c.adapter)], simAdapter(world.sim, c.adapter));
         break;
     }
     return true;

@@ -18,37 +18,17 @@ enum ScenarioMemoryKind {
     MEMORY_FILE,    // the bytes of `file`; a shorter file leaves the rest 0xFF
 };
 
+// An adapter as a scenario describes it, in the simulator's own records: the config it is attached
+// with, and the settings the model takes over whole at start and after every `set` command.
 struct ScenarioAdapter {
-    SimAdapterConfig config;
-    bool listed[2] = {true, true};
-    bool openFails[2] = {false, false};
-
-    uint16_t version = 0x0102;
-    SimVersionReply reply = SIM_REPLY_NORMAL;
-    bool powered = true;
+    SimAdapterConfig config;  // its COM ports may change while the program runs too
+    SimAdapterSettings adapter;
+    SimBoardSettings board;
+    SimChannelSettings channels[2];
     ScenarioMemoryKind memoryKind = MEMORY_FILL;
     uint8_t fillByte = 0xFF;
     uint32_t seed = 1;
     std::string memoryFile;  // as written in the scenario; relative to the scenario's folder
-    uint32_t byteIntervalMs = 0;
-    bool wireTiming = true;
-    SimChipModel chip;  // off: the wire alone
-    bool latencyTimerFails = false;
-
-    int refuseWriteBlock = -1;
-    int badChecksumReadBlock = -1;
-    int truncateReadBlock = -1;
-    int truncateAfterBytes = 0;
-    int unplugAtBlockCommand = -1;
-    SimMemoryFaults memoryFaults;
-    int unplugAtEepromWord = -1;
-    int eepromFailAtWord = -1;
-    int eepromDropWord = -1;
-    int eepromDropWrites = 0;  // -1: always
-    bool readEeFails = false;
-    bool cyclePortFails = false;
-    uint32_t reenumerateMs = 1500;
-    bool plugged = true;
 };
 
 struct ScenarioForeign {
@@ -106,6 +86,9 @@ bool buildScenarioWorld(ScenarioWorld &world, const Scenario &scenario, const Si
 // "unplug N", "plug N", "power N on|off", "reply N MODE", "set N SETTING ARGS...".
 // False with `error` when the command is malformed or names no attached adapter.
 bool runScenarioCommand(ScenarioWorld &world, const std::string &command, std::string &error);
+
+// The words of the adapter settings, in the order of their table.
+std::vector<std::string> scenarioSettingWords();
 
 // The reproducible pattern of `memory random SEED`.
 void scenarioRandomMemory(uint32_t seed, uint8_t *memory, size_t size);

@@ -1,6 +1,9 @@
 // The simulated adapter and board: a byte-level model of the dual-channel adapter, the
 // emulator board behind channel A and the adapter's configuration EEPROM (its codec in
-// sim_eeprom.h), behind the D2XX seam.
+// sim_eeprom.h), behind the D2XX seam. Its rooms: sim_attach.cpp (the adapters and their
+// attachment), sim_board.cpp (the board), sim_chip.cpp (the receive path and timing) and
+// sim_library.cpp (the entry points and the trace); this one header shows the whole record tree,
+// which tests and the stand-in reach into everywhere.
 //
 // It is what the program relies on and no more. It refuses what it does not know: a malformed or
 // unknown packet counts as a protocol error (tests assert there are none) and gets no reply.
@@ -44,12 +47,11 @@ struct SimMemoryFaults {
     uint8_t stuckDataHigh = 0;        // data lines that read 1 at every address
 };
 
-struct SimBoard {
+// How the board answers and what it does wrong: what a scenario may change while the program runs.
+struct SimBoardSettings {
     bool powered = true;  // false: silent to every command
     uint16_t version = 0x0102;
     SimVersionReply versionReply = SIM_REPLY_NORMAL;
-    uint8_t memory[32768] = {};
-
     // Faults. Block indexes are address / 128 for writes and address / 256 for reads.
     int refuseWriteBlock = -1;    // answered 0x3F instead of 0x4F
     int badChecksumReadBlock = -1;
@@ -60,6 +62,11 @@ struct SimBoard {
     SimMemoryFaults memoryFaults;
     uint32_t byteIntervalMs = 0;  // each reply byte comes this long after the previous one
     bool wireTiming = false;      // model the wire: 115200 baud, 11 bits per byte, both ways
+};
+
+// Its settings are a base, so that a scenario hands them over in one assignment; the rest is state.
+struct SimBoard : SimBoardSettings {
+    uint8_t memory[32768] = {};
 
     // What happened.
     int blockCommands = 0;
@@ -68,14 +75,19 @@ struct SimBoard {
     std::vector<uint8_t> pending;  // bytes received that do not yet make a whole command
 };
 
-struct SimChannel {
-    FT_DEVICE_LIST_INFO_NODE record;  // as the device list reports it; tests may edit it
+// What a channel does when asked, as a scenario may change it while the program runs.
+struct SimChannelSettings {
     bool listed = true;
-    int32_t comPort = 0;
     FT_STATUS comPortStatus = FT_OK;
     FT_STATUS deviceInfoStatus = FT_OK;
     bool openFails = false;
     int failSetting = 0;  // 1 baud rate, 2 data characteristics, 3 time-outs, 4 latency timer
+};
+
+// The settings as a base, as for the board.
+struct SimChannel : SimChannelSettings {
+    FT_DEVICE_LIST_INFO_NODE record;  // as the device list reports it; tests may edit it
+    int32_t comPort = 0;              // from the adapter's config when it is attached
 
     // State.
     bool open = false;
@@ -109,20 +121,25 @@ struct SimChipModel {
 constexpr uint32_t SIM_PACKET_DATA = 62;
 constexpr uint64_t SIM_HOST_DELAY_US = 500;
 
-struct SimAdapter {
-    SimChannel channels[2];  // A, B
-    SimBoard board;
+// The adapter's own faults and timing, as a scenario may change them while the program runs.
+struct SimAdapterSettings {
     SimChipModel chip;
-    uint16_t eeprom[64] = {};
-    bool plugged = true;
     int eepromFailAtWord = -1;
     int unplugAtEepromWord = -1;
     // Writes of this word report success but store nothing, `eepromDropWrites` times (-1: always).
     int eepromDropWord = -1;
     int eepromDropWrites = 0;
-    bool readEeFails = false;  // FT_ReadEE fails
+    bool readEeFails = false;     // FT_ReadEE fails
     bool cyclePortFails = false;  // FT_CyclePort fails and the adapter stays as it enumerated
     uint32_t reenumerateMs = 1500;
+};
+
+// The settings as a base, as for the board.
+struct SimAdapter : SimAdapterSettings {
+    SimChannel channels[2];  // A, B
+    SimBoard board;
+    uint16_t eeprom[64] = {};
+    bool plugged = true;
     bool cycling = false;
     uint64_t cycleStart = 0;
     uint64_t txFreeAt = 0;  // when channel A's transmit line is idle again (wire timing)
@@ -152,6 +169,7 @@ struct SimAdapterConfig {
     std::string serial = "KESTA";            // channels are serial + "A" / "B"
     int32_t comPortA = 5;
     int32_t comPortB = 6;
+    bool plugged = true;  // attached at start; else it waits for `simPlug`
 };
 
 // The library's calls as the trace names them: SIM_OPEN for FT_OpenEx, and so on.

@@ -166,36 +166,35 @@ void appendHex(std::string &out, const uint8_t *bytes, size_t n) {
 }
 
 void flushReads() {
-    if (!g_standin.reads.open) return;
-    g_standin.reads.open = false;
+    ReadGroup &r = g_standin.reads;
+    if (!r.open) return;
+    r.open = false;
     // `last` is when the group's last read returned: the end of a block's answer.
     char head[192];
     snprintf(head, sizeof head, "FT_Read %s st=%u calls=%u bytes=%u last=%llu.%03u",
-             who(g_standin.reads.adapter, g_standin.reads.channel).c_str(), unsigned(g_standin.reads.status),
-             unsigned(g_standin.reads.calls), unsigned(g_standin.reads.bytes),
-             (unsigned long long)(g_standin.reads.lastTime / 1000), unsigned(g_standin.reads.lastTime % 1000));
+             who(r.adapter, r.channel).c_str(), unsigned(r.status), unsigned(r.calls), unsigned(r.bytes),
+             (unsigned long long)(r.lastTime / 1000), unsigned(r.lastTime % 1000));
     std::string line = head;
-    if (g_standin.reads.bytes) line += " data=" + g_standin.reads.hex + (g_standin.reads.bytes > TRACED_READ_BYTES ? "..." : "");
-    writeTraceLine(g_standin.reads.time, line);
+    if (r.bytes) line += " data=" + r.hex + (r.bytes > TRACED_READ_BYTES ? "..." : "");
+    writeTraceLine(r.time, line);
 }
 
 void traceRead(const SimCall &c) {
-    if (g_standin.reads.open && (g_standin.reads.adapter != c.adapter || g_standin.reads.channel != c.channel ||
-                         g_standin.reads.status != c.status))
-        flushReads();
-    if (!g_standin.reads.open) {
-        g_standin.reads = ReadGroup();
-        g_standin.reads.open = true;
-        g_standin.reads.adapter = c.adapter;
-        g_standin.reads.channel = c.channel;
-        g_standin.reads.status = c.status;
-        g_standin.reads.time = c.time;
+    ReadGroup &r = g_standin.reads;
+    if (r.open && (r.adapter != c.adapter || r.channel != c.channel || r.status != c.status)) flushReads();
+    if (!r.open) {
+        r = ReadGroup();
+        r.open = true;
+        r.adapter = c.adapter;
+        r.channel = c.channel;
+        r.status = c.status;
+        r.time = c.time;
     }
-    g_standin.reads.lastTime = c.time;
-    ++g_standin.reads.calls;
-    const size_t room = g_standin.reads.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - g_standin.reads.bytes : 0;
-    appendHex(g_standin.reads.hex, c.data.data(), std::min(room, c.data.size()));
-    g_standin.reads.bytes += uint32_t(c.data.size());
+    r.lastTime = c.time;
+    ++r.calls;
+    const size_t room = r.bytes < TRACED_READ_BYTES ? TRACED_READ_BYTES - r.bytes : 0;
+    appendHex(r.hex, c.data.data(), std::min(room, c.data.size()));
+    r.bytes += uint32_t(c.data.size());
 }
 
 // The call's arguments by name, as the program passed them.
