@@ -48,9 +48,6 @@ std::vector<std::string> listedDescriptions() {
     return out;
 }
 
-struct Expected { const char *what; long long got, want; };  // a value parsed or built, and what it should be
-void expectAll(std::initializer_list<Expected> values) { for (const Expected &v : values) EXPECT_EQ(v.got, v.want) << v.what; }
-
 TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
     const Scenario s = parsed(
         "# two devices ahead of an old adapter\n"
@@ -107,31 +104,50 @@ TEST(ScenarioFile, DescribesAdaptersForeignDevicesBoardFaultsAndEvents) {
 
     ASSERT_EQ(s.adapters.size(), 1u);
     const ScenarioAdapter &a = s.adapters[0];
-    EXPECT_EQ(a.config.product + "/" + a.config.serial + "/" + a.config.manufacturer,
-              "KESTA OBD1 EMU/KESTA/Quorvantide");
+    EXPECT_EQ(a.config.product, "KESTA OBD1 EMU");
+    EXPECT_EQ(a.config.serial, "KESTA");
+    EXPECT_EQ(a.config.manufacturer, "Quorvantide");
     const SimMemoryFaults &m = a.board.memoryFaults;
-    expectAll({
-        {"usb-id", a.config.usbId, 0x04036D20}, {"com A", a.config.comPortA, 7}, {"com B", a.config.comPortB, -1},
-        {"listed A", a.channels[0].listed, 1}, {"listed B", a.channels[1].listed, 0},
-        {"open-fails A", a.channels[0].openFails, 1}, {"open-fails B", a.channels[1].openFails, 0},
-        {"version", a.board.version, 0x0A1F}, {"reply", a.board.versionReply, SIM_REPLY_WRONG_THIRD},
-        {"power", a.board.powered, 0}, {"memory", a.memoryKind, MEMORY_RANDOM}, {"seed", a.seed, 42},
-        {"byte-interval", a.board.byteIntervalMs, 3}, {"wire-timing", a.board.wireTiming, 0},
-        {"chip", a.adapter.chip.on, 1}, {"call-cost-us", a.adapter.chip.callCostUs, 35},
-        {"board-delay-us", a.adapter.chip.boardDelayUs, 700}, {"latency A", a.channels[0].failSetting, 4},
-        {"latency B", a.channels[1].failSetting, 4}, {"refuse-write-block", a.board.refuseWriteBlock, 99},
-        {"bad-checksum-read-block", a.board.badChecksumReadBlock, 5},
-        {"truncate block", a.board.truncateReadBlock, 6}, {"truncate bytes", a.board.truncateAfterBytes, 100},
-        {"drop-write-block", m.dropWriteBlock, 17}, {"ignore-address-lines", m.ignoredAddressLines, 0x4080},
-        {"stuck address", m.stuckAddress, 0x7FFE}, {"stuck bit", m.stuckBit, 7}, {"stuck high", m.stuckHigh, 1},
-        {"data low", m.stuckDataLow, 0x04}, {"data high", m.stuckDataHigh, 0x20},
-        {"unplug-at-block-command", a.board.unplugAtBlockCommand, 64},
-        {"unplug-at-eeprom-word", a.adapter.unplugAtEepromWord, 30},
-        {"eeprom-fail-at-word", a.adapter.eepromFailAtWord, 63}, {"drop word", a.adapter.eepromDropWord, 2},
-        {"drop writes", a.adapter.eepromDropWrites, 1}, {"read-ee-fails", a.adapter.readEeFails, 1},
-        {"cycle-port-fails", a.adapter.cyclePortFails, 1}, {"eeprom", a.config.eeprom, SIM_EEPROM_BAD_CHECKSUM},
-        {"reenumerate-ms", a.adapter.reenumerateMs, 900}, {"plugged", a.config.plugged, 0},
-    });
+    EXPECT_EQ(a.config.usbId, 0x04036D20);
+    EXPECT_EQ(a.config.comPortA, 7);
+    EXPECT_EQ(a.config.comPortB, -1);
+    EXPECT_EQ(a.channels[0].listed, 1);
+    EXPECT_EQ(a.channels[1].listed, 0);
+    EXPECT_EQ(a.channels[0].openFails, 1);
+    EXPECT_EQ(a.channels[1].openFails, 0);
+    EXPECT_EQ(a.board.version, 0x0A1F);
+    EXPECT_EQ(a.board.versionReply, SIM_REPLY_WRONG_THIRD);
+    EXPECT_EQ(a.board.powered, 0);
+    EXPECT_EQ(a.memoryKind, MEMORY_RANDOM);
+    EXPECT_EQ(a.seed, 42);
+    EXPECT_EQ(a.board.byteIntervalMs, 3);
+    EXPECT_EQ(a.board.wireTiming, 0);
+    EXPECT_EQ(a.adapter.chip.on, 1);
+    EXPECT_EQ(a.adapter.chip.callCostUs, 35);
+    EXPECT_EQ(a.adapter.chip.boardDelayUs, 700);
+    EXPECT_EQ(a.channels[0].failSetting, 4);
+    EXPECT_EQ(a.channels[1].failSetting, 4);
+    EXPECT_EQ(a.board.refuseWriteBlock, 99);
+    EXPECT_EQ(a.board.badChecksumReadBlock, 5);
+    EXPECT_EQ(a.board.truncateReadBlock, 6);
+    EXPECT_EQ(a.board.truncateAfterBytes, 100);
+    EXPECT_EQ(m.dropWriteBlock, 17);
+    EXPECT_EQ(m.ignoredAddressLines, 0x4080);
+    EXPECT_EQ(m.stuckAddress, 0x7FFE);
+    EXPECT_EQ(m.stuckBit, 7);
+    EXPECT_EQ(m.stuckHigh, 1);
+    EXPECT_EQ(m.stuckDataLow, 0x04);
+    EXPECT_EQ(m.stuckDataHigh, 0x20);
+    EXPECT_EQ(a.board.unplugAtBlockCommand, 64);
+    EXPECT_EQ(a.adapter.unplugAtEepromWord, 30);
+    EXPECT_EQ(a.adapter.eepromFailAtWord, 63);
+    EXPECT_EQ(a.adapter.eepromDropWord, 2);
+    EXPECT_EQ(a.adapter.eepromDropWrites, 1);
+    EXPECT_EQ(a.adapter.readEeFails, 1);
+    EXPECT_EQ(a.adapter.cyclePortFails, 1);
+    EXPECT_EQ(a.config.eeprom, SIM_EEPROM_BAD_CHECKSUM);
+    EXPECT_EQ(a.adapter.reenumerateMs, 900);
+    EXPECT_EQ(a.config.plugged, 0);
 
     // Sorted by time; equal times keep their order in the file.
     ASSERT_EQ(s.events.size(), 3u);
@@ -147,15 +163,25 @@ TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) 
     const Scenario s = parsed("adapter\n");
     ASSERT_EQ(s.adapters.size(), 1u);
     const ScenarioAdapter &a = s.adapters[0];
-    EXPECT_EQ(a.config.product + "/" + a.config.serial, "KESTA OBD1 EMU/KESTA");
-    expectAll({{"usb-id", a.config.usbId, 0x04036010}, {"com A", a.config.comPortA, 5}, {"com B", a.config.comPortB, 6},
-               {"version", a.board.version, 0x0102}, {"reply", a.board.versionReply, SIM_REPLY_NORMAL},
-               {"power", a.board.powered, 1}, {"plugged", a.config.plugged, 1}, {"wire", a.board.wireTiming, 1},
-               {"chip", a.adapter.chip.on, 0}, {"latency A", a.channels[0].failSetting, 0},
-               {"latency B", a.channels[1].failSetting, 0}, {"call-cost-us", a.adapter.chip.callCostUs, 20},
-               {"board-delay-us", a.adapter.chip.boardDelayUs, 500}, {"memory", a.memoryKind, MEMORY_FILL},
-               {"fill", a.fillByte, 0xFF}, {"refuse-write-block", a.board.refuseWriteBlock, -1},
-               {"unplug-at-block-command", a.board.unplugAtBlockCommand, -1}});
+    EXPECT_EQ(a.config.product, "KESTA OBD1 EMU");
+    EXPECT_EQ(a.config.serial, "KESTA");
+    EXPECT_EQ(a.config.usbId, 0x04036010);
+    EXPECT_EQ(a.config.comPortA, 5);
+    EXPECT_EQ(a.config.comPortB, 6);
+    EXPECT_EQ(a.board.version, 0x0102);
+    EXPECT_EQ(a.board.versionReply, SIM_REPLY_NORMAL);
+    EXPECT_EQ(a.board.powered, 1);
+    EXPECT_EQ(a.config.plugged, 1);
+    EXPECT_EQ(a.board.wireTiming, 1);
+    EXPECT_EQ(a.adapter.chip.on, 0);
+    EXPECT_EQ(a.channels[0].failSetting, 0);
+    EXPECT_EQ(a.channels[1].failSetting, 0);
+    EXPECT_EQ(a.adapter.chip.callCostUs, 20);
+    EXPECT_EQ(a.adapter.chip.boardDelayUs, 500);
+    EXPECT_EQ(a.memoryKind, MEMORY_FILL);
+    EXPECT_EQ(a.fillByte, 0xFF);
+    EXPECT_EQ(a.board.refuseWriteBlock, -1);
+    EXPECT_EQ(a.board.unplugAtBlockCommand, -1);
 
     const Scenario d = defaultScenario();
     ASSERT_EQ(d.adapters.size(), 1u);
