@@ -327,9 +327,7 @@ TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_EQ(eepromWrites().size(), c.calls);
-    const Texts log = fromChoice();
-    EXPECT_EQ(log, (Texts{CHOICE, UPDATE_OPENING, CANNOT_PROGRAM,
-                          "\r\n", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, UPDATE_OPENING, CANNOT_PROGRAM, "\r\n", DISCONNECTED}));
     EXPECT_EQ(host.progress.size(), c.steps);
     EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.steps - 1) + 3));
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
@@ -401,8 +399,7 @@ TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
     EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(simCount(host.sim, SIM_READ_EE), 1 + 64);
-    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED),
-              host.logTexts.end());
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED), host.logTexts.end());
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
 }
 
