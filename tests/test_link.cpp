@@ -22,11 +22,11 @@ using Texts = std::vector<std::string>;
 const uint32_t LOC_A = 0x1001;  // the first adapter's channels, as simAddAdapter places them
 const uint32_t LOC_B = 0x1002;
 
-std::string hex(uint32_t v) {
-    char text[16];
-    snprintf(text, sizeof text, "%X", v);
-    return text;
-}
+// How channelCalls shows channels A and B of the first adapter opened with the line settings.
+const Texts OPENS_A = {"FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok", "FT_SetDataCharacteristics 8 2 0 0A ok",
+                       "FT_SetTimeouts 300 300 0A ok", "FT_SetLatencyTimer 2 0A ok"};
+const Texts OPENS_B = {"FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok", "FT_SetDataCharacteristics 8 2 0 0B ok",
+                       "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"};
 
 // The library calls that changed a channel's state, as text: "FT_OpenEx 1001 4 ok".
 Texts channelCalls(const Sim &sim) {
@@ -38,8 +38,11 @@ Texts channelCalls(const Sim &sim) {
         const auto it = shown.find(c.fn);
         if (it == shown.end()) continue;
         std::string line = simFnName(c.fn);
-        for (int i = 0; i < it->second; ++i)  // a location is shown in hex
-            line += " " + (c.fn == SIM_OPEN && i == 0 ? hex(c.arg[0]) : std::to_string(c.arg[i]));
+        for (int i = 0; i < it->second; ++i) {
+            char arg[16];  // a location is shown in hex
+            snprintf(arg, sizeof arg, c.fn == SIM_OPEN && i == 0 ? " %X" : " %u", unsigned(c.arg[i]));
+            line += arg;
+        }
         if (c.adapter >= 0) line += std::string(" ") + char('0' + c.adapter) + "AB"[c.channel];
         line += c.status == FT_OK ? " ok" : " fail";
         out.push_back(line);
@@ -65,11 +68,10 @@ std::string heldChannel(RecordingHost &host, FT_HANDLE h) {
     return std::string(1, char('0' + c.adapter)) + "AB"[c.channel];
 }
 
-FT_DEVICE_LIST_INFO_NODE &record(Sim &sim, int adapter, int channel) {
-    return simAdapter(sim, adapter).channels[channel].record;
-}
+// The list record of a channel of the first adapter.
+FT_DEVICE_LIST_INFO_NODE &record(Sim &sim, int channel) { return simAdapter(sim, 0).channels[channel].record; }
 
-// Pads a text field with `FULL` to fill it to its last byte, without a terminating NUL.
+// The pad that fills a text field to its last byte, leaving no terminating NUL.
 const char FULL = '~';
 
 // Writes a text into a fixed field of a record, the rest of the field set to `pad`.
@@ -81,13 +83,12 @@ void setField(char (&field)[N], const char *text, char pad = 0) {
 
 // A channel's texts in the list; nullptr leaves one as it is.
 struct Names {
-    const char *description = nullptr;
-    const char *serial = nullptr;
+    const char *description = nullptr, *serial = nullptr;
 };
 
-// Gives a channel of the first adapter other texts in the list, the rest of each field set to `pad`.
+// Gives a channel of the first adapter other texts, the rest of each field set to `pad`.
 void rename(Sim &sim, int channel, Names names, char pad = 0) {
-    FT_DEVICE_LIST_INFO_NODE &r = record(sim, 0, channel);
+    FT_DEVICE_LIST_INFO_NODE &r = record(sim, channel);
     if (names.description) setField(r.Description, names.description, pad);
     if (names.serial) setField(r.SerialNumber, names.serial, pad);
 }
@@ -144,12 +145,8 @@ TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
 TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
     simAddAdapter(host.sim);
     ASSERT_TRUE(findAdapter(host.worker.link));
-    const Texts expected = {
-        "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok", "FT_SetDataCharacteristics 8 2 0 0A ok",
-        "FT_SetTimeouts 300 300 0A ok", "FT_SetLatencyTimer 2 0A ok",
-        "FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok", "FT_SetDataCharacteristics 8 2 0 0B ok",
-        "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok",
-    };
+    Texts expected = OPENS_A;
+    expected.insert(expected.end(), OPENS_B.begin(), OPENS_B.end());
     EXPECT_EQ(channelCalls(host.sim), expected);
     for (const SimChannel &c : simAdapter(host.sim, 0).channels) {
         EXPECT_TRUE(c.open);
@@ -165,8 +162,7 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
     EXPECT_EQ(heldChannel(host, slotB()), "0B");
 }
 
-// One search over a device list shaped by `arrange`; the slots and the opened channels tell the
-// outcome.
+// One search over a device list shaped by `arrange`; the slots and the opened channels tell the outcome.
 struct DiscoveryCase {
     const char *name;
     std::function<void(Sim &)> arrange;
@@ -186,8 +182,7 @@ TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     ASSERT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(openedLocations(host.sim), c.opened);
     // Every channel opened along the way is either in a slot or closed again.
-    const int stored = channelOpen(slotA()) + channelOpen(slotB());
-    EXPECT_EQ(host.sim.world.openHandles, stored);
+    EXPECT_EQ(host.sim.world.openHandles, channelOpen(slotA()) + channelOpen(slotB()));
     EXPECT_EQ(heldChannel(host, slotA()), c.channelA);
     EXPECT_EQ(heldChannel(host, slotB()), c.channelB);
     EXPECT_EQ(host.worker.link.adapterDamaged, c.damaged);
@@ -214,8 +209,7 @@ DiscoveryCase blankNotProbed(const char *name, std::function<void(Sim &)> change
     return {name, [change](Sim &sim) { attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM), change(sim); }, "none", "none", {}};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, DiscoveryTable,
+INSTANTIATE_TEST_SUITE_P(Records, DiscoveryTable,
     ::testing::Values(
         DiscoveryCase{"OtherDevicesAhead",
                       [](Sim &sim) {
@@ -228,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "0A", "0B", {LOC_A, LOC_B}},
         withAdapter("ChannelsReportedBThenA", [](Sim &sim) { std::swap(sim.world.list[0], sim.world.list[1]); },
                     "0A", "0B", {LOC_A, LOC_B}),
-        withAdapter("OnlyChannelAAccepted", [](Sim &sim) { record(sim, 0, 1).ID = 0; }, "0A", "none", {LOC_A}),
-        withAdapter("OnlyChannelBAcceptedIsClosedAgain", [](Sim &sim) { record(sim, 0, 0).ID = 0; }, "none",
+        withAdapter("OnlyChannelAAccepted", [](Sim &sim) { record(sim, 1).ID = 0; }, "0A", "none", {LOC_A}),
+        withAdapter("OnlyChannelBAcceptedIsClosedAgain", [](Sim &sim) { record(sim, 0).ID = 0; }, "none",
                     "none", {LOC_B}),
         withAdapter("TwoAdaptersOpenNothing", [](Sim &sim) { simAddAdapter(sim); }, "none", "none", {}),
         withAdapter("AThirdAcceptedRecordOpensNothing",
@@ -242,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                           simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
-        withAdapter("WrongTypeOnTheAdaptersChannelA", [](Sim &sim) { record(sim, 0, 0).Type = 5; }, "none",
+        withAdapter("WrongTypeOnTheAdaptersChannelA", [](Sim &sim) { record(sim, 0).Type = 5; }, "none",
                     "none", {LOC_B}),
         withAdapter("LowerCaseTextsArePicked", renamed({"kesta obd1 emu a", "x"}, {"Kesta Obd1 Emu b", "y"}),
                     "0A", "0B", {LOC_A, LOC_B}),
@@ -252,10 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
                         simAdapter(sim, 0).channels[1].listed = false;
                     },
                     "none", "none", {}),
-        withAdapter("OneMoreCharacterBesideChannelB", renamed({"KESTA OBD1 EMU A2", "FT0001A"}, {}), "none", "none",
-                    {LOC_B}),
-        withAdapter("SerialKestaAWithAnotherDescription", renamed({"Dual RS232-HS A"}, {"Dual RS232-HS B"}), "0A",
-                    "0B", {LOC_A, LOC_B}),
+        withAdapter("OneMoreCharacterBesideChannelB", renamed({"KESTA OBD1 EMU A2", "FT0001A"}, {}),
+                    "none", "none", {LOC_B}),
+        withAdapter("SerialKestaAWithAnotherDescription", renamed({"Dual RS232-HS A"}, {"Dual RS232-HS B"}),
+                    "0A", "0B", {LOC_A, LOC_B}),
         withAdapter("ChannelAHeldByAnotherProgram", [](Sim &sim) { simAdapter(sim, 0).channels[0].openFails = true; },
                     "none", "none", {LOC_B}),
         withAdapter("ChannelBFailsToOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }, "0A",
@@ -264,8 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                     renamed({"KESTA OBD1 EMU A", "KESTAA"}, {"KESTA OBD1 EMU B", "KESTAB"}, FULL), "none", "none", {}),
         withAdapter("FullDescriptionWithTheChannelSerials", renamed({"Dual RS232-HS A"}, {"Dual RS232-HS B"}, FULL),
                     "0A", "0B", {LOC_A, LOC_B}),
-        withAdapter("FullSerialWithTheChannelDescriptions", renamed({nullptr, "FT"}, {nullptr, "FT"}, FULL), "0A", "0B",
-                    {LOC_A, LOC_B}),
+        withAdapter("FullSerialWithTheChannelDescriptions", renamed({nullptr, "FT"}, {nullptr, "FT"}, FULL),
+                    "0A", "0B", {LOC_A, LOC_B}),
         // A non-null handle right after the fields: reading past them runs off the end of the list.
         withAdapter("FullFieldsOfAnOpenForeignRecordLast",
                     [](Sim &sim) {
@@ -297,8 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                           attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
                           simAddAdapter(sim);
                       },
-                      "1A", "1B", {0x2001, 0x2002}}),
-    CaseName());
+                      "1A", "1B", {0x2001, 0x2002}}), CaseName());
 
 // Once the probe table is full of chips judged not ours, a new blank chip is left alone, even our
 // own damaged adapter: leaving a device alone is the safe side.
@@ -322,14 +315,11 @@ TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
     simAdapter(host.sim, 0).channels[0].failSetting = GetParam();
     ASSERT_TRUE(findAdapter(host.worker.link));
 
-    const Texts settings = {"FT_SetBaudRate 115200 0A", "FT_SetDataCharacteristics 8 2 0 0A",
-                            "FT_SetTimeouts 300 300 0A"};
-    Texts expected = {"FT_OpenEx 1001 4 0A ok"};
-    for (int i = 0; i < GetParam(); ++i)
-        expected.push_back(settings[size_t(i)] + (i + 1 == GetParam() ? " fail" : " ok"));
-    expected.insert(expected.end(), {"FT_Close 0A ok", "FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok",
-                                     "FT_SetDataCharacteristics 8 2 0 0B ok", "FT_SetTimeouts 300 300 0B ok",
-                                     "FT_SetLatencyTimer 2 0B ok"});
+    // Channel A's calls up to the setting that fails, its close, then channel B opened.
+    Texts expected(OPENS_A.begin(), OPENS_A.begin() + 1 + GetParam());
+    expected.back().replace(expected.back().rfind("ok"), 2, "fail");
+    expected.push_back("FT_Close 0A ok");
+    expected.insert(expected.end(), OPENS_B.begin(), OPENS_B.end());
     EXPECT_EQ(channelCalls(host.sim), expected);
     EXPECT_EQ(host.sim.world.openHandles, 1);
     EXPECT_EQ(heldChannel(host, slotA()), "0B");
@@ -351,7 +341,7 @@ TEST_F(Discovery, LeavesTheSlotsAloneWhenNoChannelAOpened) {
 
 TEST_F(Discovery, StoresBothSlotsTogetherWhenChannelAOpened) {
     simAddAdapter(host.sim);
-    record(host.sim, 0, 1).ID = 0;
+    record(host.sim, 1).ID = 0;
     host.worker.link.channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
     ASSERT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(heldChannel(host, slotA()), "0A");
@@ -463,9 +453,8 @@ TEST_F(ReadLinkByte, EmptyAttemptsBeforeTheDeadlineAreRepeated) {
     EXPECT_EQ(read(), LINK_OK);
     EXPECT_EQ(out, 0x33);
     for (const SimCall &c : host.sim.world.trace) {
-        if (c.fn == SIM_READ) {
-            EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
-        }
+        if (c.fn != SIM_READ) continue;
+        EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
     }
 }
 

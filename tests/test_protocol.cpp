@@ -95,16 +95,14 @@ TEST_P(StatusQuery, ReadsTheReplyToItsTimeOut) {
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, StatusQuery,
+INSTANTIATE_TEST_SUITE_P(Replies, StatusQuery,
     ::testing::Values(ReplyCase{"Valid", SIM_REPLY_NORMAL, 0x0102, true, 0x0102, 300},
                       ReplyCase{"HighBytesStayUnsigned", SIM_REPLY_NORMAL, 0xA0F5, true, 0xA0F5, 300},
                       ReplyCase{"TwoBytesOnly", SIM_REPLY_SHORT, 0x0102, false, 0, 300},
                       ReplyCase{"ThirdByteNotO", SIM_REPLY_WRONG_THIRD, 0x0102, false, 0, 300},
                       ReplyCase{"Silent", SIM_REPLY_SILENT, 0x0102, false, 0, 300},
                       // 64 bytes end the reply without waiting; the closing purge drops the rest.
-                      ReplyCase{"LongerThan64Bytes", SIM_REPLY_LONG, 0x0102, true, 0x0102, 0}),
-    CaseName());
+                      ReplyCase{"LongerThan64Bytes", SIM_REPLY_LONG, 0x0102, true, 0x0102, 0}), CaseName());
 
 TEST_F(Protocol, StatusQueryTakesAtMost64Bytes) {
     board().versionReply = SIM_REPLY_LONG;
@@ -124,9 +122,7 @@ D2xxApi g_writeFails;
 
 TEST_F(Protocol, StatusQueryWhoseCommandIsNotSentFails) {
     g_writeFails = *simD2xx(host.sim);
-    g_writeFails.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS {
-        return FT_IO_ERROR;
-    };
+    g_writeFails.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
     host.worker.link.d2xx = &g_writeFails;
     BoardStatus status = {true, 0x0304};
     EXPECT_FALSE(queryBoardStatus(host.worker.link, &status));
@@ -201,8 +197,7 @@ TEST_P(WriteAnswer, OnlyOAccepts) {
     EXPECT_EQ(writeBlock(host.worker.link, 0x0100, ERASED.data()), GetParam() == 0x4F);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer,
-                         ::testing::Values(0x4F, 0x3F, 0x00, 0x4E, 0x6F, 0xCF, 0xFF));
+INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer, ::testing::Values(0x4F, 0x3F, 0x00, 0x4E, 0x6F, 0xCF, 0xFF));
 
 TEST_F(Protocol, RefusedBlockWriteFails) {
     board().refuseWriteBlock = 2;

@@ -20,8 +20,7 @@ std::map<std::string, std::vector<uint8_t>> g_files;
 
 // A line or command that is refused, and the error that says why.
 struct Refusal {
-    const char *input;
-    const char *error;
+    const char *input, *error;
 };
 
 bool readFakeFile(const std::string &path, std::vector<uint8_t> &bytes) {
@@ -262,13 +261,11 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
           "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
           "adapter\n  product \"SECOND\"\n  channel-b unlisted\n  memory random 7\n"
           "adapter\n  memory file /abs/short.bin\n  plugged no\n"
-          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n  chip on\n"
-          "  latency-timer-fails on\n"
+          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n  chip on\n  latency-timer-fails on\n"
           "adapter\n  eeprom fill FFFF\n");
-    EXPECT_EQ(listedDescriptions(),
-              (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
-                                        "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B",
-                                        "Dual RS232 A", "Dual RS232 B"}));
+    const std::vector<std::string> listed = {"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A", "SECOND A",
+                                             "KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Dual RS232 A", "Dual RS232 B"};
+    EXPECT_EQ(listedDescriptions(), listed);
     ASSERT_EQ(g_world.sim.world.adapters.size(), 5u);
     EXPECT_EQ(simAdapter(g_world.sim, 4).eeprom[63], 0xFFFF);
     EXPECT_EQ(simAdapter(g_world.sim, 0).board.memory[0], 0x01);
