@@ -27,11 +27,6 @@ const D2xxApi *libraryWithoutReadEE(const D2xxApi *library) {
     return &api;
 }
 
-bool eepromHoldsTheImage(Sim &sim, int adapter) {
-    return std::equal(simAdapter(sim, adapter).eeprom, simAdapter(sim, adapter).eeprom + EEPROM_WORDS,
-                      AdapterEepromImage);
-}
-
 // The chip's checksum, written out here on its own: start 0xAAAA; XOR each word, rotate left.
 uint16_t referenceChecksum(const uint16_t *words) {
     uint32_t v = 0xAAAA;
@@ -129,8 +124,7 @@ TEST(AdapterEepromImage, TheChipReadsBackTheIdentityTheSearchLooksFor) {
 // sets short and long; the library names the channels as the search expects; and the blank-chip
 // check looks for our name up to the last word of the string area, never into the checksum.
 TEST(AdapterEepromImage, TheChipDecodesEveryImageTheBuilderLaysOut) {
-    const char *const sets[][3] = {{ADAPTER_MANUFACTURER, ADAPTER_PRODUCT, ADAPTER_SERIAL},
-                                   {"", "P", ""},
+    const char *const sets[][3] = {{ADAPTER_MANUFACTURER, ADAPTER_PRODUCT, ADAPTER_SERIAL}, {"", "P", ""},
                                    {"Adapter maker", "A product named at length", "SN-0042"}};
     for (const auto &set : sets) {
         SCOPED_TRACE(set[1]);
@@ -165,6 +159,10 @@ protected:
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
         EXPECT_EQ(host.sim.world.openHandles, 0);
+    }
+    SimAdapter &adapter() { return simAdapter(host.sim, 0); }
+    bool eepromHoldsTheImage() {
+        return std::equal(adapter().eeprom, adapter().eeprom + EEPROM_WORDS, AdapterEepromImage);
     }
     std::vector<const SimCall *> eepromWrites() const {
         std::vector<const SimCall *> calls;
@@ -210,13 +208,13 @@ TEST_P(UpdateLibraries, OldAdapterComesBackAsCurrent) {
     EXPECT_EQ(host.progress, progress);
     EXPECT_EQ(simCount(host.sim, SIM_READ_EE), readBack ? 64 : 0);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
-    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
+    EXPECT_TRUE(eepromHoldsTheImage());
 
     // It enumerated from its EEPROM, and the new connection began with an empty log.
-    const FT_DEVICE_LIST_INFO_NODE &a = simAdapter(host.sim, 0).channels[0].record;
+    const FT_DEVICE_LIST_INFO_NODE &a = adapter().channels[0].record;
     EXPECT_EQ(a.ID, 0x04036010u);
     EXPECT_STREQ(a.Description, "KESTA OBD1 EMU A");
-    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.Description, "KESTA OBD1 EMU B");
+    EXPECT_STREQ(adapter().channels[1].record.Description, "KESTA OBD1 EMU B");
     EXPECT_STREQ(a.SerialNumber, "KESTAA");
     EXPECT_EQ(host.logPane, std::string(FOUND) + "Ok." + PORTS + CHOICE);
     EXPECT_TRUE(host.buttons[OP_ERASE] && host.buttons[OP_READ] && host.buttons[OP_WRITE]);
@@ -227,8 +225,8 @@ INSTANTIATE_TEST_SUITE_P(ReadEE, UpdateLibraries, ::testing::Values(true, false)
                          [](const auto &info) { return info.param ? "Present" : "Missing"; });
 
 TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
-    simAdapter(host.sim, 0).eepromDropWord = 2;  // the product id: 6D20 stays where 6010 belongs
-    simAdapter(host.sim, 0).eepromDropWrites = 1;
+    adapter().eepromDropWord = 2;  // the product id: 6D20 stays where 6010 belongs
+    adapter().eepromDropWrites = 1;
     host.whenEvent("buttons ready", [this] {
         host.press(OP_UPDATE);
         host.whenLog(RECONNECT, [this] { host.whenLog(CHOICE, [this] { host.stop = true; }); });
@@ -239,8 +237,8 @@ TEST_F(UpdateOperation, WordLostOnceIsWrittenAgainBeforeTheCycle) {
     ASSERT_EQ(writes.size(), 65u);
     EXPECT_EQ(writes[64]->arg[0], 2u);
     // The rewrite came before the cycle: the adapter enumerated current from it.
-    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
-    EXPECT_EQ(simAdapter(host.sim, 0).channels[0].record.ID, 0x04036010u);
+    EXPECT_TRUE(eepromHoldsTheImage());
+    EXPECT_EQ(adapter().channels[0].record.ID, 0x04036010u);
     EXPECT_EQ(host.progress.back(), 255u);
     const Texts log = fromChoice();
     ASSERT_GE(log.size(), 3u);
@@ -261,13 +259,13 @@ class CutUpdates : public UpdateOperation, public ::testing::WithParamInterface<
 
 TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
     const CutCase &c = GetParam();
-    simAdapter(host.sim, 0).unplugAtEepromWord = c.cutBeforeWord;
+    adapter().unplugAtEepromWord = c.cutBeforeWord;
     std::string replugged, type;
     bool onlyUpdate = false;
     host.whenEvent("buttons ready", [&] {
         host.press(OP_UPDATE);
         host.whenLog(DISCONNECTED, [&] {
-            simAdapter(host.sim, 0).unplugAtEepromWord = -1;
+            adapter().unplugAtEepromWord = -1;
             host.atMs(host.ms() + 1000, [&] { simPlug(host.sim, 0); });
             host.whenEvent("buttons ready", [&] {
                 replugged = host.logPane;
@@ -287,21 +285,19 @@ TEST_P(CutUpdates, AdapterIsRecognisedAgainAndRepaired) {
     EXPECT_TRUE(onlyUpdate);
     EXPECT_EQ(eepromWrites().size(), size_t(c.cutBeforeWord + 1 + 64));
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
-    EXPECT_TRUE(eepromHoldsTheImage(host.sim, 0));
-    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, "KESTA OBD1 EMU A");
+    EXPECT_TRUE(eepromHoldsTheImage());
+    EXPECT_STREQ(adapter().channels[0].record.Description, "KESTA OBD1 EMU A");
     EXPECT_EQ(host.logPane, std::string("Found Kesta OBD1 EMU [0403/6010") + REPORT + CHOICE);
     EXPECT_TRUE(host.buttons[OP_ERASE] && !host.buttons[OP_UPDATE]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Unplugged, CutUpdates,
+INSTANTIATE_TEST_SUITE_P(Unplugged, CutUpdates,
     ::testing::Values(
         // Word 0 is the same in the old image and the new one: nothing has changed yet.
         CutCase{"BeforeWord1", 1, "0403/6D20", "KESTA OBD1 EMU", NEEDS_UPDATE},
         CutCase{"BeforeWord30", 30, "0403/6010", "Dual RS232", DAMAGED},
         CutCase{"BeforeWord62", 62, "0403/6010", "Dual RS232", DAMAGED},
-        CutCase{"BeforeWord63", 63, "0403/6010", "Dual RS232", DAMAGED}),
-    CaseName());
+        CutCase{"BeforeWord63", 63, "0403/6010", "Dual RS232", DAMAGED}), CaseName());
 
 struct FailureCase {
     const char *name;
@@ -317,19 +313,17 @@ class UpdateFailures : public UpdateOperation, public ::testing::WithParamInterf
 
 TEST_P(UpdateFailures, StopAtTheFailedWordAndDisconnect) {
     const FailureCase &c = GetParam();
-    simAdapter(host.sim, 0).eepromFailAtWord = c.failAtWord;
-    simAdapter(host.sim, 0).unplugAtEepromWord = c.unplugAtWord;
-    simAdapter(host.sim, 0).eepromDropWord = c.neverStoredWord;
-    simAdapter(host.sim, 0).eepromDropWrites = -1;
-    simAdapter(host.sim, 0).readEeFails = c.readBackFails;
+    adapter().eepromFailAtWord = c.failAtWord;
+    adapter().unplugAtEepromWord = c.unplugAtWord;
+    adapter().eepromDropWord = c.neverStoredWord;
+    adapter().eepromDropWrites = -1;
+    adapter().readEeFails = c.readBackFails;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog(DISCONNECTED, [this] { host.stop = true; });
     EXPECT_EQ(workerMain(host.worker), 0);
 
     EXPECT_EQ(eepromWrites().size(), c.calls);
-    const Texts log = fromChoice();
-    EXPECT_EQ(log, (Texts{CHOICE, UPDATE_OPENING, CANNOT_PROGRAM,
-                          "\r\n", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, UPDATE_OPENING, CANNOT_PROGRAM, "\r\n", DISCONNECTED}));
     EXPECT_EQ(host.progress.size(), c.steps);
     EXPECT_EQ(host.progress.back(), uint32_t(4 * (c.steps - 1) + 3));
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0) << "a failed update must not reach the success tail";
@@ -341,8 +335,7 @@ INSTANTIATE_TEST_SUITE_P(Words, UpdateFailures,
                                            FailureCase{"Unplugged", -1, 20, -1, false, 21, 21},
                                            // Written, then written again three times.
                                            FailureCase{"NeverStored", -1, -1, 63, false, 67, 64},
-                                           FailureCase{"ReadBackFails", -1, -1, -1, true, 64, 64}),
-                         CaseName());
+                                           FailureCase{"ReadBackFails", -1, -1, -1, true, 64, 64}), CaseName());
 
 // Closing the window during an Update lets it finish the words, so the adapter is not left with
 // half an image, but neither cycles the port nor touches the window again.
@@ -351,13 +344,13 @@ TEST_F(UpdateOperation, StopRequestDuringTheWordsFinishesThemWithoutACycle) {
     host.whenEvent("progress 123", [this] { host.stop = true; });
     EXPECT_EQ(workerMain(host.worker), 0);
     ASSERT_EQ(eepromWrites().size(), 64u);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(simAdapter(host.sim, 0).eeprom[i], AdapterEepromImage[i]);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(adapter().eeprom[i], AdapterEepromImage[i]);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.windowOpsAfterStop, 0);
 }
 
 TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
-    simAdapter(host.sim, 0).eepromFailAtWord = 5;
+    adapter().eepromFailAtWord = 5;
     uint64_t failedAt = 0, lostAt = 0;
     host.whenEvent("buttons ready", [this] { host.press(OP_UPDATE); });
     host.whenLog(CANNOT_PROGRAM, [&] { failedAt = host.ms(); });
@@ -371,20 +364,20 @@ TEST_F(UpdateOperation, FailurePausesFiveSeconds) {
 
 TEST_F(UpdateOperation, WithoutReadEEAnAdapterWithABadChecksumComesBackBlankAndIsNotAccepted) {
     host.worker.link.d2xx = libraryWithoutReadEE(host.worker.link.d2xx);
-    simAdapter(host.sim, 0).eeprom[63] ^= 1;
+    adapter().eeprom[63] ^= 1;
     FT_HANDLE slot = NO_CHANNEL;
-    ASSERT_EQ(openChannel(host.worker.link, simAdapter(host.sim, 0).channels[0].record.LocId, slot), LINK_OK);
+    ASSERT_EQ(openChannel(host.worker.link, adapter().channels[0].record.LocId, slot), LINK_OK);
     ASSERT_EQ(host.worker.link.d2xx->cyclePort(slot), FT_OK);
     closeChannel(host.worker.link, slot);
-    host.advanceUs(uint64_t(simAdapter(host.sim, 0).reenumerateMs) * 1000);
+    host.advanceUs(uint64_t(adapter().reenumerateMs) * 1000);
     const int opens = simCount(host.sim, SIM_OPEN);
     ASSERT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), opens) << "probed without FT_ReadEE";
-    EXPECT_EQ(simAdapter(host.sim, 0).channels[0].record.ID, 0x04036010u);
-    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.Description, "Dual RS232 A");
-    EXPECT_STREQ(simAdapter(host.sim, 0).channels[1].record.Description, "Dual RS232 B");
-    EXPECT_STREQ(simAdapter(host.sim, 0).channels[0].record.SerialNumber, "");
+    EXPECT_EQ(adapter().channels[0].record.ID, 0x04036010u);
+    EXPECT_STREQ(adapter().channels[0].record.Description, "Dual RS232 A");
+    EXPECT_STREQ(adapter().channels[1].record.Description, "Dual RS232 B");
+    EXPECT_STREQ(adapter().channels[0].record.SerialNumber, "");
 }
 
 // A probe whose FT_ReadEE failed once judged nothing: the next search probes again and finds our
@@ -401,8 +394,7 @@ TEST(DamagedAdapterProbe, ProbeThatCouldNotReadIsRepeated) {
     host.whenEvent("buttons ready", [&host] { host.stop = true; });
     EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(simCount(host.sim, SIM_READ_EE), 1 + 64);
-    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED),
-              host.logTexts.end());
+    EXPECT_NE(std::find(host.logTexts.begin(), host.logTexts.end(), DAMAGED), host.logTexts.end());
     EXPECT_TRUE(host.buttons[OP_UPDATE]);
 }
 
@@ -444,11 +436,9 @@ TEST_P(ForeignBlankChips, AreProbedOncePerAttachmentAndLeftAlone) {
     EXPECT_EQ(g_appState.deviceFound.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Contents, ForeignBlankChips,
+INSTANTIATE_TEST_SUITE_P(Contents, ForeignBlankChips,
     ::testing::Values(ForeignCase{"Erased", SIM_EEPROM_FILL, "Quorvantide", "KESTA OBD1 EMU", "KESTA"},
                       ForeignCase{"OtherMakerBadChecksum", SIM_EEPROM_BAD_CHECKSUM, "Other Maker",
-                                  "USB Dual Serial", "OM0042"}),
-    CaseName());
+                                  "USB Dual Serial", "OM0042"}), CaseName());
 
 }  // namespace

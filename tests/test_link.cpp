@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,30 +22,26 @@ using Texts = std::vector<std::string>;
 const uint32_t LOC_A = 0x1001;  // the first adapter's channels, as simAddAdapter places them
 const uint32_t LOC_B = 0x1002;
 
-std::string hex(uint32_t v) {
-    char text[16];
-    snprintf(text, sizeof text, "%X", v);
-    return text;
-}
+// How channelCalls shows channels A and B of the first adapter opened with the line settings.
+const Texts OPENS_A = {"FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok", "FT_SetDataCharacteristics 8 2 0 0A ok",
+                       "FT_SetTimeouts 300 300 0A ok", "FT_SetLatencyTimer 2 0A ok"};
+const Texts OPENS_B = {"FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok", "FT_SetDataCharacteristics 8 2 0 0B ok",
+                       "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"};
 
 // The library calls that changed a channel's state, as text: "FT_OpenEx 1001 4 ok".
 Texts channelCalls(const Sim &sim) {
+    // How many arguments each of those calls shows; the trace's other calls are left out.
+    const std::map<SimFn, int> shown = {{SIM_OPEN, 2},         {SIM_SET_BAUD, 1},    {SIM_SET_DATA, 3},
+                                        {SIM_SET_TIMEOUTS, 2}, {SIM_SET_LATENCY, 1}, {SIM_CLOSE, 0}};
     Texts out;
     for (const SimCall &c : sim.world.trace) {
+        const auto it = shown.find(c.fn);
+        if (it == shown.end()) continue;
         std::string line = simFnName(c.fn);
-        switch (c.fn) {
-        case SIM_OPEN: line += " " + hex(c.arg[0]) + " " + std::to_string(c.arg[1]); break;
-        case SIM_SET_BAUD: line += " " + std::to_string(c.arg[0]); break;
-        case SIM_SET_DATA:
-            line += " " + std::to_string(c.arg[0]) + " " + std::to_string(c.arg[1]) + " " +
-                    std::to_string(c.arg[2]);
-            break;
-        case SIM_SET_TIMEOUTS:
-            line += " " + std::to_string(c.arg[0]) + " " + std::to_string(c.arg[1]);
-            break;
-        case SIM_SET_LATENCY: line += " " + std::to_string(c.arg[0]); break;
-        case SIM_CLOSE: break;
-        default: continue;
+        for (int i = 0; i < it->second; ++i) {
+            char arg[16];  // a location is shown in hex
+            snprintf(arg, sizeof arg, c.fn == SIM_OPEN && i == 0 ? " %X" : " %u", unsigned(c.arg[i]));
+            line += arg;
         }
         if (c.adapter >= 0) line += std::string(" ") + char('0' + c.adapter) + "AB"[c.channel];
         line += c.status == FT_OK ? " ok" : " fail";
@@ -71,22 +68,42 @@ std::string heldChannel(RecordingHost &host, FT_HANDLE h) {
     return std::string(1, char('0' + c.adapter)) + "AB"[c.channel];
 }
 
-FT_DEVICE_LIST_INFO_NODE &record(Sim &sim, int adapter, int channel) {
-    return simAdapter(sim, adapter).channels[channel].record;
-}
+// The list record of a channel of the first adapter.
+FT_DEVICE_LIST_INFO_NODE &record(Sim &sim, int channel) { return simAdapter(sim, 0).channels[channel].record; }
 
-// Fills a text field to its last byte, without a terminating NUL.
-template <size_t N>
-void fillField(char (&field)[N], const char *start) {
-    memset(field, '~', N);
-    memcpy(field, start, std::min(N, strlen(start)));
-}
+// The pad that fills a text field to its last byte, leaving no terminating NUL.
+const char FULL = '~';
 
+// Writes a text into a fixed field of a record, the rest of the field set to `pad`.
 template <size_t N>
-void setField(char (&field)[N], const char *text) {
-    memset(field, 0, N);
+void setField(char (&field)[N], const char *text, char pad = 0) {
+    memset(field, pad, N);
     memcpy(field, text, std::min(N, strlen(text)));
 }
+
+// A channel's texts in the list; nullptr leaves one as it is.
+struct Names {
+    const char *description = nullptr, *serial = nullptr;
+};
+
+// Gives a channel of the first adapter other texts, the rest of each field set to `pad`.
+void rename(Sim &sim, int channel, Names names, char pad = 0) {
+    FT_DEVICE_LIST_INFO_NODE &r = record(sim, channel);
+    if (names.description) setField(r.Description, names.description, pad);
+    if (names.serial) setField(r.SerialNumber, names.serial, pad);
+}
+
+// An arrangement that gives channels A and B of the first adapter other texts.
+std::function<void(Sim &)> renamed(Names a, Names b, char pad = 0) {
+    return [=](Sim &sim) {
+        rename(sim, 0, a, pad);
+        rename(sim, 1, b, pad);
+    };
+}
+
+// The library's list calls replaced, the rest left to the simulator.
+D2xxApi g_patched;
+const D2xxApi *g_unpatched;
 
 class LinkTest : public ::testing::Test {
 protected:
@@ -94,6 +111,15 @@ protected:
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit);
         host.worker.link.allocate = calloc;
+    }
+    FT_HANDLE &slotA() { return host.worker.link.channels.channelA; }
+    FT_HANDLE &slotB() { return host.worker.link.channels.channelB; }
+    // The search's library from now on: a copy of the simulator's, whose calls a test replaces.
+    D2xxApi &patchedLibrary() {
+        g_unpatched = host.worker.link.d2xx;
+        g_patched = *g_unpatched;
+        host.worker.link.d2xx = &g_patched;
+        return g_patched;
     }
 };
 
@@ -109,8 +135,8 @@ TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
         return calloc(count, size);
     };
     EXPECT_TRUE(findAdapter(host.worker.link));
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
+    EXPECT_EQ(slotA(), NO_CHANNEL);
+    EXPECT_EQ(slotB(), NO_CHANNEL);
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
     EXPECT_EQ(simCount(host.sim, SIM_GET_LIST), 0);
@@ -119,14 +145,8 @@ TEST_F(Discovery, NoDeviceAttachedAllocatesAndOpensNothing) {
 TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
     simAddAdapter(host.sim);
     ASSERT_TRUE(findAdapter(host.worker.link));
-    const Texts expected = {
-        "FT_OpenEx 1001 4 0A ok", "FT_SetBaudRate 115200 0A ok",
-        "FT_SetDataCharacteristics 8 2 0 0A ok", "FT_SetTimeouts 300 300 0A ok",
-        "FT_SetLatencyTimer 2 0A ok",
-        "FT_OpenEx 1002 4 0B ok", "FT_SetBaudRate 115200 0B ok",
-        "FT_SetDataCharacteristics 8 2 0 0B ok", "FT_SetTimeouts 300 300 0B ok",
-        "FT_SetLatencyTimer 2 0B ok",
-    };
+    Texts expected = OPENS_A;
+    expected.insert(expected.end(), OPENS_B.begin(), OPENS_B.end());
     EXPECT_EQ(channelCalls(host.sim), expected);
     for (const SimChannel &c : simAdapter(host.sim, 0).channels) {
         EXPECT_TRUE(c.open);
@@ -138,12 +158,11 @@ TEST_F(Discovery, OneAdapterOpensBothChannelsWithTheLineSettings) {
         EXPECT_EQ(c.writeTimeout, 300u);
         EXPECT_EQ(c.latencyMs, 2);
     }
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "0B");
+    EXPECT_EQ(heldChannel(host, slotA()), "0A");
+    EXPECT_EQ(heldChannel(host, slotB()), "0B");
 }
 
-// One search over a device list shaped by `arrange`; the slots and the opened channels tell the
-// outcome.
+// One search over a device list shaped by `arrange`; the slots and the opened channels tell the outcome.
 struct DiscoveryCase {
     const char *name;
     std::function<void(Sim &)> arrange;
@@ -163,10 +182,9 @@ TEST_P(DiscoveryTable, PicksTheChannelsItShould) {
     ASSERT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(openedLocations(host.sim), c.opened);
     // Every channel opened along the way is either in a slot or closed again.
-    const int stored = channelOpen(host.worker.link.channels.channelA) + channelOpen(host.worker.link.channels.channelB);
-    EXPECT_EQ(host.sim.world.openHandles, stored);
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), c.channelA);
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), c.channelB);
+    EXPECT_EQ(host.sim.world.openHandles, channelOpen(slotA()) + channelOpen(slotB()));
+    EXPECT_EQ(heldChannel(host, slotA()), c.channelA);
+    EXPECT_EQ(heldChannel(host, slotB()), c.channelB);
     EXPECT_EQ(host.worker.link.adapterDamaged, c.damaged);
 }
 
@@ -186,8 +204,12 @@ DiscoveryCase withAdapter(const char *name, std::function<void(Sim &)> change, c
     return {name, [change](Sim &sim) { simAddAdapter(sim), change(sim); }, channelA, channelB, opened};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, DiscoveryTable,
+// Our blank chip as a cut Update leaves it, changed so that it is not taken for one: nothing opens.
+DiscoveryCase blankNotProbed(const char *name, std::function<void(Sim &)> change) {
+    return {name, [change](Sim &sim) { attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM), change(sim); }, "none", "none", {}};
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, DiscoveryTable,
     ::testing::Values(
         DiscoveryCase{"OtherDevicesAhead",
                       [](Sim &sim) {
@@ -200,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "0A", "0B", {LOC_A, LOC_B}},
         withAdapter("ChannelsReportedBThenA", [](Sim &sim) { std::swap(sim.world.list[0], sim.world.list[1]); },
                     "0A", "0B", {LOC_A, LOC_B}),
-        withAdapter("OnlyChannelAAccepted", [](Sim &sim) { record(sim, 0, 1).ID = 0; }, "0A", "none", {LOC_A}),
-        withAdapter("OnlyChannelBAcceptedIsClosedAgain", [](Sim &sim) { record(sim, 0, 0).ID = 0; }, "none",
+        withAdapter("OnlyChannelAAccepted", [](Sim &sim) { record(sim, 1).ID = 0; }, "0A", "none", {LOC_A}),
+        withAdapter("OnlyChannelBAcceptedIsClosedAgain", [](Sim &sim) { record(sim, 0).ID = 0; }, "none",
                     "none", {LOC_B}),
         withAdapter("TwoAdaptersOpenNothing", [](Sim &sim) { simAddAdapter(sim); }, "none", "none", {}),
         withAdapter("AThirdAcceptedRecordOpensNothing",
@@ -214,58 +236,29 @@ INSTANTIATE_TEST_SUITE_P(
                           simAddAdapter(sim);
                       },
                       "0A", "0B", {LOC_A, LOC_B}},
-        withAdapter("WrongTypeOnTheAdaptersChannelA", [](Sim &sim) { record(sim, 0, 0).Type = 5; }, "none",
+        withAdapter("WrongTypeOnTheAdaptersChannelA", [](Sim &sim) { record(sim, 0).Type = 5; }, "none",
                     "none", {LOC_B}),
-        withAdapter("LowerCaseTextsArePicked",
-                    [](Sim &sim) {
-                        setField(record(sim, 0, 0).Description, "kesta obd1 emu a");
-                        setField(record(sim, 0, 0).SerialNumber, "x");
-                        setField(record(sim, 0, 1).Description, "Kesta Obd1 Emu b");
-                        setField(record(sim, 0, 1).SerialNumber, "y");
-                    },
+        withAdapter("LowerCaseTextsArePicked", renamed({"kesta obd1 emu a", "x"}, {"Kesta Obd1 Emu b", "y"}),
                     "0A", "0B", {LOC_A, LOC_B}),
         withAdapter("OneMoreCharacterIsPickedForNeither",
                     [](Sim &sim) {
-                        setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU AX");
-                        setField(record(sim, 0, 0).SerialNumber, "FT0001A");
+                        rename(sim, 0, {"KESTA OBD1 EMU AX", "FT0001A"});
                         simAdapter(sim, 0).channels[1].listed = false;
                     },
                     "none", "none", {}),
-        withAdapter("OneMoreCharacterBesideChannelB",
-                    [](Sim &sim) {
-                        setField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A2");
-                        setField(record(sim, 0, 0).SerialNumber, "FT0001A");
-                    },
+        withAdapter("OneMoreCharacterBesideChannelB", renamed({"KESTA OBD1 EMU A2", "FT0001A"}, {}),
                     "none", "none", {LOC_B}),
-        withAdapter("SerialKestaAWithAnotherDescription",
-                    [](Sim &sim) {
-                        setField(record(sim, 0, 0).Description, "Dual RS232-HS A");
-                        setField(record(sim, 0, 1).Description, "Dual RS232-HS B");
-                    },
+        withAdapter("SerialKestaAWithAnotherDescription", renamed({"Dual RS232-HS A"}, {"Dual RS232-HS B"}),
                     "0A", "0B", {LOC_A, LOC_B}),
         withAdapter("ChannelAHeldByAnotherProgram", [](Sim &sim) { simAdapter(sim, 0).channels[0].openFails = true; },
                     "none", "none", {LOC_B}),
         withAdapter("ChannelBFailsToOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }, "0A",
                     "none", {LOC_A}),
         withAdapter("FullFieldsAreAcceptedByPrefixAndPickedForNeither",
-                    [](Sim &sim) {
-                        fillField(record(sim, 0, 0).Description, "KESTA OBD1 EMU A");
-                        fillField(record(sim, 0, 0).SerialNumber, "KESTAA");
-                        fillField(record(sim, 0, 1).Description, "KESTA OBD1 EMU B");
-                        fillField(record(sim, 0, 1).SerialNumber, "KESTAB");
-                    },
-                    "none", "none", {}),
-        withAdapter("FullDescriptionWithTheChannelSerials",
-                    [](Sim &sim) {
-                        fillField(record(sim, 0, 0).Description, "Dual RS232-HS A");
-                        fillField(record(sim, 0, 1).Description, "Dual RS232-HS B");
-                    },
+                    renamed({"KESTA OBD1 EMU A", "KESTAA"}, {"KESTA OBD1 EMU B", "KESTAB"}, FULL), "none", "none", {}),
+        withAdapter("FullDescriptionWithTheChannelSerials", renamed({"Dual RS232-HS A"}, {"Dual RS232-HS B"}, FULL),
                     "0A", "0B", {LOC_A, LOC_B}),
-        withAdapter("FullSerialWithTheChannelDescriptions",
-                    [](Sim &sim) {
-                        fillField(record(sim, 0, 0).SerialNumber, "FT");
-                        fillField(record(sim, 0, 1).SerialNumber, "FT");
-                    },
+        withAdapter("FullSerialWithTheChannelDescriptions", renamed({nullptr, "FT"}, {nullptr, "FT"}, FULL),
                     "0A", "0B", {LOC_A, LOC_B}),
         // A non-null handle right after the fields: reading past them runs off the end of the list.
         withAdapter("FullFieldsOfAnOpenForeignRecordLast",
@@ -273,8 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
                         simAdapter(sim, 0).channels[1].listed = false;
                         simAddForeignDevice(sim, FT_DEVICE_2232C, 0x04036010, "", "");
                         FT_DEVICE_LIST_INFO_NODE &r = sim.world.list.back().foreign;
-                        fillField(r.Description, "KESTA OBD1 EMU B");
-                        fillField(r.SerialNumber, "KESTAB");
+                        setField(r.Description, "KESTA OBD1 EMU B", FULL);
+                        setField(r.SerialNumber, "KESTAB", FULL);
                         memset(&r.ftHandle, 0x41, sizeof r.ftHandle);
                     },
                     "0A", "none", {LOC_A}),
@@ -285,19 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
         DiscoveryCase{"ErasedChipIsProbedAndClosed", [](Sim &sim) { attachBlank(sim, SIM_EEPROM_FILL); },
                       "none", "none", {LOC_A}},
         // Only a chip with the blank defaults exactly, serials empty, is opened to be probed.
-        DiscoveryCase{"BlankNamesWithSerialsAreNotProbed",
-                      [](Sim &sim) {
-                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
-                          setField(record(sim, 0, 0).SerialNumber, "FT1234A");
-                          setField(record(sim, 0, 1).SerialNumber, "FT1234B");
-                      },
-                      "none", "none", {}},
-        DiscoveryCase{"BlankNamesInOtherLetterCaseAreNotProbed",
-                      [](Sim &sim) {
-                          attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
-                          setField(record(sim, 0, 0).Description, "DUAL RS232 A");
-                      },
-                      "none", "none", {}},
+        blankNotProbed("BlankNamesWithSerialsAreNotProbed", renamed({nullptr, "FT1234A"}, {nullptr, "FT1234B"})),
+        blankNotProbed("BlankNamesInOtherLetterCaseAreNotProbed", renamed({"DUAL RS232 A"}, {})),
         DiscoveryCase{"ChannelBIsTheOneBesideTheRecognisedChannelA",
                       [](Sim &sim) {
                           attachBlank(sim, SIM_EEPROM_FILL);
@@ -309,8 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                           attachBlank(sim, SIM_EEPROM_BAD_CHECKSUM);
                           simAddAdapter(sim);
                       },
-                      "1A", "1B", {0x2001, 0x2002}}),
-    CaseName());
+                      "1A", "1B", {0x2001, 0x2002}}), CaseName());
 
 // Once the probe table is full of chips judged not ours, a new blank chip is left alone, even our
 // own damaged adapter: leaving a device alone is the safe side.
@@ -321,7 +302,7 @@ TEST_F(Discovery, AFullProbeTableProbesNoNewChip) {
     attachBlank(host.sim, SIM_EEPROM_BAD_CHECKSUM);
     ASSERT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), PROBED_CAPACITY);
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(slotA(), NO_CHANNEL);
 }
 
 // A channel that will not take a setting is closed again and the next candidate is tried.
@@ -330,24 +311,19 @@ class FailingSetting : public LinkTest, public ::testing::WithParamInterface<int
 TEST_P(FailingSetting, ClosesTheChannelAndTriesTheNextCandidate) {
     simAddAdapter(host.sim);
     // Both records are candidates for channel A; the first will not take setting GetParam().
-    setField(record(host.sim, 0, 1).Description, "KESTA OBD1 EMU A");
-    setField(record(host.sim, 0, 1).SerialNumber, "KESTAA");
+    rename(host.sim, 1, {"KESTA OBD1 EMU A", "KESTAA"});
     simAdapter(host.sim, 0).channels[0].failSetting = GetParam();
     ASSERT_TRUE(findAdapter(host.worker.link));
 
-    const Texts settings = {"FT_SetBaudRate 115200 0A", "FT_SetDataCharacteristics 8 2 0 0A",
-                            "FT_SetTimeouts 300 300 0A"};
-    Texts expected = {"FT_OpenEx 1001 4 0A ok"};
-    for (int i = 0; i < GetParam(); ++i)
-        expected.push_back(settings[size_t(i)] + (i + 1 == GetParam() ? " fail" : " ok"));
-    expected.insert(expected.end(), {"FT_Close 0A ok", "FT_OpenEx 1002 4 0B ok",
-                                     "FT_SetBaudRate 115200 0B ok",
-                                     "FT_SetDataCharacteristics 8 2 0 0B ok",
-                                     "FT_SetTimeouts 300 300 0B ok", "FT_SetLatencyTimer 2 0B ok"});
+    // Channel A's calls up to the setting that fails, its close, then channel B opened.
+    Texts expected(OPENS_A.begin(), OPENS_A.begin() + 1 + GetParam());
+    expected.back().replace(expected.back().rfind("ok"), 2, "fail");
+    expected.push_back("FT_Close 0A ok");
+    expected.insert(expected.end(), OPENS_B.begin(), OPENS_B.end());
     EXPECT_EQ(channelCalls(host.sim), expected);
     EXPECT_EQ(host.sim.world.openHandles, 1);
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0B");
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "none");
+    EXPECT_EQ(heldChannel(host, slotA()), "0B");
+    EXPECT_EQ(heldChannel(host, slotB()), "none");
 }
 
 INSTANTIATE_TEST_SUITE_P(BaudDataTimeouts, FailingSetting, ::testing::Values(1, 2, 3));
@@ -358,69 +334,53 @@ TEST_F(Discovery, LeavesTheSlotsAloneWhenNoChannelAOpened) {
     const FT_HANDLE before = reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150));
     host.worker.link.channels = {nullptr, before};
     ASSERT_TRUE(findAdapter(host.worker.link));
-    EXPECT_EQ(host.worker.link.channels.channelA, nullptr);
-    EXPECT_EQ(host.worker.link.channels.channelB, before);
+    EXPECT_EQ(slotA(), nullptr);
+    EXPECT_EQ(slotB(), before);
     EXPECT_EQ(host.sim.world.openHandles, 0);
 }
 
 TEST_F(Discovery, StoresBothSlotsTogetherWhenChannelAOpened) {
     simAddAdapter(host.sim);
-    record(host.sim, 0, 1).ID = 0;
+    record(host.sim, 1).ID = 0;
     host.worker.link.channels = {NO_CHANNEL, reinterpret_cast<FT_HANDLE>(uintptr_t(0x5150))};
     ASSERT_TRUE(findAdapter(host.worker.link));
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
-    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
-}
-
-// The library's list calls replaced, the rest left to the simulator.
-D2xxApi g_patched;
-const D2xxApi *g_unpatched;
-
-const D2xxApi *patchedLibrary(const D2xxApi *library, std::function<void(D2xxApi &)> patch) {
-    g_unpatched = library;
-    g_patched = *library;
-    patch(g_patched);
-    return &g_patched;
+    EXPECT_EQ(heldChannel(host, slotA()), "0A");
+    EXPECT_EQ(slotB(), NO_CHANNEL);
 }
 
 TEST_F(Discovery, FailingDeviceCountIsNoAdapter) {
     simAddAdapter(host.sim);
-    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
-        api.createDeviceInfoList = [](uint32_t *count) -> FT_STATUS {
-            *count = 2;
-            return FT_IO_ERROR;
-        };
-    });
+    patchedLibrary().createDeviceInfoList = [](uint32_t *count) -> FT_STATUS {
+        *count = 2;
+        return FT_IO_ERROR;
+    };
     EXPECT_TRUE(findAdapter(host.worker.link));
+    EXPECT_EQ(slotA(), NO_CHANNEL);
+    EXPECT_EQ(simCount(host.sim, SIM_GET_LIST), 0) << "a failed count is not followed by the list";
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
 }
 
 TEST_F(Discovery, FailingDeviceListIsNoAdapterEvenWhenFilled) {
     simAddAdapter(host.sim);
-    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
-        api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
-            g_unpatched->getDeviceInfoList(list, count);
-            return FT_IO_ERROR;
-        };
-    });
+    patchedLibrary().getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
+        g_unpatched->getDeviceInfoList(list, count);
+        return FT_IO_ERROR;
+    };
     EXPECT_TRUE(findAdapter(host.worker.link));
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
+    EXPECT_EQ(slotA(), NO_CHANNEL);
 }
 
 TEST_F(Discovery, DeviceListClaimingMoreRecordsThanAskedForIsCut) {
     simAddAdapter(host.sim);
-    host.worker.link.d2xx = patchedLibrary(host.worker.link.d2xx, [](D2xxApi &api) {
-        api.getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
-            FT_STATUS st = g_unpatched->getDeviceInfoList(list, count);
-            *count = 1000;
-            return st;
-        };
-    });
+    patchedLibrary().getDeviceInfoList = [](FT_DEVICE_LIST_INFO_NODE *list, uint32_t *count) -> FT_STATUS {
+        FT_STATUS st = g_unpatched->getDeviceInfoList(list, count);
+        *count = 1000;
+        return st;
+    };
     EXPECT_TRUE(findAdapter(host.worker.link));
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelA), "0A");
-    EXPECT_EQ(heldChannel(host, host.worker.link.channels.channelB), "0B");
+    EXPECT_EQ(heldChannel(host, slotA()), "0A");
+    EXPECT_EQ(heldChannel(host, slotB()), "0B");
 }
 
 // Out of memory for the record list.
@@ -436,8 +396,8 @@ TEST_F(Discovery, OutOfMemoryIsFatalAndOpensNothing) {
     EXPECT_EQ(host.fatal, "Can't allocate memory!");
     EXPECT_EQ(simCount(host.sim, SIM_GET_LIST), 0);
     EXPECT_EQ(simCount(host.sim, SIM_OPEN), 0);
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
-    EXPECT_EQ(host.worker.link.channels.channelB, NO_CHANNEL);
+    EXPECT_EQ(slotA(), NO_CHANNEL);
+    EXPECT_EQ(slotB(), NO_CHANNEL);
     EXPECT_EQ(calls, 1);
 }
 
@@ -454,7 +414,7 @@ protected:
     SimChannel &channelA() { return simAdapter(host.sim, 0).channels[0]; }
     void byteAtMs(uint8_t byte, uint64_t ms) { channelA().rx.push_back({byte, start + ms * 1000}); }
     uint64_t elapsedMs() const { return (host.nowUs - start) / 1000; }
-    LinkResult read() { return readLinkByte(host.worker.link, &host.worker.link.channels.channelA, &out); }
+    LinkResult read() { return readLinkByte(host.worker.link, &slotA(), &out); }
 
     uint64_t start = 0;
     uint8_t out = 0xEE;
@@ -493,9 +453,8 @@ TEST_F(ReadLinkByte, EmptyAttemptsBeforeTheDeadlineAreRepeated) {
     EXPECT_EQ(read(), LINK_OK);
     EXPECT_EQ(out, 0x33);
     for (const SimCall &c : host.sim.world.trace) {
-        if (c.fn == SIM_READ) {
-            EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
-        }
+        if (c.fn != SIM_READ) continue;
+        EXPECT_EQ(c.arg[0], 1u) << "one byte per library call";
     }
 }
 
@@ -566,18 +525,17 @@ protected:
         simAdapter(host.sim, 0).chip.on = true;
         simAdapter(host.sim, 0).chip.callCostUs = 0;
     }
-    FT_STATUS setLatency(uint8_t ms) { return host.worker.link.d2xx->setLatencyTimer(host.worker.link.channels.channelA, ms); }
+    FT_STATUS setLatency(uint8_t ms) { return host.worker.link.d2xx->setLatencyTimer(slotA(), ms); }
     void send(std::vector<uint8_t> bytes) {
         uint32_t written = 0;
-        ASSERT_EQ(host.worker.link.d2xx->write(host.worker.link.channels.channelA, bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
+        ASSERT_EQ(host.worker.link.d2xx->write(slotA(), bytes.data(), uint32_t(bytes.size()), &written), FT_OK);
     }
 };
 
 // An Erase block's answer byte reaches the chip 13.3 ms after the packet was sent (the wire both
 // ways and the board's 0.5 ms); it goes out at the next expiry of the timer, which runs from the
 // open, and can be read 0.5 ms later.
-class OneByteAnswer : public ChipModel,
-                      public ::testing::WithParamInterface<std::pair<uint8_t, uint64_t>> {};
+class OneByteAnswer : public ChipModel, public ::testing::WithParamInterface<std::pair<uint8_t, uint64_t>> {};
 
 TEST_P(OneByteAnswer, WaitsForTheLatencyTimer) {
     const auto [latencyMs, readableUs] = GetParam();
@@ -591,10 +549,8 @@ TEST_P(OneByteAnswer, WaitsForTheLatencyTimer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Latencies, OneByteAnswer,
-                         ::testing::Values(std::make_pair(uint8_t(16), uint64_t(16500)),
-                                           std::make_pair(uint8_t(2), uint64_t(14500)),
-                                           std::make_pair(uint8_t(5), uint64_t(15500)),
-                                           std::make_pair(uint8_t(255), uint64_t(255500))));
+                         ::testing::ValuesIn(std::vector<std::pair<uint8_t, uint64_t>>{
+                             {16, 16500}, {2, 14500}, {5, 15500}, {255, 255500}}));
 
 TEST_F(ChipModel, BlockAnswerComesAsFourFullPacketsAndOneShort) {
     ASSERT_EQ(setLatency(16), FT_OK);
@@ -627,7 +583,7 @@ TEST_F(ChipModel, LatencyTimerTakesTwoTo255Ms) {
 
 TEST_F(ChipModel, EveryCallCostsItsTime) {
     simAdapter(host.sim, 0).chip.callCostUs = 20;
-    for (int i = 0; i < 10; ++i) host.worker.link.d2xx->purge(host.worker.link.channels.channelA, 0);
+    for (int i = 0; i < 10; ++i) host.worker.link.d2xx->purge(slotA(), 0);
     EXPECT_EQ(host.nowUs - start, 200u);
     // Bytes that can be read at once still cost a call each.
     for (uint8_t b = 0; b < 5; ++b) byteAtMs(b, 0);
@@ -635,7 +591,7 @@ TEST_F(ChipModel, EveryCallCostsItsTime) {
     EXPECT_EQ(host.nowUs - start, 300u);
     // The wire alone costs nothing.
     simAdapter(host.sim, 0).chip.on = false;
-    host.worker.link.d2xx->purge(host.worker.link.channels.channelA, 0);
+    host.worker.link.d2xx->purge(slotA(), 0);
     EXPECT_EQ(host.nowUs - start, 300u);
 }
 
@@ -655,9 +611,9 @@ TEST_F(CloseChannel, EmptySlotsAreLeftAlone) {
 TEST_F(CloseChannel, SecondCloseOfASlotDoesNothing) {
     simAddAdapter(host.sim);
     ASSERT_TRUE(findAdapter(host.worker.link));
-    closeChannel(host.worker.link, host.worker.link.channels.channelA);
-    EXPECT_EQ(host.worker.link.channels.channelA, NO_CHANNEL);
-    closeChannel(host.worker.link, host.worker.link.channels.channelA);
+    closeChannel(host.worker.link, slotA());
+    EXPECT_EQ(slotA(), NO_CHANNEL);
+    closeChannel(host.worker.link, slotA());
     EXPECT_EQ(simCount(host.sim, SIM_CLOSE), 1);
     EXPECT_FALSE(simAdapter(host.sim, 0).channels[0].open);
     EXPECT_TRUE(simAdapter(host.sim, 0).channels[1].open);

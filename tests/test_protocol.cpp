@@ -17,8 +17,18 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes header(uint8_t command, uint8_t count, uint16_t address) {
-    return {command, count, uint8_t(address >> 8), uint8_t(address)};
+// A block written with nothing but 0xFF: the Erase.
+const Bytes ERASED(128, 0xFF);
+
+// A block's address and the checksum of the packet for it.
+using AddressSum = std::pair<uint16_t, uint8_t>;
+
+// A block packet as it goes on the wire: command, count, address, the data and the checksum.
+Bytes packet(uint8_t command, uint8_t count, uint16_t address, const Bytes &data, uint8_t checksum) {
+    Bytes p = {command, count, uint8_t(address >> 8), uint8_t(address)};
+    p.insert(p.end(), data.begin(), data.end());
+    p.push_back(checksum);
+    return p;
 }
 
 // A connected adapter with an answering board; the trace starts empty.
@@ -46,9 +56,7 @@ protected:
             if (c.fn == SIM_PURGE && c.channel == 0) out.push_back(c.arg[0]);
         return out;
     }
-    void unplugAfterMs(uint64_t ms) {
-        host.atMs(start / 1000 + ms, [&] { simUnplug(host.sim, 0); });
-    }
+    void unplugAfterMs(uint64_t ms) { host.atMs(start / 1000 + ms, [&] { simUnplug(host.sim, 0); }); }
 
     uint64_t start = 0;
 };
@@ -87,24 +95,20 @@ TEST_P(StatusQuery, ReadsTheReplyToItsTimeOut) {
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, StatusQuery,
+INSTANTIATE_TEST_SUITE_P(Replies, StatusQuery,
     ::testing::Values(ReplyCase{"Valid", SIM_REPLY_NORMAL, 0x0102, true, 0x0102, 300},
                       ReplyCase{"HighBytesStayUnsigned", SIM_REPLY_NORMAL, 0xA0F5, true, 0xA0F5, 300},
                       ReplyCase{"TwoBytesOnly", SIM_REPLY_SHORT, 0x0102, false, 0, 300},
                       ReplyCase{"ThirdByteNotO", SIM_REPLY_WRONG_THIRD, 0x0102, false, 0, 300},
                       ReplyCase{"Silent", SIM_REPLY_SILENT, 0x0102, false, 0, 300},
                       // 64 bytes end the reply without waiting; the closing purge drops the rest.
-                      ReplyCase{"LongerThan64Bytes", SIM_REPLY_LONG, 0x0102, true, 0x0102, 0}),
-    CaseName());
+                      ReplyCase{"LongerThan64Bytes", SIM_REPLY_LONG, 0x0102, true, 0x0102, 0}), CaseName());
 
 TEST_F(Protocol, StatusQueryTakesAtMost64Bytes) {
     board().versionReply = SIM_REPLY_LONG;
     BoardStatus status = {};
     ASSERT_TRUE(queryBoardStatus(host.worker.link, &status));
-    int reads = 0;
-    for (const SimCall &c : host.sim.world.trace) reads += c.fn == SIM_READ;
-    EXPECT_EQ(reads, 64);
+    EXPECT_EQ(simCount(host.sim, SIM_READ), 64);
 }
 
 TEST_F(Protocol, StatusQueryWithoutAResultRunsTheExchange) {
@@ -118,9 +122,7 @@ D2xxApi g_writeFails;
 
 TEST_F(Protocol, StatusQueryWhoseCommandIsNotSentFails) {
     g_writeFails = *simD2xx(host.sim);
-    g_writeFails.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS {
-        return FT_IO_ERROR;
-    };
+    g_writeFails.write = [](FT_HANDLE, void *, uint32_t, uint32_t *) -> FT_STATUS { return FT_IO_ERROR; };
     host.worker.link.d2xx = &g_writeFails;
     BoardStatus status = {true, 0x0304};
     EXPECT_FALSE(queryBoardStatus(host.worker.link, &status));
@@ -142,60 +144,46 @@ TEST_F(Protocol, StatusQueryWithAReadErrorFails) {
 
 // --- block write ---
 
-Bytes erasePacket(uint16_t address, uint8_t checksum) {
-    Bytes p = header('W', 0x80, address);
-    p.insert(p.end(), 128, 0xFF);
-    p.push_back(checksum);
-    return p;
-}
-
-class EraseChecksum : public Protocol,
-                      public ::testing::WithParamInterface<std::pair<uint16_t, uint8_t>> {};
+class EraseChecksum : public Protocol, public ::testing::WithParamInterface<AddressSum> {};
 
 TEST_P(EraseChecksum, ErasePacketOnTheWire) {
     const auto [address, checksum] = GetParam();
     memset(board().memory, 0x11, sizeof board().memory);
-    const Bytes ff(128, 0xFF);
 
-    EXPECT_TRUE(writeBlock(host.worker.link, address, ff.data()));
-    EXPECT_EQ(wire(), (std::vector<Bytes>{erasePacket(address, checksum)}));
+    EXPECT_TRUE(writeBlock(host.worker.link, address, ERASED.data()));
+    EXPECT_EQ(wire(), (std::vector<Bytes>{packet('W', 0x80, address, ERASED, checksum)}));
     EXPECT_EQ(simCount(host.sim, SIM_PURGE), 0);
     EXPECT_EQ(simCount(host.sim, SIM_READ), 1);
-    EXPECT_EQ(Bytes(board().memory + address, board().memory + address + 128), ff);
+    EXPECT_EQ(Bytes(board().memory + address, board().memory + address + 128), ERASED);
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, EraseChecksum,
-                         ::testing::Values(std::make_pair(uint16_t(0x0000), uint8_t(0x57)),
-                                           std::make_pair(uint16_t(0x0080), uint8_t(0xD7)),
-                                           std::make_pair(uint16_t(0x1200), uint8_t(0x69)),
-                                           std::make_pair(uint16_t(0x7F80), uint8_t(0x56))));
+                         ::testing::ValuesIn(std::vector<AddressSum>{
+                             {0x0000, 0x57}, {0x0080, 0xD7}, {0x1200, 0x69}, {0x7F80, 0x56}}));
 
 TEST_F(Protocol, WritePacketCarriesTheDataInAddressOrder) {
     Bytes data(128);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
 
     EXPECT_TRUE(writeBlock(host.worker.link, 0x0000, data.data()));
-    Bytes expected = header('W', 0x80, 0x0000);
-    expected.insert(expected.end(), data.begin(), data.end());
-    expected.push_back(0x97);
-    EXPECT_EQ(wire(), (std::vector<Bytes>{expected}));
+    EXPECT_EQ(wire(), (std::vector<Bytes>{packet('W', 0x80, 0x0000, data, 0x97)}));
     EXPECT_EQ(Bytes(board().memory, board().memory + 128), data);
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
 TEST_F(Protocol, ErasePacketKeepsItsDataAcrossBlocks) {
-    BlockWritePacket packet;
-    memset(packet.bytes, 0xFF, sizeof packet.bytes);
+    BlockWritePacket erase;
+    memset(erase.bytes, 0xFF, sizeof erase.bytes);
     for (uint16_t address = 0; address < 4 * 128; address += 128) {
-        setBlockWriteHeader(packet, address);
-        ASSERT_TRUE(sendBlockWritePacket(host.worker.link, packet));
+        setBlockWriteHeader(erase, address);
+        ASSERT_TRUE(sendBlockWritePacket(host.worker.link, erase));
     }
     const std::vector<Bytes> sent = wire();
     ASSERT_EQ(sent.size(), 4u);
     for (size_t i = 0; i < sent.size(); ++i) {
         const uint16_t address = uint16_t(i * 128);
-        EXPECT_EQ(sent[i], erasePacket(address, uint8_t(0x57 + (address >> 8) + (address & 0xFF))));
+        EXPECT_EQ(sent[i], packet('W', 0x80, address, ERASED, uint8_t(0x57 + (address >> 8) + (address & 0xFF))));
     }
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
@@ -206,73 +194,60 @@ class WriteAnswer : public Protocol, public ::testing::WithParamInterface<uint8_
 TEST_P(WriteAnswer, OnlyOAccepts) {
     board().powered = false;
     channelA().rx.push_back({GetParam(), start + 10 * 1000});
-    const Bytes ff(128, 0xFF);
-    EXPECT_EQ(writeBlock(host.worker.link, 0x0100, ff.data()), GetParam() == 0x4F);
+    EXPECT_EQ(writeBlock(host.worker.link, 0x0100, ERASED.data()), GetParam() == 0x4F);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer,
-                         ::testing::Values(0x4F, 0x3F, 0x00, 0x4E, 0x6F, 0xCF, 0xFF));
+INSTANTIATE_TEST_SUITE_P(Bytes, WriteAnswer, ::testing::Values(0x4F, 0x3F, 0x00, 0x4E, 0x6F, 0xCF, 0xFF));
 
 TEST_F(Protocol, RefusedBlockWriteFails) {
     board().refuseWriteBlock = 2;
-    const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(host.worker.link, 0x0100, ff.data()));
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0100, ERASED.data()));
     EXPECT_EQ(simCount(host.sim, SIM_READ), 1) << "nothing is read after the answer";
 }
 
 // The answer's delay against its 300 ms deadline.
-class WriteAnswerDelay : public Protocol,
-                         public ::testing::WithParamInterface<std::pair<uint32_t, bool>> {};
+class WriteAnswerDelay : public Protocol, public ::testing::WithParamInterface<std::pair<uint32_t, bool>> {};
 
 TEST_P(WriteAnswerDelay, MustComeWithinTheDeadline) {
     const auto [delayMs, accepted] = GetParam();
     board().byteIntervalMs = delayMs;
-    const Bytes ff(128, 0xFF);
-    EXPECT_EQ(writeBlock(host.worker.link, 0x0000, ff.data()), accepted);
+    EXPECT_EQ(writeBlock(host.worker.link, 0x0000, ERASED.data()), accepted);
     EXPECT_EQ(elapsedMs(), accepted ? delayMs : 300);
 }
 
 INSTANTIATE_TEST_SUITE_P(Delays, WriteAnswerDelay,
-                         ::testing::Values(std::make_pair(0u, true), std::make_pair(299u, true),
-                                           std::make_pair(301u, false),
-                                           std::make_pair(5000u, false)));
+                         ::testing::ValuesIn(std::vector<std::pair<uint32_t, bool>>{
+                             {0, true}, {299, true}, {301, false}, {5000, false}}));
 
 TEST_F(Protocol, BlockWriteWithAReadErrorFailsAtOnce) {
     board().byteIntervalMs = 250;
     unplugAfterMs(100);
-    const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ff.data()));
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ERASED.data()));
     EXPECT_LT(elapsedMs(), 300u);
 }
 
 TEST_F(Protocol, BlockWriteNotSentFailsWithoutReading) {
     simUnplug(host.sim, 0);
-    const Bytes ff(128, 0xFF);
-    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ff.data()));
+    EXPECT_FALSE(writeBlock(host.worker.link, 0x0000, ERASED.data()));
     EXPECT_EQ(simCount(host.sim, SIM_READ), 0);
 }
 
 // --- block read ---
 
-class ReadRequest : public Protocol,
-                    public ::testing::WithParamInterface<std::pair<uint16_t, uint8_t>> {};
+class ReadRequest : public Protocol, public ::testing::WithParamInterface<AddressSum> {};
 
 TEST_P(ReadRequest, RequestOnTheWire) {
     const auto [address, checksum] = GetParam();
     EXPECT_TRUE(readBlock(host.worker.link, address, g_memoryImage + address));
-    Bytes expected = header('R', 0x00, address);
-    expected.push_back(checksum);
-    EXPECT_EQ(wire(), (std::vector<Bytes>{expected}));
+    EXPECT_EQ(wire(), (std::vector<Bytes>{packet('R', 0x00, address, {}, checksum)}));
     EXPECT_EQ(simCount(host.sim, SIM_PURGE), 0);
     EXPECT_EQ(simCount(host.sim, SIM_READ), 257);
     EXPECT_EQ(board().protocolErrors, 0) << board().lastProtocolError;
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, ReadRequest,
-                         ::testing::Values(std::make_pair(uint16_t(0x0000), uint8_t(0x52)),
-                                           std::make_pair(uint16_t(0x0100), uint8_t(0x53)),
-                                           std::make_pair(uint16_t(0x1200), uint8_t(0x64)),
-                                           std::make_pair(uint16_t(0x7F00), uint8_t(0xD1))));
+                         ::testing::ValuesIn(std::vector<AddressSum>{
+                             {0x0000, 0x52}, {0x0100, 0x53}, {0x1200, 0x64}, {0x7F00, 0xD1}}));
 
 // A board whose memory differs from the image everywhere, so any stray store shows.
 class BlockRead : public Protocol {
@@ -283,9 +258,7 @@ protected:
         memset(g_memoryImage, 0xA5, MEMORY_SIZE);
     }
     Bytes image(uint32_t from, uint32_t to) { return Bytes(g_memoryImage + from, g_memoryImage + to); }
-    Bytes boardMemory(uint32_t from, uint32_t to) {
-        return Bytes(board().memory + from, board().memory + to);
-    }
+    Bytes boardMemory(uint32_t from, uint32_t to) { return Bytes(board().memory + from, board().memory + to); }
     // The image is untouched outside [from, to).
     void expectUntouchedOutside(uint32_t from, uint32_t to) {
         EXPECT_EQ(image(0, from), Bytes(from, 0xA5));

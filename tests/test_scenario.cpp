@@ -18,6 +18,11 @@ ScenarioWorld g_world;
 
 std::map<std::string, std::vector<uint8_t>> g_files;
 
+// A line or command that is refused, and the error that says why.
+struct Refusal {
+    const char *input, *error;
+};
+
 bool readFakeFile(const std::string &path, std::vector<uint8_t> &bytes) {
     auto it = g_files.find(path);
     if (it == g_files.end()) return false;
@@ -193,10 +198,7 @@ TEST(ScenarioFile, AnAdapterLineAloneIsTheUsualAdapterAndTheDefaultWorldHasOne) 
 }
 
 TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
-    const struct {
-        const char *text;
-        const char *error;
-    } cases[] = {
+    const Refusal cases[] = {
         {"version 01.02\n", "line 1: \"version\" comes before any adapter line"},
         {"adapter\nspeed 9600\n", "line 2: unknown setting \"speed\""},
         {"adapter\nrefuse-write-block 256\n", "line 2: \"256\" is not a number from 0 to 255"},
@@ -225,10 +227,10 @@ TEST(ScenarioFile, RefusesWhatItDoesNotUnderstandNamingTheLine) {
         {"adapter\nat 100 set 0 eeprom valid\n", "line 2: \"eeprom\" can only be set at start"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.input);
         Scenario s;
         std::string error;
-        EXPECT_FALSE(parseScenario(c.text, s, error));
+        EXPECT_FALSE(parseScenario(c.input, s, error));
         EXPECT_EQ(error, c.error);
     }
 }
@@ -259,13 +261,11 @@ TEST(ScenarioWorld, ListsDevicesInFileOrderWithTheirBoardsAndMemory) {
           "foreign 4 04036010 \"Other Dual A\" OTHERA\n"
           "adapter\n  product \"SECOND\"\n  channel-b unlisted\n  memory random 7\n"
           "adapter\n  memory file /abs/short.bin\n  plugged no\n"
-          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n  chip on\n"
-          "  latency-timer-fails on\n"
+          "adapter\n  memory fill 00\n  wire-timing off\n  reply silent\n  chip on\n  latency-timer-fails on\n"
           "adapter\n  eeprom fill FFFF\n");
-    EXPECT_EQ(listedDescriptions(),
-              (std::vector<std::string>{"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A",
-                                        "SECOND A", "KESTA OBD1 EMU A", "KESTA OBD1 EMU B",
-                                        "Dual RS232 A", "Dual RS232 B"}));
+    const std::vector<std::string> listed = {"KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Other Dual A", "SECOND A",
+                                             "KESTA OBD1 EMU A", "KESTA OBD1 EMU B", "Dual RS232 A", "Dual RS232 B"};
+    EXPECT_EQ(listedDescriptions(), listed);
     ASSERT_EQ(g_world.sim.world.adapters.size(), 5u);
     EXPECT_EQ(simAdapter(g_world.sim, 4).eeprom[63], 0xFFFF);
     EXPECT_EQ(simAdapter(g_world.sim, 0).board.memory[0], 0x01);
@@ -338,21 +338,15 @@ TEST(ScenarioCommands, ChangeTheRunningWorldOneSettingAtATime) {
     EXPECT_EQ(simAdapter(g_world.sim, 1).channels[1].comPort, -1);
     EXPECT_EQ(simAdapter(g_world.sim, 0).board.refuseWriteBlock, -1);
 
-    const struct {
-        const char *command;
-        const char *error;
-    } refused[] = {
-        {"unplug 2", "no adapter 2"},
-        {"unplug", "\"unplug\" needs an adapter number"},
-        {"unplug 0 now", "\"unplug\" takes 1 value(s)"},
-        {"set 0", "set needs a setting"},
-        {"set 0 memory fill 00", "\"memory\" can only be set at start"},
-        {"reply 0", "\"reply\" takes 1 value(s)"},
+    const Refusal refused[] = {
+        {"unplug 2", "no adapter 2"}, {"unplug", "\"unplug\" needs an adapter number"},
+        {"unplug 0 now", "\"unplug\" takes 1 value(s)"}, {"set 0", "set needs a setting"},
+        {"set 0 memory fill 00", "\"memory\" can only be set at start"}, {"reply 0", "\"reply\" takes 1 value(s)"},
         {"", "empty command"},
     };
     for (const auto &r : refused) {
-        SCOPED_TRACE(r.command);
-        EXPECT_FALSE(runScenarioCommand(g_world, r.command, error));
+        SCOPED_TRACE(r.input);
+        EXPECT_FALSE(runScenarioCommand(g_world, r.input, error));
         EXPECT_EQ(error, r.error);
     }
 }
