@@ -49,6 +49,16 @@ protected:
     }
 };
 
+// When each status query was sent, in order.
+std::vector<uint64_t> statusQueryTimes(const Sim &sim) {
+    std::vector<uint64_t> times;
+    for (const SimCall &c : sim.world.trace)
+        if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) times.push_back(c.time);
+    return times;
+}
+
+int statusQueries(const Sim &sim) { return int(statusQueryTimes(sim).size()); }
+
 const Texts FIRST_CONNECTION = {
     "Searching for device...\r\n",
     "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
@@ -103,16 +113,9 @@ TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged
     EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "");
     EXPECT_FALSE(anyButton());
     // Three connect queries, the choice query, then one every 500 ms for about 18 seconds.
-    const size_t queries = std::count_if(host.sim.world.trace.begin(), host.sim.world.trace.end(),
-                                         [](const SimCall &c) { return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}; });
-    EXPECT_GE(queries, 30u);
-    EXPECT_LE(queries, 45u);
-}
-
-int statusQueries(const Sim &sim) {
-    return int(std::count_if(sim.world.trace.begin(), sim.world.trace.end(), [](const SimCall &c) {
-        return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'};
-    }));
+    const int queries = statusQueries(host.sim);
+    EXPECT_GE(queries, 30);
+    EXPECT_LE(queries, 45);
 }
 
 TEST_F(WorkerConnection, ThreeConnectQueriesForASilentBoard) {
@@ -132,9 +135,7 @@ TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
     simAdapter(host.sim, 0).board.wireTiming = true;
     host.whenLog(CHOICE, [this] { stopAt(host.ms() + 5100); });
     run();
-    std::vector<uint64_t> starts;
-    for (const SimCall &c : host.sim.world.trace)
-        if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) starts.push_back(c.time);
+    const std::vector<uint64_t> starts = statusQueryTimes(host.sim);
     // The connect query and the choice query, then the wait's: the first at once, then every 500.
     ASSERT_GE(starts.size(), 2u + 10u);
     for (size_t i = 3; i < starts.size(); ++i)
@@ -300,17 +301,16 @@ class IncompleteAdapters : public WorkerConnection, public ::testing::WithParamI
 
 TEST_P(IncompleteAdapters, AreDroppedSilently) {
     const IncompleteCase &c = GetParam();
-    RecordingHost &h = host;
-    simAddAdapter(h.sim);
-    c.setUp(h.sim);
-    h.atMs(5000, [&h] { h.stop = true; });
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
-    EXPECT_EQ(h.typeLabel, "");
+    simAddAdapter(host.sim);
+    c.setUp(host.sim);
+    stopAt(5000);
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_EQ(host.logTexts, Texts{SEARCHING});
+    EXPECT_EQ(host.typeLabel, "");
     EXPECT_EQ(g_appState.deviceFound.load(), 0);
-    EXPECT_EQ(h.sim.world.openHandles, 0);
+    EXPECT_EQ(host.sim.world.openHandles, 0);
     // Searches go on, paced rather than back to back.
-    const int searches = simCount(h.sim, SIM_CREATE_LIST);
+    const int searches = simCount(host.sim, SIM_CREATE_LIST);
     EXPECT_GE(searches, 20);
     EXPECT_LE(searches, 101);
 }
@@ -338,17 +338,16 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         host.reset();
-        RecordingHost &h = host;
-        simAddAdapter(h.sim);
-        library = *simD2xx(h.sim);
+        simAddAdapter(host.sim);
+        library = *simD2xx(host.sim);
         if (!c.present) library.setLatencyTimer = nullptr;
-        h.worker.link.d2xx = &library;
-        for (SimChannel &ch : simAdapter(h.sim, 0).channels) ch.failSetting = c.fails ? 4 : 0;
+        host.worker.link.d2xx = &library;
+        for (SimChannel &ch : simAdapter(host.sim, 0).channels) ch.failSetting = c.fails ? 4 : 0;
         stopAfter(CHOICE);
-        EXPECT_EQ(workerMain(h.worker), 0);
+        EXPECT_EQ(workerMain(host.worker), 0);
         // Every other call, its channel, arguments, bytes and outcome, in order.
         std::vector<std::string> calls;
-        for (const SimCall &call : h.sim.world.trace) {
+        for (const SimCall &call : host.sim.world.trace) {
             if (call.fn == SIM_SET_LATENCY) continue;
             std::string line = std::string(simFnName(call.fn)) + " " + std::to_string(call.channel) +
                                " " + std::to_string(call.status);
@@ -356,12 +355,12 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
             for (uint8_t b : call.data) line += " " + std::to_string(b);
             calls.push_back(line);
         }
-        if (firstCalls.empty()) firstLog = h.logTexts, firstCalls = calls;
-        EXPECT_EQ(h.logTexts, FIRST_CONNECTION);
-        EXPECT_EQ(h.logTexts, firstLog);
+        if (firstCalls.empty()) firstLog = host.logTexts, firstCalls = calls;
+        EXPECT_EQ(host.logTexts, FIRST_CONNECTION);
+        EXPECT_EQ(host.logTexts, firstLog);
         EXPECT_EQ(calls, firstCalls);
-        EXPECT_EQ(simCount(h.sim, SIM_SET_LATENCY), c.calls);
-        for (const SimChannel &ch : simAdapter(h.sim, 0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
+        EXPECT_EQ(simCount(host.sim, SIM_SET_LATENCY), c.calls);
+        for (const SimChannel &ch : simAdapter(host.sim, 0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
     }
 }
 
@@ -376,34 +375,25 @@ TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
 
     // Waiting for a choice: two queries a second, and the waits are long ones.
     host.reset();
-    RecordingHost &h = host;
-    simAddAdapter(h.sim);
+    simAddAdapter(host.sim);
     uint64_t readsAtChoice = 0, waitsAtChoice = 0;
-    h.whenLog(CHOICE, [&] {
-        readsAtChoice = h.clockReads;
-        waitsAtChoice = h.waits;
-        h.atMs(h.ms() + 10000, [&h] { h.stop = true; });
+    host.whenLog(CHOICE, [&] {
+        readsAtChoice = host.clockReads;
+        waitsAtChoice = host.waits;
+        stopAt(host.ms() + 10000);
     });
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_LE(h.waits - waitsAtChoice, 25u);
-    EXPECT_LE(h.clockReads - readsAtChoice, 20u * 20);
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_LE(host.waits - waitsAtChoice, 25u);
+    EXPECT_LE(host.clockReads - readsAtChoice, 20u * 20);
 }
 
 TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
     simAddAdapter(host.sim);
-    uint64_t pressedAt = 0;
-    host.whenEvent(READY, [&] {
-        host.atMs(host.ms() + 1400, [&] {
-            pressedAt = host.ms();
-            host.press(OP_ERASE);
-        });
-    });
-    uint64_t startedAt = 0;
-    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [&] {
-        startedAt = host.ms();
-        stopNow();
-    });
+    host.whenEvent(READY, [this] { host.atMs(host.ms() + 1400, [this] { host.press(OP_ERASE); }); });
+    host.whenLog(ERASE_OPENING, [this] { stopNow(); });
     run();
+    const uint64_t startedAt = host.msOfLog(ERASE_OPENING);
+    const uint64_t pressedAt = host.msOf("press " + std::to_string(OP_ERASE));
     ASSERT_NE(startedAt, 0u);
     // A query in flight (its reply time-out) may finish first; nothing else delays the request.
     EXPECT_LE(startedAt - pressedAt, 300u + 10);
@@ -442,14 +432,9 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
 TEST_F(WorkerConnection, FailedHoldLastsFiveSecondsThenDropsForRead) {
     simAddAdapter(host.sim);
     host.whenEvent(READY, [this] { host.press(OP_READ); });  // save dialog: cancelled
-    uint64_t canceledAt = 0, droppedAt = 0;
-    host.whenLog("Canceled.\r\n", [&] { canceledAt = host.ms(); });
-    host.whenLog(DISCONNECTED, [&] {
-        droppedAt = host.ms();
-        stopNow();
-    });
+    host.whenLog(DISCONNECTED, [this] { stopNow(); });
     run();
-    EXPECT_EQ(droppedAt - canceledAt, 5000u);
+    EXPECT_EQ(host.msOfLog(DISCONNECTED) - host.msOfLog(CANCELED), 5000u);
     EXPECT_EQ(host.statusText, "Operation canceled!");
     EXPECT_EQ(g_appState.statusHold.load(), 50u);
     EXPECT_EQ(host.labels[LABEL_RTP_PORT], "");
@@ -490,12 +475,7 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
         host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
     });
     int32_t blockingAtEnd = -1;
-    uint64_t endedAt = 0, foundAt = 0;
-    host.whenLog(" Ok.\r\nRe-connect...", [&] {
-        blockingAtEnd = g_appState.blockingOperation;
-        endedAt = host.ms();
-    });
-    host.whenEvent("clear log", [&] { foundAt = host.ms(); });
+    host.whenLog(RECONNECT, [&] { blockingAtEnd = g_appState.blockingOperation; });
     run();
     EXPECT_EQ(blockingAtEnd, 0) << "the session stays blocked past the ending text";
     auto ok = std::find(host.events.begin(), host.events.end(), "log  Ok.\r\nRe-connect...");
@@ -508,7 +488,7 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
     const Texts replug = {"log \r\nUnplug the adapter and plug it in again.",
                           "status Re-plug the adapter! hold 50"};
     EXPECT_EQ(Texts(ok + 1, next), told ? replug : Texts{});
-    EXPECT_GE(foundAt - endedAt, told ? 2000u + 5000u : 2000u);
+    EXPECT_GE(host.msOf("clear log") - host.msOfLog(RECONNECT), told ? 2000u + 5000u : 2000u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
     EXPECT_EQ(count(DISCONNECTED), 0);
     // The progress bar stayed until the next identification showed the status line.
@@ -578,11 +558,10 @@ class FileNameBuffer : public WorkerConnection, public ::testing::WithParamInter
 
 TEST_P(FileNameBuffer, StartsInTheProgramFolder) {
     const FolderCase &c = GetParam();
-    RecordingHost &h = host;
-    h.programPath = c.programPath;
-    h.stop = true;
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_EQ(std::wstring(h.worker.fileName), c.expected);
+    host.programPath = c.programPath;
+    host.stop = true;
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_EQ(std::wstring(host.worker.fileName), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FileNameBuffer, ::testing::ValuesIn(std::vector<FolderCase>{
