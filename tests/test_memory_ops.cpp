@@ -47,16 +47,11 @@ const Positions WRITE_AND_VERIFY = progress(1, 2, 128, progress(1, 1, 256));
 class MemoryOperations : public ::testing::Test {
 protected:
     RecordingHost host;
-    uint64_t opTextAt = 0;
 
     void SetUp() override {
         simAddAdapter(host.sim);
-        const Bytes start = pseudoRandom(7);
-        memcpy(simAdapter(host.sim, 0).board.memory, start.data(), MEMORY_SIZE);
-        host.answerDialog = [](FileDialogKind, std::wstring &name) {
-            name = IMAGE;
-            return true;
-        };
+        memcpy(simAdapter(host.sim, 0).board.memory, pseudoRandom(7).data(), MEMORY_SIZE);
+        host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = IMAGE, true; };
     }
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
@@ -82,6 +77,8 @@ protected:
         auto it = std::find(host.logTexts.begin(), host.logTexts.end(), CHOICE);
         return Texts(it, host.logTexts.end());
     }
+    // The last `n` log texts.
+    Texts lastTexts(long n) const { return Texts(host.logTexts.end() - n, host.logTexts.end()); }
     // Block packets of the given kinds, 'W' and 'R', in the order sent.
     std::vector<Bytes> blockPackets(const std::string &kinds = "WR") const {
         std::vector<Bytes> packets;
@@ -94,7 +91,7 @@ protected:
 TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     runOperation(OP_ERASE);
     EXPECT_EQ(boardMemory(host.sim), Bytes(MEMORY_SIZE, 0xFF));
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", VERIFY, RECONNECT}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, ERASE_OPENING, VERIFY, RECONNECT}));
     EXPECT_EQ(host.progress, WRITE_AND_VERIFY);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
 
@@ -146,8 +143,7 @@ TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
     runOperation(OP_READ);
     ASSERT_EQ(host.files.count(IMAGE), 1u);
     EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
-                                   " Ok.\r\nSave binary file... ", RECONNECT}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, READ_OPENING, SAVE_STEP, RECONNECT}));
     EXPECT_EQ(host.progress, progress(1, 2, 128));
     EXPECT_EQ(host.msOfLog(RECONNECT), host.msOfLog(SAVE_STEP)) << "Read gives its result without a pause";
     // The save dialog started from the program's folder and kept the chosen path.
@@ -168,8 +164,7 @@ TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
     host.files[IMAGE] = image;
     runOperation(OP_WRITE);
     EXPECT_EQ(boardMemory(host.sim), image);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
-                                   " Ok.\r\nWrite data to ECU, wait... ", VERIFY, RECONNECT}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, WRITE_OPENING, WRITE_STEP, VERIFY, RECONNECT}));
     EXPECT_EQ(host.progress, WRITE_AND_VERIFY);
     // The read-back asks for the whole memory in Read's blocks, in rising order.
     const std::vector<Bytes> reads = blockPackets("R");
@@ -185,7 +180,7 @@ TEST_F(MemoryOperations, LastChosenPathIsOfferedByTheNextDialog) {
     host.whenEvent("buttons ready", [this] { host.press(OP_READ); });
     host.whenLog(RECONNECT, [&] {
         host.whenEvent("buttons ready", [&] { host.press(OP_WRITE); });
-        host.whenLog(" Ok.\r\nWrite data to ECU, wait... ", [&] { stop(); });
+        host.whenLog(WRITE_STEP, [&] { stop(); });
     });
     EXPECT_EQ(workerMain(host.worker), 0);
     ASSERT_EQ(host.dialogs.size(), 2u);
@@ -231,8 +226,7 @@ TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
     host.answerDialog = nullptr;
     runOperation(OP_WRITE);
     const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.begin(), log.begin() + 4),
-              (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n"}));
+    EXPECT_EQ(Texts(log.begin(), log.begin() + 4), (Texts{CHOICE, WRITE_OPENING, CANCELED, "\r\n"}));
     EXPECT_EQ(log.back(), CHOICE);
     EXPECT_EQ(host.statusText, "Operation canceled!");
 }
@@ -240,8 +234,7 @@ TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
 TEST_F(MemoryOperations, CancelledSaveDialogDropsTheConnectionAfterTheHold) {
     host.answerDialog = nullptr;
     runOperation(OP_READ);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
-                                   " Ok.\r\nSave binary file... ", "Canceled.\r\n", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, READ_OPENING, SAVE_STEP, CANCELED, DISCONNECTED}));
     EXPECT_TRUE(host.files.empty());
     EXPECT_EQ(host.statusText, "Operation canceled!");
 }
@@ -259,8 +252,7 @@ TEST_P(SaveFailures, DropTheConnection) {
     if (c.locked) host.lockedFiles.push_back(IMAGE);
     host.failSaves = c.failSaves;
     runOperation(OP_READ);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{std::string(c.statusText) + "\r\n", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(2), (Texts{std::string(c.statusText) + "\r\n", DISCONNECTED}));
     EXPECT_EQ(host.statusText, c.statusText);
     EXPECT_TRUE(host.files.empty());
 }
@@ -280,8 +272,7 @@ TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 99 * 128, image.begin()));
     EXPECT_TRUE(std::equal(after.begin() + 99 * 128, after.end(), before.begin() + 99 * 128));
     EXPECT_EQ(blockPackets().size(), 100u);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
-                                   " Ok.\r\nWrite data to ECU, wait... ", "Fail!", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, WRITE_OPENING, WRITE_STEP, "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.progress.back(), 100u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
@@ -295,8 +286,7 @@ TEST_P(BadReadChecksum, SavesNothing) {
     runOperation(OP_READ);
     EXPECT_TRUE(host.files.empty());
     EXPECT_TRUE(host.dialogs.empty());
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(2), (Texts{"Fail!", DISCONNECTED}));
     EXPECT_EQ(host.progress.size(), size_t(block + 1));
 }
 
@@ -348,7 +338,8 @@ const MemoryFaultCase MEMORY_FAULTS[] = {
      "Mismatch!\r\nAt 0x0000 read 78, sent 89.\r\n24510 bytes differ.\r\nAddress lines A3, A14 are faulty."},
     {"Erase, data line D6 stuck at 0", OP_ERASE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x40; },
      "Mismatch!\r\nAt 0x0000 read BF, sent FF.\r\n32768 bytes differ.\r\nData bit D6 is stuck at 0."},
-    {"Write, data lines D2 and D5 stuck", OP_WRITE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x04, m.stuckDataHigh = 0x20; },
+    {"Write, data lines D2 and D5 stuck", OP_WRITE,
+     [](SimMemoryFaults &m) { m.stuckDataLow = 0x04, m.stuckDataHigh = 0x20; },
      "Mismatch!\r\nAt 0x0000 read A9, sent 89.\r\n24521 bytes differ.\r\nData bits D2, D5 are stuck."},
     {"Erase, bit 3 at 5A5A stuck at 0", OP_ERASE,
      [](SimMemoryFaults &m) { m.stuckAddress = 0x5A5A, m.stuckBit = 3; },
@@ -377,8 +368,7 @@ TEST_P(ReadBack, FindsWhatTheBoardDidNotKeep) {
     host.files[IMAGE] = image;
     c.fault(board.memoryFaults);
     runOperation(c.op);
-    const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
-                                            : " Ok.\r\nWrite data to ECU, wait... ";
+    const char *lastStep = c.op == OP_ERASE ? ERASE_OPENING : WRITE_STEP;
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
               c.failure ? (Texts{lastStep, VERIFY, c.failure, DISCONNECTED}) : (Texts{lastStep, VERIFY, RECONNECT}));
@@ -398,7 +388,8 @@ TEST(VerifyReport, ManyLinesAreNamedOnLinesThatFitThePane) {
     wchar_t text[VERIFY_TEXT_CAPACITY];
     formatVerifyReport(analyseVerify(sent.data(), read.data()), text);
     EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read FF, sent 5A.\r\n32767 bytes differ.\r\n"
-                       L"Address lines A0, A1, A2, A3, A4, A5,\r\nA6, A7, A8, A9, A10, A11, A12, A13, A14\r\nare faulty.");
+                       L"Address lines A0, A1, A2, A3, A4, A5,\r\nA6, A7, A8, A9, A10, A11, A12, A13, A14\r\n"
+                       L"are faulty.");
     std::fill(read.begin(), read.end(), 0x00);
     formatVerifyReport(analyseVerify(nullptr, read.data()), text);
     EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read 00, sent FF.\r\n32768 bytes differ.\r\n"
@@ -409,8 +400,7 @@ TEST(VerifyReport, ManyLinesAreNamedOnLinesThatFitThePane) {
 TEST_F(MemoryOperations, FailedReadBackBlockFailsTheOperation) {
     simAdapter(host.sim, 0).board.badChecksumReadBlock = 5;
     runOperation(OP_ERASE);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 3, log.end()), (Texts{VERIFY, "Fail!", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(3), (Texts{VERIFY, "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(blockPackets("R").size(), 6u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
@@ -429,8 +419,7 @@ TEST_P(UnplugMidOperation, FailsAndDropsTheConnection) {
     host.files[IMAGE] = pseudoRandom(9);
     simAdapter(host.sim, 0).board.unplugAtBlockCommand = c.blockCommand;
     runOperation(c.op);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(2), (Texts{"Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.typeLabel, "");
     EXPECT_TRUE(host.files.size() <= 1 && (c.op != OP_READ || host.dialogs.empty()));

@@ -33,9 +33,7 @@ protected:
 
     void run() { EXPECT_EQ(workerMain(host.worker), 0); }
     void stopNow() { host.stop = true; }
-    void stopAt(uint64_t ms) {
-        host.atMs(ms, [this] { stopNow(); });
-    }
+    void stopAt(uint64_t ms) { host.atMs(ms, [this] { stopNow(); }); }
     // Stops the worker `afterMs` after a log text appeared, so what follows it is seen too.
     void stopAfter(const std::string &text, uint64_t afterMs = 100) {
         host.whenLog(text, [this, afterMs] { stopAt(host.ms() + afterMs); });
@@ -43,9 +41,13 @@ protected:
     int count(const std::string &text) const {
         return int(std::count(host.logTexts.begin(), host.logTexts.end(), text));
     }
+    // Answers every file dialog with an image file that is there.
+    void offerImage() {
+        host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = L"C:\\i.bin", true; };
+        host.files[L"C:\\i.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    }
     bool anyButton() const {
-        return host.buttons[OP_ERASE] || host.buttons[OP_READ] || host.buttons[OP_WRITE] ||
-               host.buttons[OP_UPDATE];
+        return std::count(host.buttons + OP_ERASE, host.buttons + OP_UPDATE + 1, true) != 0;
     }
 };
 
@@ -60,15 +62,8 @@ std::vector<uint64_t> statusQueryTimes(const Sim &sim) {
 int statusQueries(const Sim &sim) { return int(statusQueryTimes(sim).size()); }
 
 const Texts FIRST_CONNECTION = {
-    "Searching for device...\r\n",
-    "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
-    "Ok.",
-    "\r\n",
-    "Ostrich Ver. 01.02.\r\n",
-    "RTP port:\t\tCOM5.\r\n",
-    "Datalog port:\tCOM6.\r\n",
-    "---\r\n",
-    CHOICE,
+    SEARCHING, FOUND, "Ok.", "\r\n", "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+    "Datalog port:\tCOM6.\r\n", "---\r\n", CHOICE,
 };
 
 TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
@@ -104,12 +99,7 @@ TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged
     host.atMs(20000, [&] { simUnplug(host.sim, 0); });
     stopAfter(DISCONNECTED);
     run();
-    const Texts expected = {
-        "Searching for device...\r\n",
-        "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
-        "Fail.", "\r\n", "---\r\n", NO_STATUS, DISCONNECTED,
-    };
-    EXPECT_EQ(host.logTexts, expected);
+    EXPECT_EQ(host.logTexts, (Texts{SEARCHING, FOUND, "Fail.", "\r\n", "---\r\n", NO_STATUS, DISCONNECTED}));
     EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "");
     EXPECT_FALSE(anyButton());
     // Three connect queries, the choice query, then one every 500 ms for about 18 seconds.
@@ -159,7 +149,7 @@ TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
     };
     stopAt(host.ms() + 1000);
     run();
-    const int passes = count("Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    const int passes = count(FOUND);
     EXPECT_GE(passes, 10);
     EXPECT_LE(passes, 21);  // one per 50 ms pause
 }
@@ -178,8 +168,7 @@ TEST_P(ChannelSuffix, IsTrimmedExactly) {
     AdapterIdentity identity = {};
     ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
     EXPECT_STREQ(identity.description, c.second);
-    closeChannel(host.worker.link, host.worker.link.channels.channelA);
-    closeChannel(host.worker.link, host.worker.link.channels.channelB);
+    closeChannels(host.worker.link);
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptions, ChannelSuffix,
@@ -282,19 +271,18 @@ TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
     ASSERT_NE(lost, host.logTexts.end());
     // The disconnect emptied all four labels and disabled the buttons.
     auto lostEvent = std::find(host.events.begin(), host.events.end(), std::string("log ") + DISCONNECTED);
-    const Texts beforeLost(lostEvent - 5, lostEvent);
-    EXPECT_EQ(beforeLost, (Texts{"buttons off", "type ", "label 0 ", "label 1 ", "label 2 "}));
+    EXPECT_EQ(Texts(lostEvent - 5, lostEvent), (Texts{"buttons off", "type ", "label 0 ", "label 1 ", "label 2 "}));
     // A later identification empties the log before anything else is written.
     auto cleared = std::find(lost, host.logTexts.end(), "");
     ASSERT_NE(cleared, host.logTexts.end());
-    EXPECT_EQ(*(cleared + 1), "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    EXPECT_EQ(*(cleared + 1), FOUND);
     EXPECT_EQ(host.logPane.rfind("Found Kesta OBD1 EMU", 0), 0u);
     EXPECT_EQ(host.typeLabel, "KESTA OBD1 EMU");
 }
 
 struct IncompleteCase {
     const char *name;
-    void (*setUp)(Sim &);
+    void (*setUp)(SimAdapter &);
 };
 
 class IncompleteAdapters : public WorkerConnection, public ::testing::WithParamInterface<IncompleteCase> {};
@@ -302,7 +290,7 @@ class IncompleteAdapters : public WorkerConnection, public ::testing::WithParamI
 TEST_P(IncompleteAdapters, AreDroppedSilently) {
     const IncompleteCase &c = GetParam();
     simAddAdapter(host.sim);
-    c.setUp(host.sim);
+    c.setUp(simAdapter(host.sim, 0));
     stopAt(5000);
     EXPECT_EQ(workerMain(host.worker), 0);
     EXPECT_EQ(host.logTexts, Texts{SEARCHING});
@@ -318,9 +306,9 @@ TEST_P(IncompleteAdapters, AreDroppedSilently) {
 INSTANTIATE_TEST_SUITE_P(
     Adapters, IncompleteAdapters,
     ::testing::Values(
-        IncompleteCase{"DeviceInfoFails", [](Sim &sim) { simAdapter(sim, 0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
-        IncompleteCase{"ChannelBMissing", [](Sim &sim) { simAdapter(sim, 0).channels[1].listed = false; }},
-        IncompleteCase{"ChannelBWillNotOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }}),
+        IncompleteCase{"DeviceInfoFails", [](SimAdapter &a) { a.channels[0].deviceInfoStatus = FT_IO_ERROR; }},
+        IncompleteCase{"ChannelBMissing", [](SimAdapter &a) { a.channels[1].listed = false; }},
+        IncompleteCase{"ChannelBWillNotOpen", [](SimAdapter &a) { a.channels[1].openFails = true; }}),
     CaseName());
 
 TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
@@ -415,14 +403,13 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
     simAddAdapter(host.sim, old);
     int chooses = 0;
     host.whenEvent(READY, [&] { ++chooses; host.press(OP_WRITE); });  // dialog: cancelled
-    host.whenLog("Canceled.\r\n", [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
+    host.whenLog(CANCELED, [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
     run();
-    const Texts tail(host.logTexts.end() - 10, host.logTexts.end());
-    EXPECT_EQ(tail, (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n",
-                           "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
-                           "Datalog port:\tCOM6.\r\n", "---\r\n", NEEDS_UPDATE, CHOICE}));
+    EXPECT_EQ(Texts(host.logTexts.end() - 10, host.logTexts.end()),
+              (Texts{CHOICE, WRITE_OPENING, CANCELED, "\r\n", "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+                     "Datalog port:\tCOM6.\r\n", "---\r\n", NEEDS_UPDATE, CHOICE}));
     EXPECT_EQ(chooses, 2);
-    EXPECT_EQ(count("Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... "), 1);
+    EXPECT_EQ(count(FOUND_OLD), 1);
     EXPECT_EQ(count(NEEDS_UPDATE), 2);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.statusText, "Operation canceled!");
@@ -447,9 +434,9 @@ TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
         // The user presses Erase the moment the buttons are back, before the report runs.
         host.whenEvent(READY, [this] { host.press(OP_ERASE); });
     });
-    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [this] { stopNow(); });
+    host.whenLog(ERASE_OPENING, [this] { stopNow(); });
     run();
-    EXPECT_EQ(host.logTexts.back(), " Erase.\r\nClear ECU memory, wait... ");
+    EXPECT_EQ(host.logTexts.back(), ERASE_OPENING);
 }
 
 struct TailCase {
@@ -468,8 +455,7 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
     if (c.op == OP_UPDATE) config.usbId = 0x04036D20;
     simAddAdapter(host.sim, config);
     simAdapter(host.sim, 0).cyclePortFails = c.cycleFails;
-    host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = L"C:\\i.bin", true; };
-    host.files[L"C:\\i.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    offerImage();
     host.whenEvent(READY, [this, c] {
         host.press(c.op);
         host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
@@ -485,8 +471,7 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
     // Between the success text and the next identification nothing touches the info box, the
     // log or the buttons, unless the user must re-plug the adapter; that is held 5 s.
     const bool told = c.cycleFails && c.op == OP_UPDATE;
-    const Texts replug = {"log \r\nUnplug the adapter and plug it in again.",
-                          "status Re-plug the adapter! hold 50"};
+    const Texts replug = {std::string("log ") + REPLUG, std::string("status ") + REPLUG_STATUS + " hold 50"};
     EXPECT_EQ(Texts(ok + 1, next), told ? replug : Texts{});
     EXPECT_GE(host.msOf("clear log") - host.msOfLog(RECONNECT), told ? 2000u + 5000u : 2000u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
@@ -515,11 +500,7 @@ TEST_P(StopRequests, EveryWaitEndsWithinOneReadTimeout) {
     const StopCase &c = GetParam();
     simAddAdapter(host.sim);
     simAdapter(host.sim, 0).board.wireTiming = true;  // block traffic takes its real time
-    host.answerDialog = [](FileDialogKind, std::wstring &name) {
-        name = L"C:\\image.bin";
-        return true;
-    };
-    host.files[L"C:\\image.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    offerImage();
     host.whenEvent(READY, [this, c] { if (c.op != OP_NONE) host.press(c.op); });
     uint64_t stoppedAt = 0;
     host.whenLog(c.trigger, [&, c] {

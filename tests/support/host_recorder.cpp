@@ -25,18 +25,15 @@ bool record(RecordingHost &rec, const std::string &what) {
     return true;
 }
 
+// Takes the triggers waiting for `event` off the list, then fires them in the order they were set.
 void fireEventTriggers(RecordingHost &rec, const std::string &event) {
-    std::vector<std::function<void()>> due;
     auto &triggers = rec.eventTriggers;
-    for (size_t i = 0; i < triggers.size();) {
-        if (triggers[i].first == event) {
-            due.push_back(std::move(triggers[i].second));
-            triggers.erase(triggers.begin() + long(i));
-        } else {
-            ++i;
-        }
-    }
-    for (auto &action : due) action();
+    const auto due = std::stable_partition(triggers.begin(), triggers.end(),
+                                           [&](const auto &t) { return t.first != event; });
+    std::vector<std::function<void()>> firing;
+    for (auto t = due; t != triggers.end(); ++t) firing.push_back(std::move(t->second));
+    triggers.erase(due, triggers.end());
+    for (auto &action : firing) action();
 }
 
 // Carries out one window operation: records it, applies `effect`, then, once its effect is
