@@ -16,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Texts = std::vector<std::string>;
+using Positions = std::vector<uint32_t>;
 
 using namespace text;
 const char *const VERIFY = VERIFY_STEP;
@@ -35,19 +36,22 @@ Bytes boardMemory(Sim &sim) {
     return Bytes(b.memory, b.memory + MEMORY_SIZE);
 }
 
+// The progress positions `before`, then `count` more: first, first + step, and so on.
+Positions progress(uint32_t first, uint32_t step, uint32_t count, Positions before = {}) {
+    for (uint32_t i = 0; i < count; ++i) before.push_back(first + i * step);
+    return before;
+}
+// The write phase's positions, then the read-back's.
+const Positions WRITE_AND_VERIFY = progress(1, 2, 128, progress(1, 1, 256));
+
 class MemoryOperations : public ::testing::Test {
 protected:
     RecordingHost host;
-    uint64_t opTextAt = 0;
 
     void SetUp() override {
         simAddAdapter(host.sim);
-        const Bytes start = pseudoRandom(7);
-        memcpy(simAdapter(host.sim, 0).board.memory, start.data(), MEMORY_SIZE);
-        host.answerDialog = [](FileDialogKind, std::wstring &name) {
-            name = IMAGE;
-            return true;
-        };
+        memcpy(simAdapter(host.sim, 0).board.memory, pseudoRandom(7).data(), MEMORY_SIZE);
+        host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = IMAGE, true; };
     }
     void TearDown() override {
         EXPECT_FALSE(host.hitLimit) << "the worker ran into the test's time limit";
@@ -73,40 +77,26 @@ protected:
         auto it = std::find(host.logTexts.begin(), host.logTexts.end(), CHOICE);
         return Texts(it, host.logTexts.end());
     }
-    std::vector<uint32_t> expectedProgress(uint32_t first, uint32_t step, uint32_t count) {
-        std::vector<uint32_t> p;
-        for (uint32_t i = 0; i < count; ++i) p.push_back(first + i * step);
-        return p;
-    }
-    // Block packets of one kind, 'W' or 'R', in the order sent.
-    std::vector<Bytes> blockPackets(char kind) const {
+    // The last `n` log texts.
+    Texts lastTexts(long n) const { return Texts(host.logTexts.end() - n, host.logTexts.end()); }
+    // Block packets of the given kinds, 'W' and 'R', in the order sent.
+    std::vector<Bytes> blockPackets(const std::string &kinds = "WR") const {
         std::vector<Bytes> packets;
         for (const Bytes &w : simWrites(host.sim, 0, 0))
-            if (w[0] == kind) packets.push_back(w);
+            if (kinds.find(char(w[0])) != std::string::npos) packets.push_back(w);
         return packets;
-    }
-    std::vector<Bytes> blockPackets() const {
-        std::vector<Bytes> packets = blockPackets('W'), reads = blockPackets('R');
-        packets.insert(packets.end(), reads.begin(), reads.end());
-        return packets;
-    }
-    // The write phase's positions, then the read-back's.
-    std::vector<uint32_t> writeAndVerifyProgress() {
-        std::vector<uint32_t> p = expectedProgress(1, 1, 256), verify = expectedProgress(1, 2, 128);
-        p.insert(p.end(), verify.begin(), verify.end());
-        return p;
     }
 };
 
 TEST_F(MemoryOperations, EraseFillsTheMemoryWithFF) {
     runOperation(OP_ERASE);
     EXPECT_EQ(boardMemory(host.sim), Bytes(MEMORY_SIZE, 0xFF));
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Erase.\r\nClear ECU memory, wait... ", VERIFY, RECONNECT}));
-    EXPECT_EQ(host.progress, writeAndVerifyProgress());
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, ERASE_OPENING, VERIFY, RECONNECT}));
+    EXPECT_EQ(host.progress, WRITE_AND_VERIFY);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
 
     // Every packet is a whole Erase packet, its data still all FF after the answers came back.
-    const std::vector<Bytes> packets = blockPackets('W');
+    const std::vector<Bytes> packets = blockPackets("W");
     ASSERT_EQ(packets.size(), 256u);
     for (uint32_t i = 0; i < packets.size(); ++i) {
         const Bytes &p = packets[i];
@@ -129,10 +119,9 @@ class VerifiedOperations : public MemoryOperations, public ::testing::WithParamI
 TEST_P(VerifiedOperations, PauseBeforeTheReadBackAndTheReconnect) {
     const Operation op = GetParam();
     host.files[IMAGE] = pseudoRandom(3);
-    uint64_t verify = 0, reconnect = 0;
-    host.whenLog(VERIFY, [&] { verify = host.nowUs; });
-    host.whenLog(RECONNECT, [&] { reconnect = host.nowUs; });
     runOperation(op);
+    const uint64_t verify = host.usOf(std::string("log ") + VERIFY);
+    const uint64_t reconnect = host.usOf(std::string("log ") + RECONNECT);
     uint64_t lastWriteAnswer = 0, lastReadAnswer = 0, cycle = 0;
     bool readingBack = false;
     for (const SimCall &c : host.sim.world.trace) {
@@ -151,16 +140,12 @@ INSTANTIATE_TEST_SUITE_P(EraseWrite, VerifiedOperations, ::testing::Values(OP_ER
                          [](const auto &info) { return info.param == OP_ERASE ? "Erase" : "Write"; });
 
 TEST_F(MemoryOperations, ReadSavesTheBoardMemoryToTheChosenFile) {
-    uint64_t saved = 0, reconnect = 0;
-    host.whenLog(" Ok.\r\nSave binary file... ", [&] { saved = host.ms(); });
-    host.whenLog(RECONNECT, [&] { reconnect = host.ms(); });
     runOperation(OP_READ);
     ASSERT_EQ(host.files.count(IMAGE), 1u);
     EXPECT_EQ(host.files[IMAGE], boardMemory(host.sim));
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
-                                   " Ok.\r\nSave binary file... ", RECONNECT}));
-    EXPECT_EQ(host.progress, expectedProgress(1, 2, 128));
-    EXPECT_EQ(reconnect, saved) << "Read gives its result without a pause";
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, READ_OPENING, SAVE_STEP, RECONNECT}));
+    EXPECT_EQ(host.progress, progress(1, 2, 128));
+    EXPECT_EQ(host.msOfLog(RECONNECT), host.msOfLog(SAVE_STEP)) << "Read gives its result without a pause";
     // The save dialog started from the program's folder and kept the chosen path.
     ASSERT_EQ(host.dialogs.size(), 1u);
     EXPECT_EQ(host.dialogs[0].first, FILE_DIALOG_SAVE);
@@ -179,11 +164,10 @@ TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
     host.files[IMAGE] = image;
     runOperation(OP_WRITE);
     EXPECT_EQ(boardMemory(host.sim), image);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
-                                   " Ok.\r\nWrite data to ECU, wait... ", VERIFY, RECONNECT}));
-    EXPECT_EQ(host.progress, writeAndVerifyProgress());
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, WRITE_OPENING, WRITE_STEP, VERIFY, RECONNECT}));
+    EXPECT_EQ(host.progress, WRITE_AND_VERIFY);
     // The read-back asks for the whole memory in Read's blocks, in rising order.
-    const std::vector<Bytes> reads = blockPackets('R');
+    const std::vector<Bytes> reads = blockPackets("R");
     ASSERT_EQ(reads.size(), 128u);
     for (uint32_t i = 0; i < reads.size(); ++i)
         EXPECT_EQ(reads[i], (Bytes{0x52, 0x00, uint8_t(i), 0x00, uint8_t(0x52 + i)}));
@@ -193,11 +177,10 @@ TEST_F(MemoryOperations, WriteLoadsTheFileIntoTheBoard) {
 
 TEST_F(MemoryOperations, LastChosenPathIsOfferedByTheNextDialog) {
     host.files[IMAGE] = pseudoRandom(1);
-    int operations = 0;
-    host.whenEvent("buttons ready", [&] { ++operations; host.press(OP_READ); });
+    host.whenEvent("buttons ready", [this] { host.press(OP_READ); });
     host.whenLog(RECONNECT, [&] {
         host.whenEvent("buttons ready", [&] { host.press(OP_WRITE); });
-        host.whenLog(" Ok.\r\nWrite data to ECU, wait... ", [&] { stop(); });
+        host.whenLog(WRITE_STEP, [&] { stop(); });
     });
     EXPECT_EQ(workerMain(host.worker), 0);
     ASSERT_EQ(host.dialogs.size(), 2u);
@@ -209,8 +192,7 @@ struct FileCase {
     const char *name;
     size_t size;      // SIZE_MAX: no such file
     bool locked;
-    const char *logText;
-    const char *statusText;
+    const char *statusText;  // logged too, with a line end
 };
 
 class WriteFileStep : public MemoryOperations, public ::testing::WithParamInterface<FileCase> {};
@@ -221,7 +203,7 @@ TEST_P(WriteFileStep, BadFileIsReportedAndTheConnectionStays) {
     if (c.locked) host.lockedFiles.push_back(IMAGE);
     const Bytes before = boardMemory(host.sim);
     runOperation(OP_WRITE);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ", c.logText, "\r\n",
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, WRITE_OPENING, std::string(c.statusText) + "\r\n", "\r\n",
                                    "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
                                    "Datalog port:\tCOM6.\r\n", "---\r\n", CHOICE}));
     EXPECT_EQ(host.statusText, c.statusText);
@@ -233,19 +215,18 @@ TEST_P(WriteFileStep, BadFileIsReportedAndTheConnectionStays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, WriteFileStep,
-    ::testing::Values(FileCase{"Empty", 0, false, "Invalid file size!\r\n", "Invalid file size!"},
-                      FileCase{"OneShort", 32767, false, "Invalid file size!\r\n", "Invalid file size!"},
-                      FileCase{"OneOver", 32769, false, "Invalid file size!\r\n", "Invalid file size!"},
-                      FileCase{"Missing", SIZE_MAX, false, "Can't open file!\r\n", "Can't open file!"},
-                      FileCase{"Locked", 32768, true, "Can't open file!\r\n", "Can't open file!"}),
+    ::testing::Values(FileCase{"Empty", 0, false, "Invalid file size!"},
+                      FileCase{"OneShort", 32767, false, "Invalid file size!"},
+                      FileCase{"OneOver", 32769, false, "Invalid file size!"},
+                      FileCase{"Missing", SIZE_MAX, false, "Can't open file!"},
+                      FileCase{"Locked", 32768, true, "Can't open file!"}),
     CaseName());
 
 TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
     host.answerDialog = nullptr;
     runOperation(OP_WRITE);
     const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.begin(), log.begin() + 4),
-              (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n"}));
+    EXPECT_EQ(Texts(log.begin(), log.begin() + 4), (Texts{CHOICE, WRITE_OPENING, CANCELED, "\r\n"}));
     EXPECT_EQ(log.back(), CHOICE);
     EXPECT_EQ(host.statusText, "Operation canceled!");
 }
@@ -253,8 +234,7 @@ TEST_F(MemoryOperations, CancelledWriteDialogKeepsTheConnection) {
 TEST_F(MemoryOperations, CancelledSaveDialogDropsTheConnectionAfterTheHold) {
     host.answerDialog = nullptr;
     runOperation(OP_READ);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Read.\r\nRead data from ECU, wait... ",
-                                   " Ok.\r\nSave binary file... ", "Canceled.\r\n", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, READ_OPENING, SAVE_STEP, CANCELED, DISCONNECTED}));
     EXPECT_TRUE(host.files.empty());
     EXPECT_EQ(host.statusText, "Operation canceled!");
 }
@@ -262,28 +242,24 @@ TEST_F(MemoryOperations, CancelledSaveDialogDropsTheConnectionAfterTheHold) {
 struct SaveFailure {
     const char *name;
     bool locked, failSaves;
-    const char *logText, *statusText;
+    const char *statusText;  // logged too, with a line end
 };
 
 class SaveFailures : public MemoryOperations, public ::testing::WithParamInterface<SaveFailure> {};
 
 TEST_P(SaveFailures, DropTheConnection) {
     const SaveFailure &c = GetParam();
-    RecordingHost &h = host;
-    if (c.locked) h.lockedFiles.push_back(IMAGE);
-    h.failSaves = c.failSaves;
+    if (c.locked) host.lockedFiles.push_back(IMAGE);
+    host.failSaves = c.failSaves;
     runOperation(OP_READ);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{c.logText, DISCONNECTED}));
-    EXPECT_EQ(h.statusText, c.statusText);
-    EXPECT_TRUE(h.files.empty());
+    EXPECT_EQ(lastTexts(2), (Texts{std::string(c.statusText) + "\r\n", DISCONNECTED}));
+    EXPECT_EQ(host.statusText, c.statusText);
+    EXPECT_TRUE(host.files.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Read, SaveFailures,
-                         ::testing::Values(SaveFailure{"CannotCreate", true, false, "Can't create file!\r\n",
-                                                       "Can't create file!"},
-                                           SaveFailure{"CannotWrite", false, true, "Can't write file!\r\n",
-                                                       "Can't write file!"}),
+                         ::testing::Values(SaveFailure{"CannotCreate", true, false, "Can't create file!"},
+                                           SaveFailure{"CannotWrite", false, true, "Can't write file!"}),
                          CaseName());
 
 TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
@@ -296,8 +272,7 @@ TEST_F(MemoryOperations, RefusedBlockEndsTheWriteWithTheEarlierBlocksWritten) {
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 99 * 128, image.begin()));
     EXPECT_TRUE(std::equal(after.begin() + 99 * 128, after.end(), before.begin() + 99 * 128));
     EXPECT_EQ(blockPackets().size(), 100u);
-    EXPECT_EQ(fromChoice(), (Texts{CHOICE, " Write.\r\nLoad binary file... ",
-                                   " Ok.\r\nWrite data to ECU, wait... ", "Fail!", DISCONNECTED}));
+    EXPECT_EQ(fromChoice(), (Texts{CHOICE, WRITE_OPENING, WRITE_STEP, "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.progress.back(), 100u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
@@ -307,14 +282,12 @@ class BadReadChecksum : public MemoryOperations, public ::testing::WithParamInte
 
 TEST_P(BadReadChecksum, SavesNothing) {
     const int block = GetParam();
-    RecordingHost &h = host;
-    simAdapter(h.sim, 0).board.badChecksumReadBlock = block;
+    simAdapter(host.sim, 0).board.badChecksumReadBlock = block;
     runOperation(OP_READ);
-    EXPECT_TRUE(h.files.empty());
-    EXPECT_TRUE(h.dialogs.empty());
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
-    EXPECT_EQ(h.progress.size(), size_t(block + 1));
+    EXPECT_TRUE(host.files.empty());
+    EXPECT_TRUE(host.dialogs.empty());
+    EXPECT_EQ(lastTexts(2), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(host.progress.size(), size_t(block + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, BadReadChecksum, ::testing::Values(0, 57, 127));
@@ -323,15 +296,13 @@ TEST_F(MemoryOperations, AnswerThatStopsLeavesThatBlockOfTheImageAlone) {
     memset(g_memoryImage, 0xA5, MEMORY_SIZE);
     simAdapter(host.sim, 0).board.truncateReadBlock = 10;
     simAdapter(host.sim, 0).board.truncateAfterBytes = 200;
-    uint64_t blockStart = 0, failed = 0;
-    host.whenEvent("progress 21", [&] { blockStart = host.ms(); });
-    host.whenLog("Fail!", [&] { failed = host.ms(); });
     runOperation(OP_READ);
+    const uint64_t blockTook = host.msOfLog("Fail!") - host.msOf("progress 21");
     EXPECT_TRUE(std::equal(g_memoryImage, g_memoryImage + 10 * 256, boardMemory(host.sim).begin()));
     EXPECT_TRUE(std::all_of(g_memoryImage + 10 * 256, g_memoryImage + MEMORY_SIZE,
                             [](uint8_t b) { return b == 0xA5; }));
-    EXPECT_GE(failed - blockStart, 300u);
-    EXPECT_LE(failed - blockStart, 310u);
+    EXPECT_GE(blockTook, 300u);
+    EXPECT_LE(blockTook, 310u);
 }
 
 TEST_F(MemoryOperations, SlowButSteadyBoardStillReads) {
@@ -367,7 +338,8 @@ const MemoryFaultCase MEMORY_FAULTS[] = {
      "Mismatch!\r\nAt 0x0000 read 78, sent 89.\r\n24510 bytes differ.\r\nAddress lines A3, A14 are faulty."},
     {"Erase, data line D6 stuck at 0", OP_ERASE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x40; },
      "Mismatch!\r\nAt 0x0000 read BF, sent FF.\r\n32768 bytes differ.\r\nData bit D6 is stuck at 0."},
-    {"Write, data lines D2 and D5 stuck", OP_WRITE, [](SimMemoryFaults &m) { m.stuckDataLow = 0x04, m.stuckDataHigh = 0x20; },
+    {"Write, data lines D2 and D5 stuck", OP_WRITE,
+     [](SimMemoryFaults &m) { m.stuckDataLow = 0x04, m.stuckDataHigh = 0x20; },
      "Mismatch!\r\nAt 0x0000 read A9, sent 89.\r\n24521 bytes differ.\r\nData bits D2, D5 are stuck."},
     {"Erase, bit 3 at 5A5A stuck at 0", OP_ERASE,
      [](SimMemoryFaults &m) { m.stuckAddress = 0x5A5A, m.stuckBit = 3; },
@@ -386,7 +358,6 @@ class ReadBack : public MemoryOperations, public ::testing::WithParamInterface<M
 
 TEST_P(ReadBack, FindsWhatTheBoardDidNotKeep) {
     const MemoryFaultCase &c = GetParam();
-    RecordingHost &h = host;
     SimBoard &board = simAdapter(host.sim, 0).board;
     memset(board.memory, 0x00, MEMORY_SIZE);
     // Each fault shows in the file at its address: not 00, halves that differ, bit 3 clear.
@@ -394,17 +365,16 @@ TEST_P(ReadBack, FindsWhatTheBoardDidNotKeep) {
     image[0x1280] |= 0x01;
     image[0x4000] = uint8_t(~image[0x0000]);
     image[0x5A5A] &= 0xF7;
-    h.files[IMAGE] = image;
+    host.files[IMAGE] = image;
     c.fault(board.memoryFaults);
     runOperation(c.op);
-    const char *lastStep = c.op == OP_ERASE ? " Erase.\r\nClear ECU memory, wait... "
-                                            : " Ok.\r\nWrite data to ECU, wait... ";
+    const char *lastStep = c.op == OP_ERASE ? ERASE_OPENING : WRITE_STEP;
     const Texts log = fromChoice();
     EXPECT_EQ(Texts(std::find(log.begin(), log.end(), lastStep), log.end()),
               c.failure ? (Texts{lastStep, VERIFY, c.failure, DISCONNECTED}) : (Texts{lastStep, VERIFY, RECONNECT}));
-    EXPECT_EQ(blockPackets('R').size(), 128u);
-    EXPECT_EQ(h.progress.back(), 255u);
-    EXPECT_EQ(h.statusText, c.failure ? VERIFY_FAILED : "");
+    EXPECT_EQ(blockPackets("R").size(), 128u);
+    EXPECT_EQ(host.progress.back(), 255u);
+    EXPECT_EQ(host.statusText, c.failure ? VERIFY_FAILED : "");
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), c.failure ? 0 : 1);
 }
 
@@ -418,7 +388,8 @@ TEST(VerifyReport, ManyLinesAreNamedOnLinesThatFitThePane) {
     wchar_t text[VERIFY_TEXT_CAPACITY];
     formatVerifyReport(analyseVerify(sent.data(), read.data()), text);
     EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read FF, sent 5A.\r\n32767 bytes differ.\r\n"
-                       L"Address lines A0, A1, A2, A3, A4, A5,\r\nA6, A7, A8, A9, A10, A11, A12, A13, A14\r\nare faulty.");
+                       L"Address lines A0, A1, A2, A3, A4, A5,\r\nA6, A7, A8, A9, A10, A11, A12, A13, A14\r\n"
+                       L"are faulty.");
     std::fill(read.begin(), read.end(), 0x00);
     formatVerifyReport(analyseVerify(nullptr, read.data()), text);
     EXPECT_STREQ(text, L"Mismatch!\r\nAt 0x0000 read 00, sent FF.\r\n32768 bytes differ.\r\n"
@@ -429,10 +400,9 @@ TEST(VerifyReport, ManyLinesAreNamedOnLinesThatFitThePane) {
 TEST_F(MemoryOperations, FailedReadBackBlockFailsTheOperation) {
     simAdapter(host.sim, 0).board.badChecksumReadBlock = 5;
     runOperation(OP_ERASE);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 3, log.end()), (Texts{VERIFY, "Fail!", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(3), (Texts{VERIFY, "Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
-    EXPECT_EQ(blockPackets('R').size(), 6u);
+    EXPECT_EQ(blockPackets("R").size(), 6u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
 }
 
@@ -449,8 +419,7 @@ TEST_P(UnplugMidOperation, FailsAndDropsTheConnection) {
     host.files[IMAGE] = pseudoRandom(9);
     simAdapter(host.sim, 0).board.unplugAtBlockCommand = c.blockCommand;
     runOperation(c.op);
-    const Texts log = fromChoice();
-    EXPECT_EQ(Texts(log.end() - 2, log.end()), (Texts{"Fail!", DISCONNECTED}));
+    EXPECT_EQ(lastTexts(2), (Texts{"Fail!", DISCONNECTED}));
     EXPECT_EQ(host.statusText, OPERATION_FAILED);
     EXPECT_EQ(host.typeLabel, "");
     EXPECT_TRUE(host.files.size() <= 1 && (c.op != OP_READ || host.dialogs.empty()));

@@ -2,7 +2,6 @@
 // tick, and when a status text runs out.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,8 +21,7 @@ std::wstring paneText(size_t length, const std::vector<size_t> &lineFeeds = {}) 
 void appendAndTrim(std::wstring &pane, const std::wstring &piece) {
     const size_t before = pane.size();
     pane += piece;
-    const size_t keepFrom = logKeepFrom(pane.c_str(), pane.size(), before);
-    if (keepFrom != 0) pane.erase(0, keepFrom);
+    pane.erase(0, logKeepFrom(pane.c_str(), pane.size(), before));  // 0: no cut
 }
 
 // --- log cut ---
@@ -35,8 +33,6 @@ struct LogCutCase {
     std::wstring piece;
     size_t keepFrom;  // 0: no cut
 };
-
-void PrintTo(const LogCutCase &c, std::ostream *os) { *os << c.name; }
 
 class LogCut : public ::testing::TestWithParam<LogCutCase> {};
 
@@ -114,8 +110,6 @@ struct BannerCase {
     BannerText text;
 };
 
-void PrintTo(const BannerCase &c, std::ostream *os) { *os << c.name; }
-
 class Banner : public ::testing::TestWithParam<BannerCase> {};
 
 TEST_P(Banner, Step) {
@@ -153,9 +147,7 @@ TEST(UiRulesBanner, FullCycleOnceADeviceWasFound) {
         shown.push_back(step.text);
     }
     for (uint32_t t = 0; t <= 149; ++t) {
-        const BannerText expected = t % 4 == 0 ? BANNER_EMPTY
-                                    : t < 100  ? BANNER_FIRST
-                                               : BANNER_SECOND;
+        const BannerText expected = t % 4 == 0 ? BANNER_EMPTY : t < 100 ? BANNER_FIRST : BANNER_SECOND;
         EXPECT_EQ(shown[t], expected) << "tick " << t;
     }
     EXPECT_EQ(shown[150], BANNER_UNCHANGED) << "the second text of tick 149 stays";
@@ -203,8 +195,6 @@ struct CountdownCase {
     uint32_t hold;
     int clearedAtTick;  // 0: not within the ticks looked at
 };
-
-void PrintTo(const CountdownCase &c, std::ostream *os) { *os << c.name; }
 
 class StatusCountdown : public ::testing::TestWithParam<CountdownCase> {};
 

@@ -33,9 +33,7 @@ protected:
 
     void run() { EXPECT_EQ(workerMain(host.worker), 0); }
     void stopNow() { host.stop = true; }
-    void stopAt(uint64_t ms) {
-        host.atMs(ms, [this] { stopNow(); });
-    }
+    void stopAt(uint64_t ms) { host.atMs(ms, [this] { stopNow(); }); }
     // Stops the worker `afterMs` after a log text appeared, so what follows it is seen too.
     void stopAfter(const std::string &text, uint64_t afterMs = 100) {
         host.whenLog(text, [this, afterMs] { stopAt(host.ms() + afterMs); });
@@ -43,22 +41,29 @@ protected:
     int count(const std::string &text) const {
         return int(std::count(host.logTexts.begin(), host.logTexts.end(), text));
     }
+    // Answers every file dialog with an image file that is there.
+    void offerImage() {
+        host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = L"C:\\i.bin", true; };
+        host.files[L"C:\\i.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    }
     bool anyButton() const {
-        return host.buttons[OP_ERASE] || host.buttons[OP_READ] || host.buttons[OP_WRITE] ||
-               host.buttons[OP_UPDATE];
+        return std::count(host.buttons + OP_ERASE, host.buttons + OP_UPDATE + 1, true) != 0;
     }
 };
 
+// When each status query was sent, in order.
+std::vector<uint64_t> statusQueryTimes(const Sim &sim) {
+    std::vector<uint64_t> times;
+    for (const SimCall &c : sim.world.trace)
+        if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) times.push_back(c.time);
+    return times;
+}
+
+int statusQueries(const Sim &sim) { return int(statusQueryTimes(sim).size()); }
+
 const Texts FIRST_CONNECTION = {
-    "Searching for device...\r\n",
-    "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
-    "Ok.",
-    "\r\n",
-    "Ostrich Ver. 01.02.\r\n",
-    "RTP port:\t\tCOM5.\r\n",
-    "Datalog port:\tCOM6.\r\n",
-    "---\r\n",
-    CHOICE,
+    SEARCHING, FOUND, "Ok.", "\r\n", "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+    "Datalog port:\tCOM6.\r\n", "---\r\n", CHOICE,
 };
 
 TEST_F(WorkerConnection, FirstConnectionReportsAdapterBoardAndPorts) {
@@ -94,25 +99,13 @@ TEST_F(WorkerConnection, SilentBoardReportsNoStatusAndKeepsPollingUntilUnplugged
     host.atMs(20000, [&] { simUnplug(host.sim, 0); });
     stopAfter(DISCONNECTED);
     run();
-    const Texts expected = {
-        "Searching for device...\r\n",
-        "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ",
-        "Fail.", "\r\n", "---\r\n", NO_STATUS, DISCONNECTED,
-    };
-    EXPECT_EQ(host.logTexts, expected);
+    EXPECT_EQ(host.logTexts, (Texts{SEARCHING, FOUND, "Fail.", "\r\n", "---\r\n", NO_STATUS, DISCONNECTED}));
     EXPECT_EQ(host.labels[LABEL_OSTRICH_VERSION], "");
     EXPECT_FALSE(anyButton());
     // Three connect queries, the choice query, then one every 500 ms for about 18 seconds.
-    const size_t queries = std::count_if(host.sim.world.trace.begin(), host.sim.world.trace.end(),
-                                         [](const SimCall &c) { return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}; });
-    EXPECT_GE(queries, 30u);
-    EXPECT_LE(queries, 45u);
-}
-
-int statusQueries(const Sim &sim) {
-    return int(std::count_if(sim.world.trace.begin(), sim.world.trace.end(), [](const SimCall &c) {
-        return c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'};
-    }));
+    const int queries = statusQueries(host.sim);
+    EXPECT_GE(queries, 30);
+    EXPECT_LE(queries, 45);
 }
 
 TEST_F(WorkerConnection, ThreeConnectQueriesForASilentBoard) {
@@ -132,9 +125,7 @@ TEST_F(WorkerConnection, WaitQueriesStartEvery500Ms) {
     simAdapter(host.sim, 0).board.wireTiming = true;
     host.whenLog(CHOICE, [this] { stopAt(host.ms() + 5100); });
     run();
-    std::vector<uint64_t> starts;
-    for (const SimCall &c : host.sim.world.trace)
-        if (c.fn == SIM_WRITE && c.data == std::vector<uint8_t>{'V', 'V'}) starts.push_back(c.time);
+    const std::vector<uint64_t> starts = statusQueryTimes(host.sim);
     // The connect query and the choice query, then the wait's: the first at once, then every 500.
     ASSERT_GE(starts.size(), 2u + 10u);
     for (size_t i = 3; i < starts.size(); ++i)
@@ -158,7 +149,7 @@ TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
     };
     stopAt(host.ms() + 1000);
     run();
-    const int passes = count("Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    const int passes = count(FOUND);
     EXPECT_GE(passes, 10);
     EXPECT_LE(passes, 21);  // one per 50 ms pause
 }
@@ -177,8 +168,7 @@ TEST_P(ChannelSuffix, IsTrimmedExactly) {
     AdapterIdentity identity = {};
     ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
     EXPECT_STREQ(identity.description, c.second);
-    closeChannel(host.worker.link, host.worker.link.channels.channelA);
-    closeChannel(host.worker.link, host.worker.link.channels.channelB);
+    closeChannels(host.worker.link);
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptions, ChannelSuffix,
@@ -281,36 +271,34 @@ TEST_F(WorkerConnection, UnpluggedWhileWaitingClearsInfoAndSearchesAgain) {
     ASSERT_NE(lost, host.logTexts.end());
     // The disconnect emptied all four labels and disabled the buttons.
     auto lostEvent = std::find(host.events.begin(), host.events.end(), std::string("log ") + DISCONNECTED);
-    const Texts beforeLost(lostEvent - 5, lostEvent);
-    EXPECT_EQ(beforeLost, (Texts{"buttons off", "type ", "label 0 ", "label 1 ", "label 2 "}));
+    EXPECT_EQ(Texts(lostEvent - 5, lostEvent), (Texts{"buttons off", "type ", "label 0 ", "label 1 ", "label 2 "}));
     // A later identification empties the log before anything else is written.
     auto cleared = std::find(lost, host.logTexts.end(), "");
     ASSERT_NE(cleared, host.logTexts.end());
-    EXPECT_EQ(*(cleared + 1), "Found Kesta OBD1 EMU [0403/6010].\r\nConnecting... ");
+    EXPECT_EQ(*(cleared + 1), FOUND);
     EXPECT_EQ(host.logPane.rfind("Found Kesta OBD1 EMU", 0), 0u);
     EXPECT_EQ(host.typeLabel, "KESTA OBD1 EMU");
 }
 
 struct IncompleteCase {
     const char *name;
-    void (*setUp)(Sim &);
+    void (*setUp)(SimAdapter &);
 };
 
 class IncompleteAdapters : public WorkerConnection, public ::testing::WithParamInterface<IncompleteCase> {};
 
 TEST_P(IncompleteAdapters, AreDroppedSilently) {
     const IncompleteCase &c = GetParam();
-    RecordingHost &h = host;
-    simAddAdapter(h.sim);
-    c.setUp(h.sim);
-    h.atMs(5000, [&h] { h.stop = true; });
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_EQ(h.logTexts, Texts{"Searching for device...\r\n"});
-    EXPECT_EQ(h.typeLabel, "");
+    simAddAdapter(host.sim);
+    c.setUp(simAdapter(host.sim, 0));
+    stopAt(5000);
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_EQ(host.logTexts, Texts{SEARCHING});
+    EXPECT_EQ(host.typeLabel, "");
     EXPECT_EQ(g_appState.deviceFound.load(), 0);
-    EXPECT_EQ(h.sim.world.openHandles, 0);
+    EXPECT_EQ(host.sim.world.openHandles, 0);
     // Searches go on, paced rather than back to back.
-    const int searches = simCount(h.sim, SIM_CREATE_LIST);
+    const int searches = simCount(host.sim, SIM_CREATE_LIST);
     EXPECT_GE(searches, 20);
     EXPECT_LE(searches, 101);
 }
@@ -318,9 +306,9 @@ TEST_P(IncompleteAdapters, AreDroppedSilently) {
 INSTANTIATE_TEST_SUITE_P(
     Adapters, IncompleteAdapters,
     ::testing::Values(
-        IncompleteCase{"DeviceInfoFails", [](Sim &sim) { simAdapter(sim, 0).channels[0].deviceInfoStatus = FT_IO_ERROR; }},
-        IncompleteCase{"ChannelBMissing", [](Sim &sim) { simAdapter(sim, 0).channels[1].listed = false; }},
-        IncompleteCase{"ChannelBWillNotOpen", [](Sim &sim) { simAdapter(sim, 0).channels[1].openFails = true; }}),
+        IncompleteCase{"DeviceInfoFails", [](SimAdapter &a) { a.channels[0].deviceInfoStatus = FT_IO_ERROR; }},
+        IncompleteCase{"ChannelBMissing", [](SimAdapter &a) { a.channels[1].listed = false; }},
+        IncompleteCase{"ChannelBWillNotOpen", [](SimAdapter &a) { a.channels[1].openFails = true; }}),
     CaseName());
 
 TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
@@ -338,17 +326,16 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         host.reset();
-        RecordingHost &h = host;
-        simAddAdapter(h.sim);
-        library = *simD2xx(h.sim);
+        simAddAdapter(host.sim);
+        library = *simD2xx(host.sim);
         if (!c.present) library.setLatencyTimer = nullptr;
-        h.worker.link.d2xx = &library;
-        for (SimChannel &ch : simAdapter(h.sim, 0).channels) ch.failSetting = c.fails ? 4 : 0;
+        host.worker.link.d2xx = &library;
+        for (SimChannel &ch : simAdapter(host.sim, 0).channels) ch.failSetting = c.fails ? 4 : 0;
         stopAfter(CHOICE);
-        EXPECT_EQ(workerMain(h.worker), 0);
+        EXPECT_EQ(workerMain(host.worker), 0);
         // Every other call, its channel, arguments, bytes and outcome, in order.
         std::vector<std::string> calls;
-        for (const SimCall &call : h.sim.world.trace) {
+        for (const SimCall &call : host.sim.world.trace) {
             if (call.fn == SIM_SET_LATENCY) continue;
             std::string line = std::string(simFnName(call.fn)) + " " + std::to_string(call.channel) +
                                " " + std::to_string(call.status);
@@ -356,12 +343,12 @@ TEST_F(WorkerConnection, LatencyTimerIsSetOnlyWhereTheLibraryCan) {
             for (uint8_t b : call.data) line += " " + std::to_string(b);
             calls.push_back(line);
         }
-        if (firstCalls.empty()) firstLog = h.logTexts, firstCalls = calls;
-        EXPECT_EQ(h.logTexts, FIRST_CONNECTION);
-        EXPECT_EQ(h.logTexts, firstLog);
+        if (firstCalls.empty()) firstLog = host.logTexts, firstCalls = calls;
+        EXPECT_EQ(host.logTexts, FIRST_CONNECTION);
+        EXPECT_EQ(host.logTexts, firstLog);
         EXPECT_EQ(calls, firstCalls);
-        EXPECT_EQ(simCount(h.sim, SIM_SET_LATENCY), c.calls);
-        for (const SimChannel &ch : simAdapter(h.sim, 0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
+        EXPECT_EQ(simCount(host.sim, SIM_SET_LATENCY), c.calls);
+        for (const SimChannel &ch : simAdapter(host.sim, 0).channels) EXPECT_EQ(ch.latencyMs, c.timerMs);
     }
 }
 
@@ -376,34 +363,25 @@ TEST_F(WorkerConnection, IdleSearchAndIdleWaitArePaced) {
 
     // Waiting for a choice: two queries a second, and the waits are long ones.
     host.reset();
-    RecordingHost &h = host;
-    simAddAdapter(h.sim);
+    simAddAdapter(host.sim);
     uint64_t readsAtChoice = 0, waitsAtChoice = 0;
-    h.whenLog(CHOICE, [&] {
-        readsAtChoice = h.clockReads;
-        waitsAtChoice = h.waits;
-        h.atMs(h.ms() + 10000, [&h] { h.stop = true; });
+    host.whenLog(CHOICE, [&] {
+        readsAtChoice = host.clockReads;
+        waitsAtChoice = host.waits;
+        stopAt(host.ms() + 10000);
     });
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_LE(h.waits - waitsAtChoice, 25u);
-    EXPECT_LE(h.clockReads - readsAtChoice, 20u * 20);
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_LE(host.waits - waitsAtChoice, 25u);
+    EXPECT_LE(host.clockReads - readsAtChoice, 20u * 20);
 }
 
 TEST_F(WorkerConnection, RequestIsTakenUpAtOnce) {
     simAddAdapter(host.sim);
-    uint64_t pressedAt = 0;
-    host.whenEvent(READY, [&] {
-        host.atMs(host.ms() + 1400, [&] {
-            pressedAt = host.ms();
-            host.press(OP_ERASE);
-        });
-    });
-    uint64_t startedAt = 0;
-    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [&] {
-        startedAt = host.ms();
-        stopNow();
-    });
+    host.whenEvent(READY, [this] { host.atMs(host.ms() + 1400, [this] { host.press(OP_ERASE); }); });
+    host.whenLog(ERASE_OPENING, [this] { stopNow(); });
     run();
+    const uint64_t startedAt = host.msOfLog(ERASE_OPENING);
+    const uint64_t pressedAt = host.msOf("press " + std::to_string(OP_ERASE));
     ASSERT_NE(startedAt, 0u);
     // A query in flight (its reply time-out) may finish first; nothing else delays the request.
     EXPECT_LE(startedAt - pressedAt, 300u + 10);
@@ -425,14 +403,13 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
     simAddAdapter(host.sim, old);
     int chooses = 0;
     host.whenEvent(READY, [&] { ++chooses; host.press(OP_WRITE); });  // dialog: cancelled
-    host.whenLog("Canceled.\r\n", [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
+    host.whenLog(CANCELED, [&] { host.whenLog(CHOICE, [&] { ++chooses; stopAt(host.ms() + 100); }); });
     run();
-    const Texts tail(host.logTexts.end() - 10, host.logTexts.end());
-    EXPECT_EQ(tail, (Texts{CHOICE, " Write.\r\nLoad binary file... ", "Canceled.\r\n", "\r\n",
-                           "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
-                           "Datalog port:\tCOM6.\r\n", "---\r\n", NEEDS_UPDATE, CHOICE}));
+    EXPECT_EQ(Texts(host.logTexts.end() - 10, host.logTexts.end()),
+              (Texts{CHOICE, WRITE_OPENING, CANCELED, "\r\n", "Ostrich Ver. 01.02.\r\n", "RTP port:\t\tCOM5.\r\n",
+                     "Datalog port:\tCOM6.\r\n", "---\r\n", NEEDS_UPDATE, CHOICE}));
     EXPECT_EQ(chooses, 2);
-    EXPECT_EQ(count("Found Kesta OBD1 EMU [0403/6D20].\r\nConnecting... "), 1);
+    EXPECT_EQ(count(FOUND_OLD), 1);
     EXPECT_EQ(count(NEEDS_UPDATE), 2);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 0);
     EXPECT_EQ(host.statusText, "Operation canceled!");
@@ -442,14 +419,9 @@ TEST_F(WorkerConnection, FailedWriteFileStepReportsAgainOnTheSameConnection) {
 TEST_F(WorkerConnection, FailedHoldLastsFiveSecondsThenDropsForRead) {
     simAddAdapter(host.sim);
     host.whenEvent(READY, [this] { host.press(OP_READ); });  // save dialog: cancelled
-    uint64_t canceledAt = 0, droppedAt = 0;
-    host.whenLog("Canceled.\r\n", [&] { canceledAt = host.ms(); });
-    host.whenLog(DISCONNECTED, [&] {
-        droppedAt = host.ms();
-        stopNow();
-    });
+    host.whenLog(DISCONNECTED, [this] { stopNow(); });
     run();
-    EXPECT_EQ(droppedAt - canceledAt, 5000u);
+    EXPECT_EQ(host.msOfLog(DISCONNECTED) - host.msOfLog(CANCELED), 5000u);
     EXPECT_EQ(host.statusText, "Operation canceled!");
     EXPECT_EQ(g_appState.statusHold.load(), 50u);
     EXPECT_EQ(host.labels[LABEL_RTP_PORT], "");
@@ -462,9 +434,9 @@ TEST_F(WorkerConnection, PressRightAfterTheButtonsReturnIsNotLost) {
         // The user presses Erase the moment the buttons are back, before the report runs.
         host.whenEvent(READY, [this] { host.press(OP_ERASE); });
     });
-    host.whenLog(" Erase.\r\nClear ECU memory, wait... ", [this] { stopNow(); });
+    host.whenLog(ERASE_OPENING, [this] { stopNow(); });
     run();
-    EXPECT_EQ(host.logTexts.back(), " Erase.\r\nClear ECU memory, wait... ");
+    EXPECT_EQ(host.logTexts.back(), ERASE_OPENING);
 }
 
 struct TailCase {
@@ -483,19 +455,13 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
     if (c.op == OP_UPDATE) config.usbId = 0x04036D20;
     simAddAdapter(host.sim, config);
     simAdapter(host.sim, 0).cyclePortFails = c.cycleFails;
-    host.answerDialog = [](FileDialogKind, std::wstring &name) { return name = L"C:\\i.bin", true; };
-    host.files[L"C:\\i.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    offerImage();
     host.whenEvent(READY, [this, c] {
         host.press(c.op);
         host.whenLog(CHOICE, [this] { stopAt(host.ms() + 100); });
     });
     int32_t blockingAtEnd = -1;
-    uint64_t endedAt = 0, foundAt = 0;
-    host.whenLog(" Ok.\r\nRe-connect...", [&] {
-        blockingAtEnd = g_appState.blockingOperation;
-        endedAt = host.ms();
-    });
-    host.whenEvent("clear log", [&] { foundAt = host.ms(); });
+    host.whenLog(RECONNECT, [&] { blockingAtEnd = g_appState.blockingOperation; });
     run();
     EXPECT_EQ(blockingAtEnd, 0) << "the session stays blocked past the ending text";
     auto ok = std::find(host.events.begin(), host.events.end(), "log  Ok.\r\nRe-connect...");
@@ -505,10 +471,9 @@ TEST_P(SuccessTails, CycleThePortAndKeepTheLabels) {
     // Between the success text and the next identification nothing touches the info box, the
     // log or the buttons, unless the user must re-plug the adapter; that is held 5 s.
     const bool told = c.cycleFails && c.op == OP_UPDATE;
-    const Texts replug = {"log \r\nUnplug the adapter and plug it in again.",
-                          "status Re-plug the adapter! hold 50"};
+    const Texts replug = {std::string("log ") + REPLUG, std::string("status ") + REPLUG_STATUS + " hold 50"};
     EXPECT_EQ(Texts(ok + 1, next), told ? replug : Texts{});
-    EXPECT_GE(foundAt - endedAt, told ? 2000u + 5000u : 2000u);
+    EXPECT_GE(host.msOf("clear log") - host.msOfLog(RECONNECT), told ? 2000u + 5000u : 2000u);
     EXPECT_EQ(simCount(host.sim, SIM_CYCLE_PORT), 1);
     EXPECT_EQ(count(DISCONNECTED), 0);
     // The progress bar stayed until the next identification showed the status line.
@@ -535,11 +500,7 @@ TEST_P(StopRequests, EveryWaitEndsWithinOneReadTimeout) {
     const StopCase &c = GetParam();
     simAddAdapter(host.sim);
     simAdapter(host.sim, 0).board.wireTiming = true;  // block traffic takes its real time
-    host.answerDialog = [](FileDialogKind, std::wstring &name) {
-        name = L"C:\\image.bin";
-        return true;
-    };
-    host.files[L"C:\\image.bin"] = std::vector<uint8_t>(MEMORY_SIZE, 0x11);
+    offerImage();
     host.whenEvent(READY, [this, c] { if (c.op != OP_NONE) host.press(c.op); });
     uint64_t stoppedAt = 0;
     host.whenLog(c.trigger, [&, c] {
@@ -578,11 +539,10 @@ class FileNameBuffer : public WorkerConnection, public ::testing::WithParamInter
 
 TEST_P(FileNameBuffer, StartsInTheProgramFolder) {
     const FolderCase &c = GetParam();
-    RecordingHost &h = host;
-    h.programPath = c.programPath;
-    h.stop = true;
-    EXPECT_EQ(workerMain(h.worker), 0);
-    EXPECT_EQ(std::wstring(h.worker.fileName), c.expected);
+    host.programPath = c.programPath;
+    host.stop = true;
+    EXPECT_EQ(workerMain(host.worker), 0);
+    EXPECT_EQ(std::wstring(host.worker.fileName), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FileNameBuffer, ::testing::ValuesIn(std::vector<FolderCase>{

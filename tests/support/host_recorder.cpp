@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "link/link.h"
@@ -12,114 +13,107 @@ namespace {
 
 RecordingHost &recordOf(void *context) { return *static_cast<RecordingHost *>(context); }
 
-bool windowOp(RecordingHost &rec, const std::string &what) {
+// Records a window operation as `what`, unless the worker was told to stop; false: not carried out.
+bool record(RecordingHost &rec, const std::string &what) {
     if (rec.stop) {
         ++rec.windowOpsAfterStop;
         return false;
     }
     rec.events.push_back(what);
+    rec.eventTimes.push_back({what, rec.nowUs});
     if (rec.watch) rec.watch(what, false);
     return true;
 }
 
+// Takes the triggers waiting for `event` off the list, then fires them in the order they were set.
 void fireEventTriggers(RecordingHost &rec, const std::string &event) {
-    std::vector<std::function<void()>> due;
     auto &triggers = rec.eventTriggers;
-    for (size_t i = 0; i < triggers.size();) {
-        if (triggers[i].first == event) {
-            due.push_back(std::move(triggers[i].second));
-            triggers.erase(triggers.begin() + long(i));
-        } else {
-            ++i;
-        }
-    }
-    for (auto &action : due) action();
+    const auto due = std::stable_partition(triggers.begin(), triggers.end(),
+                                           [&](const auto &t) { return t.first != event; });
+    std::vector<std::function<void()>> firing;
+    for (auto t = due; t != triggers.end(); ++t) firing.push_back(std::move(t->second));
+    triggers.erase(due, triggers.end());
+    for (auto &action : firing) action();
 }
 
-// Runs at the end of every window operation, once its effect is visible.
-struct AfterOp {
-    RecordingHost &rec;
-    size_t before = rec.events.size();
-    ~AfterOp() {
-        if (rec.events.size() == before) return;
-        if (rec.watch) rec.watch(rec.events.back(), true);
-        fireEventTriggers(rec, rec.events.back());
-    }
-};
+// Carries out one window operation: records it, applies `effect`, then, once its effect is
+// visible, tells the watcher and fires the triggers waiting for it.
+template <typename Effect>
+void windowOp(void *context, const std::string &what, Effect effect) {
+    RecordingHost &rec = recordOf(context);
+    if (!record(rec, what)) return;
+    effect(rec);
+    if (rec.watch) rec.watch(rec.events.back(), true);
+    fireEventTriggers(rec, rec.events.back());
+}
 
 void appendLog(void *context, const wchar_t *text) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
     const std::string t = narrow(text);
-    if (!windowOp(rec, "log " + t)) return;
-    rec.logTexts.push_back(t);
-    rec.logPane += t;
+    windowOp(context, "log " + t, [&](RecordingHost &rec) {
+        rec.logTexts.push_back(t);
+        rec.logPane += t;
+    });
 }
 
 void clearLog(void *context) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (!windowOp(rec, "clear log")) return;
-    rec.logTexts.push_back("");
-    rec.logPane.clear();
+    windowOp(context, "clear log", [](RecordingHost &rec) {
+        rec.logTexts.push_back("");
+        rec.logPane.clear();
+    });
 }
 
 void setTypeLabel(void *context, const char *text) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (windowOp(rec, std::string("type ") + text)) rec.typeLabel = text;
+    windowOp(context, std::string("type ") + text, [&](RecordingHost &rec) { rec.typeLabel = text; });
 }
 
 void setInfoLabel(void *context, InfoLabel label, const wchar_t *text) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (windowOp(rec, "label " + std::to_string(int(label)) + " " + narrow(text)))
-        rec.labels[label] = narrow(text);
+    const std::string t = narrow(text);
+    windowOp(context, "label " + std::to_string(int(label)) + " " + t,
+             [&](RecordingHost &rec) { rec.labels[label] = t; });
 }
 
 void showStatus(void *context, const wchar_t *text, uint32_t hold) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (!windowOp(rec, "status " + narrow(text) + " hold " + std::to_string(hold))) return;
-    rec.statusShown = true;
-    rec.progressShown = false;
-    rec.statusText = narrow(text);
-    g_appState.statusHold = hold;
+    const std::string t = narrow(text);
+    windowOp(context, "status " + t + " hold " + std::to_string(hold), [&](RecordingHost &rec) {
+        rec.statusShown = true;
+        rec.progressShown = false;
+        rec.statusText = t;
+        g_appState.statusHold = hold;
+    });
 }
 
 void showProgress(void *context, uint32_t position) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (!windowOp(rec, "progress " + std::to_string(position))) return;
-    rec.statusShown = false;
-    rec.progressShown = true;
-    g_appState.statusHold = 0;
-    rec.progress.push_back(position);
+    windowOp(context, "progress " + std::to_string(position), [&](RecordingHost &rec) {
+        rec.statusShown = false;
+        rec.progressShown = true;
+        g_appState.statusHold = 0;
+        rec.progress.push_back(position);
+    });
 }
 
 void setButtonStates(void *context, bool ready) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (!windowOp(rec, std::string("buttons ") + (ready ? "ready" : "off"))) return;
-    for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
-        rec.buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
+    windowOp(context, std::string("buttons ") + (ready ? "ready" : "off"), [&](RecordingHost &rec) {
+        for (int op = OP_ERASE; op <= OP_UPDATE; ++op)
+            rec.buttons[op] = buttonEnabledByRule(Operation(op), ready, g_appState.updateRequired != 0);
+    });
 }
 
 bool askImageFile(void *context, FileDialogKind kind, wchar_t *fileName) {
-    RecordingHost &rec = recordOf(context);
-    AfterOp after{rec};
-    if (!windowOp(rec, kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog")) return false;
-    rec.dialogs.push_back({kind, fileName});
-    std::wstring chosen = fileName;
-    if (!rec.answerDialog || !rec.answerDialog(kind, chosen)) return false;
-    if (chosen.size() >= FILE_NAME_CAPACITY) return false;
-    wcscpy(fileName, chosen.c_str());
-    return true;
+    bool chosen = false;
+    windowOp(context, kind == FILE_DIALOG_SAVE ? "save dialog" : "open dialog", [&](RecordingHost &rec) {
+        rec.dialogs.push_back({kind, fileName});
+        std::wstring name = fileName;
+        if (!rec.answerDialog || !rec.answerDialog(kind, name) || name.size() >= FILE_NAME_CAPACITY) return;
+        wcscpy(fileName, name.c_str());
+        chosen = true;
+    });
+    return chosen;
 }
 
+// Recorded only, no watcher or triggers: the worker returns right after it.
 void fatalError(void *context, const wchar_t *text) {
     RecordingHost &rec = recordOf(context);
-    if (windowOp(rec, "fatal " + narrow(text))) rec.fatal = narrow(text);
+    if (record(rec, "fatal " + narrow(text))) rec.fatal = narrow(text);
 }
 
 bool locked(const RecordingHost &rec, const wchar_t *path) {
@@ -145,17 +139,14 @@ FileResult saveImageFile(void *context, const wchar_t *path, const uint8_t *imag
     return FILE_OK;
 }
 
+// As much of the path as fits; its length only when all of it does.
 size_t programPath(void *context, wchar_t *buffer, size_t capacity) {
-    RecordingHost &rec = recordOf(context);
-    const std::wstring &p = rec.programPath;
+    const std::wstring &p = recordOf(context).programPath;
     if (capacity == 0) return 0;
-    if (p.size() >= capacity) {
-        wcsncpy(buffer, p.c_str(), capacity - 1);
-        buffer[capacity - 1] = L'\0';
-        return 0;
-    }
-    wcscpy(buffer, p.c_str());
-    return p.size();
+    const size_t copied = std::min(p.size(), capacity - 1);
+    wmemcpy(buffer, p.c_str(), copied);
+    buffer[copied] = L'\0';
+    return copied == p.size() ? p.size() : 0;
 }
 
 uint32_t virtualTickCount(void *context) {
@@ -164,11 +155,13 @@ uint32_t virtualTickCount(void *context) {
     return rec.ms();
 }
 
-void sleepMs(void *context, uint32_t ms) {
+// Waits `ms` of virtual time, firing time triggers on the way, unless a stop or `done` ends it.
+template <typename Done>
+void waitMs(void *context, uint32_t ms, Done done) {
     RecordingHost &rec = recordOf(context);
     ++rec.waits;
     const uint64_t end = rec.nowUs + uint64_t(ms) * 1000;
-    while (!rec.stop && rec.nowUs < end) {
+    while (!rec.stop && !done() && rec.nowUs < end) {
         auto next = rec.timeTriggers.begin();
         uint64_t step = end;
         if (next != rec.timeTriggers.end() && next->first < step) step = std::max(next->first, rec.nowUs);
@@ -176,16 +169,10 @@ void sleepMs(void *context, uint32_t ms) {
     }
 }
 
+void sleepMs(void *context, uint32_t ms) { waitMs(context, ms, [] { return false; }); }
+
 void waitForRequest(void *context, uint32_t ms) {
-    RecordingHost &rec = recordOf(context);
-    ++rec.waits;
-    const uint64_t end = rec.nowUs + uint64_t(ms) * 1000;
-    while (!rec.stop && g_appState.requestedOperation == OP_NONE && rec.nowUs < end) {
-        auto next = rec.timeTriggers.begin();
-        uint64_t step = end;
-        if (next != rec.timeTriggers.end() && next->first < step) step = std::max(next->first, rec.nowUs);
-        rec.advanceUs(step - rec.nowUs);
-    }
+    waitMs(context, ms, [] { return g_appState.requestedOperation != OP_NONE; });
 }
 
 bool stopRequestedByHost(void *context) { return recordOf(context).stop; }
@@ -221,6 +208,7 @@ void RecordingHost::atMs(uint64_t ms, std::function<void()> action) {
 void RecordingHost::press(Operation op) {
     for (int b = OP_ERASE; b <= OP_UPDATE; ++b) buttons[b] = false;
     events.push_back("press " + std::to_string(int(op)));
+    eventTimes.push_back({events.back(), nowUs});
     g_appState.blockingOperation = operationBlocksSessionEnd(op);
     g_appState.requestedOperation = op;
 }
@@ -240,6 +228,12 @@ void RecordingHost::advanceUs(uint64_t us) {
         hitLimit = true;
         stop = true;
     }
+}
+
+uint64_t RecordingHost::usOf(const std::string &event) const {
+    for (const auto &e : eventTimes)
+        if (e.first == event) return e.second;
+    return 0;
 }
 
 std::string RecordingHost::log() const {

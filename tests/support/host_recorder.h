@@ -45,6 +45,7 @@ struct RecordingHost {
     std::string statusText;
     std::vector<uint32_t> progress;
     std::vector<std::string> events;  // every window operation, in order, as text
+    std::vector<std::pair<std::string, uint64_t>> eventTimes;  // each of `events` and when (us)
     int windowOpsAfterStop = 0;
     std::string fatal;
 
@@ -80,6 +81,10 @@ struct RecordingHost {
     void advanceUs(uint64_t us);  // moves the clock, firing time triggers on the way
     uint32_t ms() const { return uint32_t(nowUs / 1000); }
     std::string log() const;  // all appended texts joined
+    // When `event` (as recorded in `events`, presses too) first happened, in us; 0: never.
+    uint64_t usOf(const std::string &event) const;
+    uint64_t msOf(const std::string &event) const { return usOf(event) / 1000; }
+    uint64_t msOfLog(const std::string &text) const { return msOf("log " + text); }
 };
 
 std::string narrow(const wchar_t *text);

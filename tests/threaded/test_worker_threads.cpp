@@ -14,6 +14,7 @@
 
 #include "link/link.h"
 #include "sim/sim.h"
+#include "tests/support/host_recorder.h"
 #include "worker/worker.h"
 
 namespace {
@@ -43,19 +44,10 @@ void onGui(std::function<void()> call) {
     g_gui->changed.wait(lock, [ticket] { return g_gui->callsDone >= ticket; });
 }
 
-std::string narrowText(const wchar_t *t) {
-    std::string s;
-    while (*t) s.push_back(char(*t++));
-    return s;
-}
-
 // Filled member by member, as two members share a type.
 Host threadedHost() {
     Host h = {};
-    h.appendLog = [](void *, const wchar_t *text) {
-        std::string t = narrowText(text);
-        onGui([t] { g_gui->log += t; });
-    };
+    h.appendLog = [](void *, const wchar_t *text) { onGui([t = narrow(text)] { g_gui->log += t; }); };
     h.clearLog = [](void *) {
         onGui([] {
             g_gui->log.clear();
@@ -150,8 +142,7 @@ TEST(WorkerThreads, PressFromTheGuiThreadRunsAndStopEndsTheWorker) {
     }
     lock.unlock();
     worker.join();
-    closeChannel(record.link, record.link.channels.channelA);
-    closeChannel(record.link, record.link.channels.channelB);
+    closeChannels(record.link);
 
     EXPECT_EQ(choices, 2);
     for (int i = 0; i < 32768; ++i) ASSERT_EQ(simAdapter(sim, 0).board.memory[i], 0xFF) << i;
