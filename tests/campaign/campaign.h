@@ -29,9 +29,7 @@ constexpr uint64_t CALL_CAP = 3000000;  // library calls or clock reads beyond a
 
 // --- random numbers: splitmix64, the same sequence on every platform ---
 
-struct Rng {
-    uint64_t state;
-};
+struct Rng { uint64_t state; };
 
 inline uint64_t next(Rng &r) {
     uint64_t z = (r.state += 0x9E3779B97F4A7C15ull);
@@ -48,12 +46,8 @@ std::string format(const char *f, ...) __attribute__((format(printf, 1, 2)));
 
 enum AdapterKind { KIND_CURRENT, KIND_OLD, KIND_INVALID, KIND_DAMAGED, KIND_FOREIGN_BLANK };
 enum Anchor { AT_MS, BEFORE_CALL, AFTER_WINDOW_OP, IN_DIALOG };
-enum Action {
-    ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP,
-};
-enum Answer {
-    ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN,
-};
+enum Action { ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP };
+enum Answer { ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN };
 
 struct Event {
     Anchor anchor;
@@ -74,9 +68,8 @@ inline const wchar_t *const ANSWER_PATHS[] = {L"", L"C:\\img\\good.bin", L"C:\\i
 
 struct Run {
     uint64_t seed;
-    bool tracing;
-    std::string world;  // the world in words, drawn when tracing
-    bool drawing;
+    bool tracing, drawing;  // a trace is kept; the world is being drawn
+    std::string world;      // the world in words, drawn when tracing
     // What the world is.
     int hostility;  // 0 calm (only the user and the plugging) to 3
     uint32_t lengthMs, faultOneIn, shortReadOneIn;
@@ -119,8 +112,6 @@ struct Run {
 };
 
 extern Run g_run;
-extern const D2xxApi *g_inner;      // the simulator's library, behind the fault draw
-extern const Host *g_innerHost;     // the recording host, behind the watch
 
 // Adds to the world in words while it is drawn, when there is a trace to go with it.
 #define SAY(...) \
@@ -160,7 +151,6 @@ uint64_t now();
 void note(const std::string &line);
 // The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what);
-bool hostile(Rng &r, uint32_t n, const char *what = "");
 bool hasMemoryFault(const SimMemoryFaults &m);
 void drawWorld();
 void requestStop(const std::string &why);
@@ -174,13 +164,6 @@ void checkPressKept(const std::string *log);
 void onLog(const std::string &t);
 // wrappers.cpp: the library and the window as the worker sees them, watched.
 std::string channelName(int c);
-extern const D2xxApi CAMPAIGN_LIBRARY;
-void watchLibrary(Sim &, const SimCall &call);
-void watchWindow(const std::string &event, bool done);
-FileResult hLoadImageFile(void *context, const wchar_t *path, uint8_t *image);
-FileResult hSaveImageFile(void *context, const wchar_t *path, const uint8_t *image);
-bool answerDialog(FileDialogKind, std::wstring &chosen);
-// main.cpp: names the world the process dies in.
-void onDeath();
+void wrapWorker(RecordingHost &record);
 
 }  // namespace campaign

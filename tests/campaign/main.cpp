@@ -37,20 +37,7 @@ std::string runWorld(uint64_t seed, bool tracing) {
     static RecordingHost record(0);
     record.reset(0);
     g_run.host = &record;
-    g_run.host->sim.world.traceReads = false;
-    g_run.host->sim.world.onCall = watchLibrary;
-    static D2xxApi library;
-    library = CAMPAIGN_LIBRARY;
-    Worker &worker = g_run.host->worker;
-    g_inner = worker.link.d2xx;
-    worker.link.d2xx = &library;
-    static Host host;
-    host = *(g_innerHost = worker.host);
-    host.loadImageFile = hLoadImageFile;
-    host.saveImageFile = hSaveImageFile;
-    worker.host = &host;
-    g_run.host->watch = watchWindow;
-    g_run.host->answerDialog = answerDialog;
+    wrapWorker(record);
     drawWorld();
     g_run.fired.assign(g_run.events.size(), false);
     for (size_t i = 0; i < g_run.events.size(); ++i)
@@ -60,10 +47,10 @@ std::string runWorld(uint64_t seed, bool tracing) {
                      [] { requestStop("as the world's time is up"); });
     g_run.host->limitUs = START_US + (g_run.lengthMs + 2000) * 1000ull;
 
-    workerMain(worker);
+    workerMain(record.worker);
     const uint64_t returned = now();
     // The window's shutdown: both slots closed once the worker has stopped.
-    closeChannels(worker.link);
+    closeChannels(record.worker.link);
 
     if (g_run.host->hitLimit) violate("the worker did not end within the world's time");
     if (!g_run.stopped) violate("the worker ended on its own");
@@ -147,9 +134,8 @@ int main(int argc, char **argv) {
         if (++violations <= 3) printWorld(seed, 400);
     }
     g_run.seed = 0;
-    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, %d read one "
-           "back\n",
-           seeds.size(), violations, (unsigned long long)base, (unsigned long long)(base + fresh - 1),
-           memoryFaults, readBacksOverFaults);
+    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, "
+           "%d read one back\n", seeds.size(), violations, (unsigned long long)base,
+           (unsigned long long)(base + fresh - 1), memoryFaults, readBacksOverFaults);
     return violations ? 1 : 0;
 }

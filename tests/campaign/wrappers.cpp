@@ -7,6 +7,9 @@
 
 namespace campaign {
 
+const D2xxApi *g_inner;   // the simulator's library, behind the fault draw
+const Host *g_innerHost;  // the recording host, behind the watch
+
 // --- the library, as the program sees it: the simulator behind a seeded fault injector ---
 
 std::string channelName(int c) {
@@ -206,7 +209,6 @@ D2xxApi campaignLibrary() {
     api.read = cRead;
     return api;
 }
-const D2xxApi CAMPAIGN_LIBRARY = campaignLibrary();
 
 // --- the window, as the worker sees it: the recording host, watched ---
 
@@ -316,6 +318,23 @@ bool answerDialog(FileDialogKind, std::wstring &chosen) {
     chosen = ANSWER_PATHS[a];
     if (a == ANSWER_CANCEL) g_run.expectLog = "Canceled.\r\n";
     return a != ANSWER_CANCEL;
+}
+
+// Puts the watched library and window between the worker of `record` and its own.
+void wrapWorker(RecordingHost &record) {
+    static D2xxApi library;
+    static Host host;
+    record.sim.world.traceReads = false;
+    record.sim.world.onCall = watchLibrary;
+    record.watch = watchWindow;
+    record.answerDialog = answerDialog;
+    library = campaignLibrary();  // anew: a world may take the optional entries out
+    g_inner = record.worker.link.d2xx;
+    record.worker.link.d2xx = &library;
+    host = *(g_innerHost = record.worker.host);
+    host.loadImageFile = hLoadImageFile;
+    host.saveImageFile = hSaveImageFile;
+    record.worker.host = &host;
 }
 
 }  // namespace campaign
