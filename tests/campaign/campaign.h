@@ -66,7 +66,15 @@ inline const wchar_t *const ANSWER_PATHS[] = {L"", L"C:\\img\\good.bin", L"C:\\i
                                        L"C:\\img\\locked.bin", L"C:\\img\\odd.bin",
                                        L"C:\\img\\good.bin"};
 
-struct Run {
+// The operation in progress (OP_NONE: none), begun afresh as a whole by each.
+struct OpState {
+    int op, opAdapter, opGeneration, blocks, readBacks, eeNext, eeVerified, lastReadWord;
+    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
+        lastReadDiffers, verifying;
+    std::vector<uint8_t> before, writeData;
+};
+
+struct Run : OpState {
     uint64_t seed;
     bool tracing, drawing;  // a trace is kept; the world is being drawn
     std::string world;      // the world in words, drawn when tracing
@@ -98,11 +106,6 @@ struct Run {
     std::string identifiedName;
     int pendingPress;
     bool announced;
-    // The operation in progress (OP_NONE: none).
-    int op, opAdapter, opGeneration, blocks, readBacks, eeNext, eeVerified, lastReadWord;
-    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
-        lastReadDiffers, verifying;
-    std::vector<uint8_t> before, writeData;
     std::string expectLog, expectStatus;  // what the next window operation must be
     // The stop.
     bool stopped, stopInCall;
@@ -113,45 +116,48 @@ struct Run {
 
 extern Run g_run;
 
+inline uint64_t now() { return g_run.host->nowUs; }
+// An Erase or a Write: the operations that write the board block by block.
+inline bool writesBoard() { return g_run.op == OP_ERASE || g_run.op == OP_WRITE; }
+// The write phase is through: every block sent, and the board took each.
+inline bool allBlocksTaken() { return g_run.blocks == 256 && !g_run.blockFailed && !g_run.awaitingAnswer; }
+inline bool hasMemoryFault(const SimMemoryFaults &m) {
+    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 || m.stuckDataLow ||
+           m.stuckDataHigh;
+}
+
 // Adds to the world in words while it is drawn, when there is a trace to go with it.
 #define SAY(...) \
     (g_run.tracing && g_run.drawing ? void(g_run.world += format(__VA_ARGS__)) : void())
 
 // What the program writes, as the invariants know it.
-inline const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ",
-                               " Read.\r\nRead data from ECU, wait... ",
-                               " Write.\r\nLoad binary file... ", " Update.\r\nUpdate, wait... "};
+inline const char *const OPENING[] = {nullptr, ERASE_OPENING, READ_OPENING, WRITE_OPENING,
+                                      UPDATE_OPENING};
 inline constexpr char MISMATCH[] = "Mismatch!\r\n";
 inline constexpr char ANNOUNCE[] = "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ";
 inline const char *const KNOWN_LOG[] = {
-    "Searching for device...\r\n", ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n",
-    "RTP port:\t\tCOM%u.\r\n", "Datalog port:\tCOM%u.\r\n", "---\r\n",
-    "Invalid USBID.\r\nThe problem will be fixed after update.\r\n",
-    "Kesta OBD1 EMU needs an update.\r\n",
-    "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n", CHOICE, NO_STATUS,
-    DISCONNECTED, RECONNECT, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ",
-    CANNOT_PROGRAM, VERIFY_STEP,
+    SEARCHING, ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n", "RTP port:\t\tCOM%u.\r\n",
+    "Datalog port:\tCOM%u.\r\n", "---\r\n", INVALID_ID, NEEDS_UPDATE, DAMAGED, CHOICE, NO_STATUS,
+    DISCONNECTED, RECONNECT, SAVE_STEP, WRITE_STEP, CANNOT_PROGRAM, VERIFY_STEP,
 };
 // Failures held with a status text: the log text, then the status text.
 inline const char *const FAILURE_PAIRS[][2] = {
-    {"Fail!", "Operation failed!"},
-    {"Canceled.\r\n", "Operation canceled!"},
+    {BLOCK_FAILED, OPERATION_FAILED},
+    {CANCELED, OPERATION_CANCELED},
     {"Can't create file!\r\n", "Can't create file!"},
     {"Can't write file!\r\n", "Can't write file!"},
     {"Can't open file!\r\n", "Can't open file!"},
     {"Invalid file size!\r\n", "Invalid file size!"},
     {"Can't read file!\r\n", "Can't read file!"},
-    {REPLUG, "Re-plug the adapter!"},  // after an Update whose port cycle failed
+    {REPLUG, REPLUG_STATUS},  // after an Update whose port cycle failed
 };
 
 // --- across the rooms ---
 
 // world.cpp: the run's trace and its first violation, the world drawn and its events fired.
-uint64_t now();
 void note(const std::string &line);
 // The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what);
-bool hasMemoryFault(const SimMemoryFaults &m);
 void drawWorld();
 void requestStop(const std::string &why);
 void fire(size_t index);

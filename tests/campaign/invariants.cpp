@@ -55,7 +55,7 @@ bool boardReplaced() { return g_run.boardGeneration[size_t(g_run.opAdapter)] != 
 // faults. On a board without them, block by block it holds exactly what was sent, up to the
 // block that failed (which may hold either), and nothing after it changed.
 void checkBoard() {
-    if ((g_run.op != OP_ERASE && g_run.op != OP_WRITE) || boardReplaced()) return;
+    if (!writesBoard() || boardReplaced()) return;
     const SimBoard &board = opBoard();
     if (g_run.okLogged && firstDifference() != MEMORY_SIZE)
         return violate(format("a verified %s left %04X reading otherwise than sent",
@@ -69,8 +69,7 @@ void checkBoard() {
             b < g_run.blocks && memcmp(memory + at, sentData(uint32_t(b)), BLOCK_WRITE_SIZE) == 0;
         const bool old = memcmp(memory + at, g_run.before.data() + at, BLOCK_WRITE_SIZE) == 0;
         if (b < sure ? !sent : b < g_run.blocks ? !sent && !old : !old)
-            return violate(
-                format("board block %d holds neither what was sent nor what it held", b));
+            return violate(format("board block %d holds neither what was sent nor what it held", b));
     }
 }
 
@@ -93,17 +92,14 @@ void startOp(int op) {
     const int adapter = g_run.identified;
     if (!g_run.held.count(adapter * 2))
         return violate("an operation began without the adapter's channel A");
+    static_cast<OpState &>(g_run) = OpState();
     g_run.op = op;
     g_run.opAdapter = adapter;
     g_run.opGeneration = g_run.boardGeneration[size_t(adapter)];
+    g_run.lastReadWord = -1;
     // The memory as the board reads it, its faults included.
     g_run.before.resize(MEMORY_SIZE);
     for (uint32_t a = 0; a < MEMORY_SIZE; ++a) g_run.before[a] = boardRead(a);
-    g_run.writeData.clear();
-    g_run.blocks = g_run.readBacks = g_run.eeNext = g_run.eeVerified = 0;
-    g_run.lastReadWord = -1;
-    g_run.reported = g_run.okLogged = g_run.blockFailed = g_run.awaitingAnswer = false;
-    g_run.saved = g_run.eeFailed = g_run.lastReadDiffers = g_run.verifying = false;
     g_run.needsUpdate =
         g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
         (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
@@ -153,14 +149,13 @@ void checkVerifyReport(const std::string &t) {
     for (size_t i = 3; i < lines.size(); ++i) why += (i > 3 ? " " : "") + lines[i];
     bool holds = why.empty();
     std::string named = "none";
-    uint32_t mask = 0;
     if (why.compare(0, 12, "Address line") == 0) {
-        mask = namedLines(why, 'A');
+        const uint32_t mask = namedLines(why, 'A');
         named = format("lines %04X", mask);
         holds = true;
         for (uint32_t a = 0; a < MEMORY_SIZE && holds; ++a) holds = boardRead(a) == sentByte(a | mask);
     } else if (why.compare(0, 8, "Data bit") == 0) {
-        mask = namedLines(why, 'D');
+        const uint32_t mask = namedLines(why, 'D');
         named = format("bits %02X", mask);
         uint8_t everSet = 0, everClear = 0, differ = 0;
         for (uint32_t a = 0; a < MEMORY_SIZE; ++a) {
@@ -211,8 +206,7 @@ void onLog(const std::string &t) {
     if (!g_run.op || g_run.reported) return;
     if (t == VERIFY_STEP) {
         // The read-back follows a write phase whose every block was taken.
-        if (g_run.verifying || (g_run.op != OP_ERASE && g_run.op != OP_WRITE) || g_run.blocks != 256 ||
-            g_run.blockFailed || g_run.awaitingAnswer)
+        if (g_run.verifying || !writesBoard() || !allBlocksTaken())
             violate("a read-back began before every block was written");
         g_run.verifying = true;
         g_run.readBackOverFault |= hasMemoryFault(opBoard().memoryFaults);
@@ -220,14 +214,13 @@ void onLog(const std::string &t) {
     }
     g_run.okLogged = t == RECONNECT;
     g_run.reported = t == RECONNECT || t == CANNOT_PROGRAM;
-    if ((g_run.op == OP_ERASE || g_run.op == OP_WRITE) && t == RECONNECT &&
-        (!g_run.verifying || g_run.readBacks != 128))
+    if (writesBoard() && t == RECONNECT && (!g_run.verifying || g_run.readBacks != 128))
         violate("an Erase or Write reported success without reading the whole memory back");
     for (const auto &pair : FAILURE_PAIRS)
         if (t == pair[0]) g_run.reported = true, g_run.expectStatus = pair[1];
     if (t.compare(0, strlen(MISMATCH), MISMATCH) == 0) {
         g_run.reported = true;
-        g_run.expectStatus = "Verify failed!";
+        g_run.expectStatus = VERIFY_FAILED;
         if (g_run.verifying && !boardReplaced()) checkVerifyReport(t);
     }
 }

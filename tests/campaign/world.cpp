@@ -37,8 +37,6 @@ int share(uint32_t k, std::initializer_list<uint32_t> bounds) {
     return index;
 }
 
-uint64_t now() { return g_run.host->nowUs; }
-
 std::string escaped(const std::string &text) {
     std::string shown;
     for (char c : text)
@@ -55,7 +53,6 @@ void note(const std::string &line) {
     g_run.trace.push_back(format("%8.3f %s", double(now() - START_US) / 1e6, escaped(line).c_str()));
 }
 
-// The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what) {
     if (!g_run.violation.empty()) return;
     note("VIOLATION: " + what);
@@ -65,11 +62,6 @@ void violate(const std::string &what) {
 
 
 // --- drawing the world ---
-
-bool hasMemoryFault(const SimMemoryFaults &m) {
-    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 || m.stuckDataLow ||
-           m.stuckDataHigh;
-}
 
 // The board behind adapter `index` (-1: only said): memory, "VV" reply and faults.
 void drawBoard(uint64_t seed, int index) {
@@ -133,8 +125,12 @@ std::string describeEvent(const Event &e) {
     return s + format(ACTIONS[e.action], e.target);
 }
 
+// Adds an event to the world; one at a moment is set on the host's clock at once.
 void addEvent(const Event &e) {
+    const size_t index = g_run.events.size();
     g_run.events.push_back(e);
+    g_run.fired.push_back(false);
+    if (e.anchor == AT_MS) g_run.host->atMs(START_US / 1000 + e.n, [index] { fire(index); });
     if (e.anchor == BEFORE_CALL) g_run.anchoredCalls |= 1u << e.fn;
     SAY("  %s", describeEvent(e).c_str());
     if (e.action == ACT_REPLUG_OTHER_BOARD) SAY(" "), drawBoard(e.board, -1);
@@ -163,8 +159,7 @@ void drawAdapter(Rng &r) {
     c.usbId = kind == KIND_OLD ? USB_ID_OLD : kind == KIND_INVALID ? uint32_t(next(r)) : USB_ID_CURRENT;
     if (oneIn(r, 8)) c.product = "OBD1 EMU";  // found by its serial alone
     if (kind == KIND_DAMAGED) c.eeprom = SIM_EEPROM_BAD_CHECKSUM;
-    if (kind == KIND_FOREIGN_BLANK)
-        c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
+    if (kind == KIND_FOREIGN_BLANK) c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
     if (kind == KIND_FOREIGN_BLANK && c.eeprom == SIM_EEPROM_BAD_CHECKSUM) {
         c.manufacturer = "Other Maker";
         c.product = "USB Serial";
@@ -326,8 +321,7 @@ void fire(size_t index) {
     if (e.action == ACT_UNPLUG || e.action == ACT_REPLUG_OTHER_BOARD) simUnplug(g_run.host->sim, e.target);
     if (e.action == ACT_REPLUG_OTHER_BOARD) drawBoard(e.board, e.target);
     if (e.action == ACT_PLUG || e.action == ACT_REPLUG_OTHER_BOARD) simPlug(g_run.host->sim, e.target);
-    if (e.action == ACT_TOGGLE_FOREIGN)
-        setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
+    if (e.action == ACT_TOGGLE_FOREIGN) setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
 }
 
 void fireAnchored(Anchor anchor, SimFn fn, uint64_t n) {
