@@ -98,13 +98,12 @@ struct Run : OpState {
     uint32_t reads;  // FT_Read calls not yet in the trace
     std::string readBytes, violation;
     uint64_t calls[32], allCalls, windowOps;  // calls by SimFn
-    int dialogs, depth;
+    int dialogs, depth, pendingPress;
     std::set<int> held;  // channels the program holds open: adapter * 2 + channel
     bool failedCall;     // the call in progress fails by the world's hand
     int identified;  // the adapter whose identity the library last gave the program
     uint32_t identifiedId;
     std::string identifiedName;
-    int pendingPress;
     bool announced;
     std::string expectLog, expectStatus;  // what the next window operation must be
     // The stop.
@@ -122,8 +121,8 @@ inline bool writesBoard() { return g_run.op == OP_ERASE || g_run.op == OP_WRITE;
 // The write phase is through: every block sent, and the board took each.
 inline bool allBlocksTaken() { return g_run.blocks == 256 && !g_run.blockFailed && !g_run.awaitingAnswer; }
 inline bool hasMemoryFault(const SimMemoryFaults &m) {
-    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 || m.stuckDataLow ||
-           m.stuckDataHigh;
+    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 ||
+           m.stuckDataLow || m.stuckDataHigh;
 }
 
 // Adds to the world in words while it is drawn, when there is a trace to go with it.

@@ -100,9 +100,8 @@ void startOp(int op) {
     // The memory as the board reads it, its faults included.
     g_run.before.resize(MEMORY_SIZE);
     for (uint32_t a = 0; a < MEMORY_SIZE; ++a) g_run.before[a] = boardRead(a);
-    g_run.needsUpdate =
-        g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
-        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
+    g_run.needsUpdate = g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
+                        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
 }
 
 // A press of an enabled button is honoured: its operation's opening text is the next opening
@@ -171,9 +170,8 @@ void checkVerifyReport(const std::string &t) {
     if (!holds) violate("the verify named an explanation that does not hold: \"" + why + "\"");
     // One drawn fault, and what it does shows in what was sent: that fault is the explanation.
     const SimMemoryFaults &m = opBoard().memoryFaults;
-    const bool address = m.ignoredAddressLines, data = m.stuckDataLow || m.stuckDataHigh,
-               dropped = m.dropWriteBlock >= 0, stuck = m.stuckAddress >= 0;
-    const bool one = address + data + dropped + stuck == 1;
+    const bool address = m.ignoredAddressLines, data = m.stuckDataLow || m.stuckDataHigh;
+    const bool dropped = m.dropWriteBlock >= 0, one = address + data + dropped + (m.stuckAddress >= 0) == 1;
     std::string drawn;
     if (one && address && g_run.op == OP_WRITE) drawn = format("lines %04X", m.ignoredAddressLines);
     if (one && data) drawn = format("bits %02X", m.stuckDataLow | m.stuckDataHigh);

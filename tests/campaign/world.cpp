@@ -24,9 +24,9 @@ bool hostile(Rng &r, uint32_t n, const char *what = "") {
     if (drawn) SAY("%s", what);
     return drawn;
 }
-// A faulty value below `range`, or -1; `what` says it with the value.
-int maybe(Rng &r, uint32_t n, uint32_t range, const char *what) {
-    const int value = hostile(r, n) ? int(below(r, range)) : -1;
+// A faulty value below `range` when `drawn`, or -1; `what` says it with the value.
+int maybe(Rng &r, bool drawn, uint32_t range, const char *what) {
+    const int value = drawn ? int(below(r, range)) : -1;
     if (value >= 0) SAY(what, value);
     return value;
 }
@@ -74,11 +74,11 @@ void drawBoard(uint64_t seed, int index) {
     b.versionReply = hostile(r, 4) ? SimVersionReply(below(r, 5)) : SIM_REPLY_NORMAL;
     SAY("%04X, \"VV\" reply %s", b.version, REPLIES[b.versionReply]);
     b.powered = !hostile(r, 12, ", unpowered");
-    b.refuseWriteBlock = maybe(r, 6, 256, ", refuses write block %d");
-    b.badChecksumReadBlock = maybe(r, 6, 128, ", bad checksum on read block %d");
-    b.truncateReadBlock = maybe(r, 8, 128, ", read block %d cut short");
+    b.refuseWriteBlock = maybe(r, hostile(r, 6), 256, ", refuses write block %d");
+    b.badChecksumReadBlock = maybe(r, hostile(r, 6), 128, ", bad checksum on read block %d");
+    b.truncateReadBlock = maybe(r, hostile(r, 8), 128, ", read block %d cut short");
     b.truncateAfterBytes = int(below(r, 257));
-    b.unplugAtBlockCommand = maybe(r, 8, 400, ", unplugged at block command %d");
+    b.unplugAtBlockCommand = maybe(r, hostile(r, 8), 400, ", unplugged at block command %d");
     b.byteIntervalMs = hostile(r, 10) ? SLOW_MS[below(r, 4)] : 0;
     if (b.byteIntervalMs) SAY(", a byte every %u ms", b.byteIntervalMs);
     b.wireTiming = g_run.wire;
@@ -91,8 +91,7 @@ void drawBoard(uint64_t seed, int index) {
     // faults, so calm worlds, whose operations run to their end, have them too.
     SimMemoryFaults &m = b.memoryFaults;
     m = SimMemoryFaults();
-    m.dropWriteBlock = oneIn(r, 8) ? int(below(r, 256)) : -1;
-    if (m.dropWriteBlock >= 0) SAY(", drops write block %d", m.dropWriteBlock);
+    m.dropWriteBlock = maybe(r, oneIn(r, 8), 256, ", drops write block %d");
     if (oneIn(r, 8)) m.ignoredAddressLines = uint16_t(0x80u << below(r, 8));
     if (m.ignoredAddressLines) SAY(", ignores address line %04X", m.ignoredAddressLines);
     if (oneIn(r, 8)) {
@@ -176,12 +175,12 @@ void drawAdapter(Rng &r) {
     a.channels[1].listed = !hostile(r, 12, ", channel B not listed");
     if (hostile(r, 15, ", FT_GetDeviceInfo fails")) a.channels[0].deviceInfoStatus = FT_IO_ERROR;
     if (hostile(r, 10, ", FT_GetComPortNumber fails")) a.channels[0].comPortStatus = FT_IO_ERROR;
-    if (const int ch = maybe(r, 15, 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
+    if (const int ch = maybe(r, hostile(r, 15), 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
         a.channels[ch].openFails = true;
     a.channels[0].failSetting =
-        1 + maybe(r, 15, 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
-    a.eepromFailAtWord = maybe(r, 8, 64, ", EEPROM word %d fails");
-    a.unplugAtEepromWord = maybe(r, 8, 64, ", unplugged at EEPROM word %d");
+        1 + maybe(r, hostile(r, 15), 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
+    a.eepromFailAtWord = maybe(r, hostile(r, 8), 64, ", EEPROM word %d fails");
+    a.unplugAtEepromWord = maybe(r, hostile(r, 8), 64, ", unplugged at EEPROM word %d");
     // Word 63, the checksum, always differs from what an adapter needing an update holds.
     a.eepromDropWord = hostile(r, 6) ? oneIn(r, 2) ? 63 : int(below(r, 64)) : -1;
     a.eepromDropWrites = oneIn(r, 3) ? -1 : int(1 + below(r, 4));
@@ -226,10 +225,9 @@ void drawWorld() {
     const bool latency = !oneIn(r, 5);
     g_run.faultOneIn = g_run.hostility ? FAULT_RATES[below(r, 7)] : 0;
     g_run.shortReadOneIn = g_run.hostility ? SHORT_RATES[below(r, 5)] : 0;
-    SAY("world %llu: %u ms, hostility %d%s; library: ", (unsigned long long)g_run.seed,
-        g_run.lengthMs, g_run.hostility, g_run.wire ? ", wire timing" : "");
-    SAY("%s", g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str()
-                               : "calls do not fail");
+    SAY("world %llu: %u ms, hostility %d%s; library: %s", (unsigned long long)g_run.seed,
+        g_run.lengthMs, g_run.hostility, g_run.wire ? ", wire timing" : "",
+        g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str() : "calls do not fail");
     if (g_run.shortReadOneIn) SAY(", 1 FT_Read in %u comes back short", g_run.shortReadOneIn);
     SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer\n", g_run.readEE ? "with" : "no",
         latency ? "with" : "no");
