@@ -115,10 +115,10 @@ struct Run : OpState {
 
 extern Run g_run;
 
+// What every room asks: the host's clock; whether the operation writes the board block by block
+// (Erase, Write) and whether all its blocks went out and were taken; whether a board drew faults.
 inline uint64_t now() { return g_run.host->nowUs; }
-// An Erase or a Write: the operations that write the board block by block.
 inline bool writesBoard() { return g_run.op == OP_ERASE || g_run.op == OP_WRITE; }
-// The write phase is through: every block sent, and the board took each.
 inline bool allBlocksTaken() { return g_run.blocks == 256 && !g_run.blockFailed && !g_run.awaitingAnswer; }
 inline bool hasMemoryFault(const SimMemoryFaults &m) {
     return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 ||
