@@ -29,9 +29,7 @@ constexpr uint64_t CALL_CAP = 3000000;  // library calls or clock reads beyond a
 
 // --- random numbers: splitmix64, the same sequence on every platform ---
 
-struct Rng {
-    uint64_t state;
-};
+struct Rng { uint64_t state; };
 
 inline uint64_t next(Rng &r) {
     uint64_t z = (r.state += 0x9E3779B97F4A7C15ull);
@@ -48,12 +46,8 @@ std::string format(const char *f, ...) __attribute__((format(printf, 1, 2)));
 
 enum AdapterKind { KIND_CURRENT, KIND_OLD, KIND_INVALID, KIND_DAMAGED, KIND_FOREIGN_BLANK };
 enum Anchor { AT_MS, BEFORE_CALL, AFTER_WINDOW_OP, IN_DIALOG };
-enum Action {
-    ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP,
-};
-enum Answer {
-    ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN,
-};
+enum Action { ACT_PRESS, ACT_UNPLUG, ACT_PLUG, ACT_REPLUG_OTHER_BOARD, ACT_TOGGLE_FOREIGN, ACT_STOP };
+enum Answer { ANSWER_CANCEL, ANSWER_GOOD, ANSWER_NEW, ANSWER_LOCKED, ANSWER_WRONG_SIZE, ANSWER_BROKEN };
 
 struct Event {
     Anchor anchor;
@@ -72,11 +66,18 @@ inline const wchar_t *const ANSWER_PATHS[] = {L"", L"C:\\img\\good.bin", L"C:\\i
                                        L"C:\\img\\locked.bin", L"C:\\img\\odd.bin",
                                        L"C:\\img\\good.bin"};
 
-struct Run {
+// The operation in progress (OP_NONE: none), begun afresh as a whole by each.
+struct OpState {
+    int op, opAdapter, opGeneration, blocks, readBacks, eeNext, eeVerified, lastReadWord;
+    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
+        lastReadDiffers, verifying;
+    std::vector<uint8_t> before, writeData;
+};
+
+struct Run : OpState {
     uint64_t seed;
-    bool tracing;
-    std::string world;  // the world in words, drawn when tracing
-    bool drawing;
+    bool tracing, drawing;  // a trace is kept; the world is being drawn
+    std::string world;      // the world in words, drawn when tracing
     // What the world is.
     int hostility;  // 0 calm (only the user and the plugging) to 3
     uint32_t lengthMs, faultOneIn, shortReadOneIn;
@@ -97,19 +98,13 @@ struct Run {
     uint32_t reads;  // FT_Read calls not yet in the trace
     std::string readBytes, violation;
     uint64_t calls[32], allCalls, windowOps;  // calls by SimFn
-    int dialogs, depth;
+    int dialogs, depth, pendingPress;
     std::set<int> held;  // channels the program holds open: adapter * 2 + channel
     bool failedCall;     // the call in progress fails by the world's hand
     int identified;  // the adapter whose identity the library last gave the program
     uint32_t identifiedId;
     std::string identifiedName;
-    int pendingPress;
     bool announced;
-    // The operation in progress (OP_NONE: none).
-    int op, opAdapter, opGeneration, blocks, readBacks, eeNext, eeVerified, lastReadWord;
-    bool reported, okLogged, blockFailed, awaitingAnswer, needsUpdate, saved, eeFailed,
-        lastReadDiffers, verifying;
-    std::vector<uint8_t> before, writeData;
     std::string expectLog, expectStatus;  // what the next window operation must be
     // The stop.
     bool stopped, stopInCall;
@@ -119,49 +114,49 @@ struct Run {
 };
 
 extern Run g_run;
-extern const D2xxApi *g_inner;      // the simulator's library, behind the fault draw
-extern const Host *g_innerHost;     // the recording host, behind the watch
+
+// What every room asks: the host's clock; whether the operation writes the board block by block
+// (Erase, Write) and whether all its blocks went out and were taken; whether a board drew faults.
+inline uint64_t now() { return g_run.host->nowUs; }
+inline bool writesBoard() { return g_run.op == OP_ERASE || g_run.op == OP_WRITE; }
+inline bool allBlocksTaken() { return g_run.blocks == 256 && !g_run.blockFailed && !g_run.awaitingAnswer; }
+inline bool hasMemoryFault(const SimMemoryFaults &m) {
+    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 ||
+           m.stuckDataLow || m.stuckDataHigh;
+}
 
 // Adds to the world in words while it is drawn, when there is a trace to go with it.
 #define SAY(...) \
     (g_run.tracing && g_run.drawing ? void(g_run.world += format(__VA_ARGS__)) : void())
 
 // What the program writes, as the invariants know it.
-inline const char *const OPENING[] = {nullptr, " Erase.\r\nClear ECU memory, wait... ",
-                               " Read.\r\nRead data from ECU, wait... ",
-                               " Write.\r\nLoad binary file... ", " Update.\r\nUpdate, wait... "};
+inline const char *const OPENING[] = {nullptr, ERASE_OPENING, READ_OPENING, WRITE_OPENING,
+                                      UPDATE_OPENING};
 inline constexpr char MISMATCH[] = "Mismatch!\r\n";
 inline constexpr char ANNOUNCE[] = "Found Kesta OBD1 EMU [%04X/%04X].\r\nConnecting... ";
 inline const char *const KNOWN_LOG[] = {
-    "Searching for device...\r\n", ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n",
-    "RTP port:\t\tCOM%u.\r\n", "Datalog port:\tCOM%u.\r\n", "---\r\n",
-    "Invalid USBID.\r\nThe problem will be fixed after update.\r\n",
-    "Kesta OBD1 EMU needs an update.\r\n",
-    "Damaged adapter configuration.\r\nThe problem will be fixed after update.\r\n", CHOICE, NO_STATUS,
-    DISCONNECTED, RECONNECT, " Ok.\r\nSave binary file... ", " Ok.\r\nWrite data to ECU, wait... ",
-    CANNOT_PROGRAM, VERIFY_STEP,
+    SEARCHING, ANNOUNCE, "Ok.", "Fail.", "\r\n", "Ostrich Ver. %02X.%02X.\r\n", "RTP port:\t\tCOM%u.\r\n",
+    "Datalog port:\tCOM%u.\r\n", "---\r\n", INVALID_ID, NEEDS_UPDATE, DAMAGED, CHOICE, NO_STATUS,
+    DISCONNECTED, RECONNECT, SAVE_STEP, WRITE_STEP, CANNOT_PROGRAM, VERIFY_STEP,
 };
 // Failures held with a status text: the log text, then the status text.
 inline const char *const FAILURE_PAIRS[][2] = {
-    {"Fail!", "Operation failed!"},
-    {"Canceled.\r\n", "Operation canceled!"},
+    {BLOCK_FAILED, OPERATION_FAILED},
+    {CANCELED, OPERATION_CANCELED},
     {"Can't create file!\r\n", "Can't create file!"},
     {"Can't write file!\r\n", "Can't write file!"},
     {"Can't open file!\r\n", "Can't open file!"},
     {"Invalid file size!\r\n", "Invalid file size!"},
     {"Can't read file!\r\n", "Can't read file!"},
-    {REPLUG, "Re-plug the adapter!"},  // after an Update whose port cycle failed
+    {REPLUG, REPLUG_STATUS},  // after an Update whose port cycle failed
 };
 
 // --- across the rooms ---
 
 // world.cpp: the run's trace and its first violation, the world drawn and its events fired.
-uint64_t now();
 void note(const std::string &line);
 // The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what);
-bool hostile(Rng &r, uint32_t n, const char *what = "");
-bool hasMemoryFault(const SimMemoryFaults &m);
 void drawWorld();
 void requestStop(const std::string &why);
 void fire(size_t index);
@@ -174,13 +169,6 @@ void checkPressKept(const std::string *log);
 void onLog(const std::string &t);
 // wrappers.cpp: the library and the window as the worker sees them, watched.
 std::string channelName(int c);
-extern const D2xxApi CAMPAIGN_LIBRARY;
-void watchLibrary(Sim &, const SimCall &call);
-void watchWindow(const std::string &event, bool done);
-FileResult hLoadImageFile(void *context, const wchar_t *path, uint8_t *image);
-FileResult hSaveImageFile(void *context, const wchar_t *path, const uint8_t *image);
-bool answerDialog(FileDialogKind, std::wstring &chosen);
-// main.cpp: names the world the process dies in.
-void onDeath();
+void wrapWorker(RecordingHost &record);
 
 }  // namespace campaign

@@ -29,18 +29,23 @@ bool matches(const char *f, const char *t) {
 }
 
 const uint8_t *sentData(uint32_t block) {
-    static uint8_t erased[BLOCK_WRITE_SIZE];
-    memset(erased, 0xFF, sizeof erased);
-    return g_run.op == OP_ERASE ? erased : g_run.writeData.data() + block * BLOCK_WRITE_SIZE;
+    static const std::vector<uint8_t> erased(BLOCK_WRITE_SIZE, 0xFF);
+    return g_run.op == OP_ERASE ? erased.data() : g_run.writeData.data() + block * BLOCK_WRITE_SIZE;
+}
+
+// The board of the operation in progress; a byte of it as a read-back sees it, against what was
+// sent there.
+const SimBoard &opBoard() { return simAdapter(g_run.host->sim, g_run.opAdapter).board; }
+uint8_t boardRead(uint32_t address) { return simBoardByte(opBoard(), address); }
+uint8_t sentByte(uint32_t address) {
+    return sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE];
 }
 
 // The first board address that does not read back what the Erase or Write sent; MEMORY_SIZE when
 // every one does.
 uint32_t firstDifference() {
-    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
     for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
-        if (simBoardByte(board, address) != sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE])
-            return address;
+        if (boardRead(address) != sentByte(address)) return address;
     return MEMORY_SIZE;
 }
 
@@ -50,13 +55,12 @@ bool boardReplaced() { return g_run.boardGeneration[size_t(g_run.opAdapter)] != 
 // faults. On a board without them, block by block it holds exactly what was sent, up to the
 // block that failed (which may hold either), and nothing after it changed.
 void checkBoard() {
-    if ((g_run.op != OP_ERASE && g_run.op != OP_WRITE) || boardReplaced()) return;
-    const SimBoard &board = simAdapter(g_run.host->sim, g_run.opAdapter).board;
+    if (!writesBoard() || boardReplaced()) return;
+    const SimBoard &board = opBoard();
     if (g_run.okLogged && firstDifference() != MEMORY_SIZE)
         return violate(format("a verified %s left %04X reading otherwise than sent",
                               g_run.op == OP_ERASE ? "Erase" : "Write", firstDifference()));
-    const SimMemoryFaults &m = board.memoryFaults;
-    if (hasMemoryFault(m)) return;
+    if (hasMemoryFault(board.memoryFaults)) return;
     const uint8_t *memory = board.memory;
     const int sure = g_run.okLogged ? g_run.blocks : g_run.blocks - 1;
     for (int b = 0; b < int(MEMORY_SIZE / BLOCK_WRITE_SIZE); ++b) {
@@ -65,8 +69,7 @@ void checkBoard() {
             b < g_run.blocks && memcmp(memory + at, sentData(uint32_t(b)), BLOCK_WRITE_SIZE) == 0;
         const bool old = memcmp(memory + at, g_run.before.data() + at, BLOCK_WRITE_SIZE) == 0;
         if (b < sure ? !sent : b < g_run.blocks ? !sent && !old : !old)
-            return violate(
-                format("board block %d holds neither what was sent nor what it held", b));
+            return violate(format("board block %d holds neither what was sent nor what it held", b));
     }
 }
 
@@ -89,22 +92,16 @@ void startOp(int op) {
     const int adapter = g_run.identified;
     if (!g_run.held.count(adapter * 2))
         return violate("an operation began without the adapter's channel A");
+    static_cast<OpState &>(g_run) = OpState();
     g_run.op = op;
     g_run.opAdapter = adapter;
     g_run.opGeneration = g_run.boardGeneration[size_t(adapter)];
+    g_run.lastReadWord = -1;
     // The memory as the board reads it, its faults included.
     g_run.before.resize(MEMORY_SIZE);
-    for (uint32_t address = 0; address < MEMORY_SIZE; ++address)
-        g_run.before[address] = simBoardByte(simAdapter(g_run.host->sim, adapter).board, address);
-    g_run.writeData.clear();
-    g_run.blocks = g_run.readBacks = g_run.eeNext = g_run.eeVerified = 0;
-    g_run.lastReadWord = -1;
-    g_run.reported = g_run.okLogged = g_run.blockFailed = g_run.awaitingAnswer = false;
-    g_run.verifying = false;
-    g_run.saved = g_run.eeFailed = g_run.lastReadDiffers = false;
-    g_run.needsUpdate =
-        g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
-        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
+    for (uint32_t a = 0; a < MEMORY_SIZE; ++a) g_run.before[a] = boardRead(a);
+    g_run.needsUpdate = g_run.kinds[size_t(adapter)] != KIND_FOREIGN_BLANK &&
+                        (g_run.identifiedId != USB_ID_CURRENT || g_run.identifiedName == "Dual RS232");
 }
 
 // A press of an enabled button is honoured: its operation's opening text is the next opening
@@ -117,14 +114,6 @@ void checkPressKept(const std::string *log) {
     if (log && *log == OPENING[g_run.pendingPress]) return;
     violate(format("the press of button %d was lost: its request is gone and no operation began",
                    g_run.pendingPress));
-}
-
-// The board as the read-back saw it, against what was sent.
-uint8_t boardRead(uint32_t address) {
-    return simBoardByte(simAdapter(g_run.host->sim, g_run.opAdapter).board, address);
-}
-uint8_t sentByte(uint32_t address) {
-    return sentData(address / BLOCK_WRITE_SIZE)[address % BLOCK_WRITE_SIZE];
 }
 
 // "Address lines A3, A14 ..." or "Data bit D2 ...": the mask of the names after `letter`.
@@ -159,14 +148,13 @@ void checkVerifyReport(const std::string &t) {
     for (size_t i = 3; i < lines.size(); ++i) why += (i > 3 ? " " : "") + lines[i];
     bool holds = why.empty();
     std::string named = "none";
-    uint32_t mask = 0;
     if (why.compare(0, 12, "Address line") == 0) {
-        mask = namedLines(why, 'A');
+        const uint32_t mask = namedLines(why, 'A');
         named = format("lines %04X", mask);
         holds = true;
         for (uint32_t a = 0; a < MEMORY_SIZE && holds; ++a) holds = boardRead(a) == sentByte(a | mask);
     } else if (why.compare(0, 8, "Data bit") == 0) {
-        mask = namedLines(why, 'D');
+        const uint32_t mask = namedLines(why, 'D');
         named = format("bits %02X", mask);
         uint8_t everSet = 0, everClear = 0, differ = 0;
         for (uint32_t a = 0; a < MEMORY_SIZE; ++a) {
@@ -181,16 +169,13 @@ void checkVerifyReport(const std::string &t) {
     }
     if (!holds) violate("the verify named an explanation that does not hold: \"" + why + "\"");
     // One drawn fault, and what it does shows in what was sent: that fault is the explanation.
-    const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
+    const SimMemoryFaults &m = opBoard().memoryFaults;
+    const bool address = m.ignoredAddressLines, data = m.stuckDataLow || m.stuckDataHigh;
+    const bool dropped = m.dropWriteBlock >= 0, one = address + data + dropped + (m.stuckAddress >= 0) == 1;
     std::string drawn;
-    if (m.ignoredAddressLines && !m.stuckDataLow && !m.stuckDataHigh && m.stuckAddress < 0 &&
-        m.dropWriteBlock < 0 && g_run.op == OP_WRITE)
-        drawn = format("lines %04X", m.ignoredAddressLines);
-    if (!m.ignoredAddressLines && (m.stuckDataLow || m.stuckDataHigh) && m.stuckAddress < 0 && m.dropWriteBlock < 0)
-        drawn = format("bits %02X", m.stuckDataLow | m.stuckDataHigh);
-    if (!m.ignoredAddressLines && !m.stuckDataLow && !m.stuckDataHigh && m.stuckAddress < 0 &&
-        m.dropWriteBlock >= 0 && count > 1)
-        drawn = "block";
+    if (one && address && g_run.op == OP_WRITE) drawn = format("lines %04X", m.ignoredAddressLines);
+    if (one && data) drawn = format("bits %02X", m.stuckDataLow | m.stuckDataHigh);
+    if (one && dropped && count > 1) drawn = "block";
     if (!drawn.empty() && named != drawn) violate("the verify named " + named + ", the board drew " + drawn);
 }
 
@@ -219,24 +204,21 @@ void onLog(const std::string &t) {
     if (!g_run.op || g_run.reported) return;
     if (t == VERIFY_STEP) {
         // The read-back follows a write phase whose every block was taken.
-        if (g_run.verifying || (g_run.op != OP_ERASE && g_run.op != OP_WRITE) || g_run.blocks != 256 ||
-            g_run.blockFailed || g_run.awaitingAnswer)
+        if (g_run.verifying || !writesBoard() || !allBlocksTaken())
             violate("a read-back began before every block was written");
         g_run.verifying = true;
-        const SimMemoryFaults &m = simAdapter(g_run.host->sim, g_run.opAdapter).board.memoryFaults;
-        g_run.readBackOverFault |= hasMemoryFault(m);
+        g_run.readBackOverFault |= hasMemoryFault(opBoard().memoryFaults);
         return;
     }
     g_run.okLogged = t == RECONNECT;
     g_run.reported = t == RECONNECT || t == CANNOT_PROGRAM;
-    if ((g_run.op == OP_ERASE || g_run.op == OP_WRITE) && t == RECONNECT &&
-        (!g_run.verifying || g_run.readBacks != 128))
+    if (writesBoard() && t == RECONNECT && (!g_run.verifying || g_run.readBacks != 128))
         violate("an Erase or Write reported success without reading the whole memory back");
     for (const auto &pair : FAILURE_PAIRS)
         if (t == pair[0]) g_run.reported = true, g_run.expectStatus = pair[1];
     if (t.compare(0, strlen(MISMATCH), MISMATCH) == 0) {
         g_run.reported = true;
-        g_run.expectStatus = "Verify failed!";
+        g_run.expectStatus = VERIFY_FAILED;
         if (g_run.verifying && !boardReplaced()) checkVerifyReport(t);
     }
 }

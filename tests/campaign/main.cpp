@@ -37,49 +37,29 @@ std::string runWorld(uint64_t seed, bool tracing) {
     static RecordingHost record(0);
     record.reset(0);
     g_run.host = &record;
-    g_run.host->sim.world.traceReads = false;
-    g_run.host->sim.world.onCall = watchLibrary;
-    static D2xxApi library;
-    library = CAMPAIGN_LIBRARY;
-    Worker &worker = g_run.host->worker;
-    g_inner = worker.link.d2xx;
-    worker.link.d2xx = &library;
-    static Host host;
-    host = *(g_innerHost = worker.host);
-    host.loadImageFile = hLoadImageFile;
-    host.saveImageFile = hSaveImageFile;
-    worker.host = &host;
-    g_run.host->watch = watchWindow;
-    g_run.host->answerDialog = answerDialog;
+    wrapWorker(record);
     drawWorld();
-    g_run.fired.assign(g_run.events.size(), false);
-    for (size_t i = 0; i < g_run.events.size(); ++i)
-        if (g_run.events[i].anchor == AT_MS)
-            g_run.host->atMs(START_US / 1000 + g_run.events[i].n, [i] { fire(i); });
-    g_run.host->atMs(START_US / 1000 + g_run.lengthMs,
-                     [] { requestStop("as the world's time is up"); });
-    g_run.host->limitUs = START_US + (g_run.lengthMs + 2000) * 1000ull;
+    record.atMs(START_US / 1000 + g_run.lengthMs, [] { requestStop("as the world's time is up"); });
+    record.limitUs = START_US + (g_run.lengthMs + 2000) * 1000ull;
 
-    workerMain(worker);
+    workerMain(record.worker);
     const uint64_t returned = now();
     // The window's shutdown: both slots closed once the worker has stopped.
-    closeChannels(worker.link);
+    closeChannels(record.worker.link);
 
     if (g_run.host->hitLimit) violate("the worker did not end within the world's time");
     if (!g_run.stopped) violate("the worker ended on its own");
     if (g_run.host->windowOpsAfterStop) violate("a window operation after the stop");
     // Within one read time-out of the stop, or of the end of the library call then in flight.
     if (g_run.stopped && returned > std::max(g_run.stopUs, g_run.settleUs) + LINK_TIMEOUT_MS * 1000)
-        violate(format("the worker ended %.1f ms after the stop",
-                       double(returned - g_run.stopUs) / 1000));
+        violate(format("the worker ended %.1f ms after the stop", double(returned - g_run.stopUs) / 1000));
     if (!g_run.stopped && (!g_run.expectLog.empty() || !g_run.expectStatus.empty()))
         violate("a failure was not reported");
     finishOp();
     if (!g_run.held.empty()) violate(channelName(*g_run.held.begin()) + " left open");
     if (g_run.host->sim.world.openHandles != 0) violate("the simulator has channels left open");
-    for (const SimAdapter &a : g_run.host->sim.world.adapters)
-        if (a.board.protocolErrors)
-            violate("the board saw a malformed packet: " + a.board.lastProtocolError);
+    for (const SimAdapter &a : record.sim.world.adapters)
+        if (a.board.protocolErrors) violate("the board saw a malformed packet: " + a.board.lastProtocolError);
     return g_run.violation;
 }
 
@@ -91,7 +71,6 @@ void onDeath() {
                            (unsigned long long)g_run.seed, (unsigned long long)g_run.seed);
     if (g_run.seed && n > 0 && write(2, text, size_t(n)) < 0) return;
 }
-void onAbort(int) { onDeath(); }
 
 // Replays a world with its trace and prints both, the trace up to the violation.
 void printWorld(uint64_t seed, size_t lines) {
@@ -124,7 +103,7 @@ extern "C" const char *__ubsan_default_options() { return "abort_on_error=1:prin
 
 int main(int argc, char **argv) {
     __sanitizer_set_death_callback(onDeath);
-    signal(SIGABRT, onAbort);
+    signal(SIGABRT, [](int) { onDeath(); });
     uint64_t fresh = DEFAULT_FRESH_WORLDS;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--seed") == 0) {
@@ -147,9 +126,8 @@ int main(int argc, char **argv) {
         if (++violations <= 3) printWorld(seed, 400);
     }
     g_run.seed = 0;
-    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, %d read one "
-           "back\n",
-           seeds.size(), violations, (unsigned long long)base, (unsigned long long)(base + fresh - 1),
-           memoryFaults, readBacksOverFaults);
+    printf("campaign: %zu worlds, %d violations, seeds %llu..%llu; %d drew a memory fault, "
+           "%d read one back\n", seeds.size(), violations, (unsigned long long)base,
+           (unsigned long long)(base + fresh - 1), memoryFaults, readBacksOverFaults);
     return violations ? 1 : 0;
 }

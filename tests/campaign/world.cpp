@@ -8,8 +8,6 @@
 namespace campaign {
 
 Run g_run;
-const D2xxApi *g_inner;
-const Host *g_innerHost;
 
 std::string format(const char *f, ...) {
     char text[512];
@@ -21,19 +19,23 @@ std::string format(const char *f, ...) {
 }
 
 // A fault drawn "one in n" comes one in n * 6 / hostility, never in a calm world. `what` says it.
-bool hostile(Rng &r, uint32_t n, const char *what) {
+bool hostile(Rng &r, uint32_t n, const char *what = "") {
     const bool drawn = g_run.hostility && oneIn(r, n * 6 / uint32_t(g_run.hostility));
     if (drawn) SAY("%s", what);
     return drawn;
 }
-// A faulty value below `range`, or -1; `what` says it with the value.
-int maybe(Rng &r, uint32_t n, uint32_t range, const char *what) {
-    const int value = hostile(r, n) ? int(below(r, range)) : -1;
+// A faulty value below `range` when `drawn`, or -1; `what` says it with the value.
+int maybe(Rng &r, bool drawn, uint32_t range, const char *what) {
+    const int value = drawn ? int(below(r, range)) : -1;
     if (value >= 0) SAY(what, value);
     return value;
 }
-
-uint64_t now() { return g_run.host->nowUs; }
+// Which share of a draw `k` fell in: the count of the rising `bounds` it is not below.
+int share(uint32_t k, std::initializer_list<uint32_t> bounds) {
+    int index = 0;
+    for (uint32_t bound : bounds) index += k >= bound;
+    return index;
+}
 
 std::string escaped(const std::string &text) {
     std::string shown;
@@ -45,30 +47,21 @@ std::string escaped(const std::string &text) {
 void note(const std::string &line) {
     if (!g_run.tracing || !g_run.violation.empty()) return;
     if (g_run.reads)
-        g_run.trace.push_back(
-            format("         %u x FT_Read: %s", g_run.reads, g_run.readBytes.c_str()));
+        g_run.trace.push_back(format("         %u x FT_Read: %s", g_run.reads, g_run.readBytes.c_str()));
     g_run.reads = 0;
     g_run.readBytes.clear();
-    g_run.trace.push_back(
-        format("%8.3f %s", double(now() - START_US) / 1e6, escaped(line).c_str()));
+    g_run.trace.push_back(format("%8.3f %s", double(now() - START_US) / 1e6, escaped(line).c_str()));
 }
 
-// The first violation ends the world: what follows a fault tells nothing more.
 void violate(const std::string &what) {
     if (!g_run.violation.empty()) return;
     note("VIOLATION: " + what);
-    g_run.violation =
-        format("at %.3f s: %s", double(now() - START_US) / 1e6, escaped(what).c_str());
+    g_run.violation = format("at %.3f s: %s", double(now() - START_US) / 1e6, escaped(what).c_str());
     g_run.host->stop = g_run.stopped = true;
 }
 
 
 // --- drawing the world ---
-
-bool hasMemoryFault(const SimMemoryFaults &m) {
-    return m.dropWriteBlock >= 0 || m.ignoredAddressLines || m.stuckAddress >= 0 || m.stuckDataLow ||
-           m.stuckDataHigh;
-}
 
 // The board behind adapter `index` (-1: only said): memory, "VV" reply and faults.
 void drawBoard(uint64_t seed, int index) {
@@ -81,11 +74,11 @@ void drawBoard(uint64_t seed, int index) {
     b.versionReply = hostile(r, 4) ? SimVersionReply(below(r, 5)) : SIM_REPLY_NORMAL;
     SAY("%04X, \"VV\" reply %s", b.version, REPLIES[b.versionReply]);
     b.powered = !hostile(r, 12, ", unpowered");
-    b.refuseWriteBlock = maybe(r, 6, 256, ", refuses write block %d");
-    b.badChecksumReadBlock = maybe(r, 6, 128, ", bad checksum on read block %d");
-    b.truncateReadBlock = maybe(r, 8, 128, ", read block %d cut short");
+    b.refuseWriteBlock = maybe(r, hostile(r, 6), 256, ", refuses write block %d");
+    b.badChecksumReadBlock = maybe(r, hostile(r, 6), 128, ", bad checksum on read block %d");
+    b.truncateReadBlock = maybe(r, hostile(r, 8), 128, ", read block %d cut short");
     b.truncateAfterBytes = int(below(r, 257));
-    b.unplugAtBlockCommand = maybe(r, 8, 400, ", unplugged at block command %d");
+    b.unplugAtBlockCommand = maybe(r, hostile(r, 8), 400, ", unplugged at block command %d");
     b.byteIntervalMs = hostile(r, 10) ? SLOW_MS[below(r, 4)] : 0;
     if (b.byteIntervalMs) SAY(", a byte every %u ms", b.byteIntervalMs);
     b.wireTiming = g_run.wire;
@@ -98,8 +91,7 @@ void drawBoard(uint64_t seed, int index) {
     // faults, so calm worlds, whose operations run to their end, have them too.
     SimMemoryFaults &m = b.memoryFaults;
     m = SimMemoryFaults();
-    m.dropWriteBlock = oneIn(r, 8) ? int(below(r, 256)) : -1;
-    if (m.dropWriteBlock >= 0) SAY(", drops write block %d", m.dropWriteBlock);
+    m.dropWriteBlock = maybe(r, oneIn(r, 8), 256, ", drops write block %d");
     if (oneIn(r, 8)) m.ignoredAddressLines = uint16_t(0x80u << below(r, 8));
     if (m.ignoredAddressLines) SAY(", ignores address line %04X", m.ignoredAddressLines);
     if (oneIn(r, 8)) {
@@ -119,26 +111,25 @@ void drawBoard(uint64_t seed, int index) {
 
 std::string describeEvent(const Event &e) {
     static const char *const BUTTONS[] = {"", "Erase", "Read", "Write", "Update"};
+    static const char *const ACTIONS[] = {"", "unplug adapter %d", "plug adapter %d",
+                                          "replug adapter %d with another board",
+                                          "foreign device %d comes or goes", "stop"};
     const unsigned long long n = e.n;
     std::string s = e.anchor == AT_MS         ? format("at %llu ms: ", n)
                     : e.anchor == BEFORE_CALL ? format("before %s #%llu: ", simFnName(e.fn), n)
                     : e.anchor == AFTER_WINDOW_OP ? format("after window operation #%llu: ", n)
                                                   : format("while file dialog #%llu answers: ", n);
-    switch (e.action) {
-    case ACT_PRESS:
+    if (e.action == ACT_PRESS)
         return s + "press " + BUTTONS[e.target] + (e.patient ? " (as soon as it is enabled)" : "");
-    case ACT_UNPLUG: return s + format("unplug adapter %d", e.target);
-    case ACT_PLUG: return s + format("plug adapter %d", e.target);
-    case ACT_REPLUG_OTHER_BOARD:
-        return s + format("replug adapter %d with another board", e.target);
-    case ACT_TOGGLE_FOREIGN: return s + format("foreign device %d comes or goes", e.target);
-    case ACT_STOP: break;
-    }
-    return s + "stop";
+    return s + format(ACTIONS[e.action], e.target);
 }
 
+// Adds an event to the world; one at a moment is set on the host's clock at once.
 void addEvent(const Event &e) {
+    const size_t index = g_run.events.size();
     g_run.events.push_back(e);
+    g_run.fired.push_back(false);
+    if (e.anchor == AT_MS) g_run.host->atMs(START_US / 1000 + e.n, [index] { fire(index); });
     if (e.anchor == BEFORE_CALL) g_run.anchoredCalls |= 1u << e.fn;
     SAY("  %s", describeEvent(e).c_str());
     if (e.action == ACT_REPLUG_OTHER_BOARD) SAY(" "), drawBoard(e.board, -1);
@@ -162,17 +153,12 @@ void drawAdapter(Rng &r) {
                                         "damaged (bad checksum, our strings)",
                                         "someone else's blank chip"};
     static const int32_t PORTS[] = {5, 6, 255, 0, 256, -1};
-    const uint32_t k = below(r, 20);
-    const AdapterKind kind = k < 13 ? KIND_CURRENT : k < 15 ? KIND_OLD : k < 17 ? KIND_INVALID
-                             : k < 19 ? KIND_DAMAGED : KIND_FOREIGN_BLANK;
+    const AdapterKind kind = AdapterKind(share(below(r, 20), {13, 15, 17, 19}));
     SimAdapterConfig c;
-    c.usbId = kind == KIND_OLD       ? USB_ID_OLD
-              : kind == KIND_INVALID ? uint32_t(next(r))
-                                     : USB_ID_CURRENT;
+    c.usbId = kind == KIND_OLD ? USB_ID_OLD : kind == KIND_INVALID ? uint32_t(next(r)) : USB_ID_CURRENT;
     if (oneIn(r, 8)) c.product = "OBD1 EMU";  // found by its serial alone
     if (kind == KIND_DAMAGED) c.eeprom = SIM_EEPROM_BAD_CHECKSUM;
-    if (kind == KIND_FOREIGN_BLANK)
-        c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
+    if (kind == KIND_FOREIGN_BLANK) c.eeprom = oneIn(r, 2) ? SIM_EEPROM_FILL : SIM_EEPROM_BAD_CHECKSUM;
     if (kind == KIND_FOREIGN_BLANK && c.eeprom == SIM_EEPROM_BAD_CHECKSUM) {
         c.manufacturer = "Other Maker";
         c.product = "USB Serial";
@@ -189,12 +175,12 @@ void drawAdapter(Rng &r) {
     a.channels[1].listed = !hostile(r, 12, ", channel B not listed");
     if (hostile(r, 15, ", FT_GetDeviceInfo fails")) a.channels[0].deviceInfoStatus = FT_IO_ERROR;
     if (hostile(r, 10, ", FT_GetComPortNumber fails")) a.channels[0].comPortStatus = FT_IO_ERROR;
-    if (const int ch = maybe(r, 15, 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
+    if (const int ch = maybe(r, hostile(r, 15), 2, ", channel %d (0 A, 1 B) does not open"); ch >= 0)
         a.channels[ch].openFails = true;
     a.channels[0].failSetting =
-        1 + maybe(r, 15, 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
-    a.eepromFailAtWord = maybe(r, 8, 64, ", EEPROM word %d fails");
-    a.unplugAtEepromWord = maybe(r, 8, 64, ", unplugged at EEPROM word %d");
+        1 + maybe(r, hostile(r, 15), 3, ", line setting %d (0 baud, 1 data, 2 time-outs) fails");
+    a.eepromFailAtWord = maybe(r, hostile(r, 8), 64, ", EEPROM word %d fails");
+    a.unplugAtEepromWord = maybe(r, hostile(r, 8), 64, ", unplugged at EEPROM word %d");
     // Word 63, the checksum, always differs from what an adapter needing an update holds.
     a.eepromDropWord = hostile(r, 6) ? oneIn(r, 2) ? 63 : int(below(r, 64)) : -1;
     a.eepromDropWrites = oneIn(r, 3) ? -1 : int(1 + below(r, 4));
@@ -239,14 +225,12 @@ void drawWorld() {
     const bool latency = !oneIn(r, 5);
     g_run.faultOneIn = g_run.hostility ? FAULT_RATES[below(r, 7)] : 0;
     g_run.shortReadOneIn = g_run.hostility ? SHORT_RATES[below(r, 5)] : 0;
-    SAY("world %llu: %u ms, hostility %d%s; library: ", (unsigned long long)g_run.seed,
-        g_run.lengthMs, g_run.hostility, g_run.wire ? ", wire timing" : "");
-    SAY("%s", g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str()
-                               : "calls do not fail");
+    SAY("world %llu: %u ms, hostility %d%s; library: %s", (unsigned long long)g_run.seed,
+        g_run.lengthMs, g_run.hostility, g_run.wire ? ", wire timing" : "",
+        g_run.faultOneIn ? format("1 call in %u fails", g_run.faultOneIn).c_str() : "calls do not fail");
     if (g_run.shortReadOneIn) SAY(", 1 FT_Read in %u comes back short", g_run.shortReadOneIn);
-    SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer", g_run.readEE ? "with" : "no",
+    SAY(", %s FT_ReadEE, %s FT_SetLatencyTimer\n", g_run.readEE ? "with" : "no",
         latency ? "with" : "no");
-    SAY("\n");
     if (!g_run.readEE) const_cast<D2xxApi *>(g_run.host->worker.link.d2xx)->readEE = nullptr;
     if (!latency) const_cast<D2xxApi *>(g_run.host->worker.link.d2xx)->setLatencyTimer = nullptr;
 
@@ -275,30 +259,20 @@ void drawWorld() {
     const int adapters = int(g_run.kinds.size()), foreign = int(g_run.foreign.size());
     for (uint32_t i = below(r, 17); i > 0; --i) {
         Event e = {};
-        const uint32_t kind = below(r, 20);
-        e.action = kind < 12 ? ACT_PRESS : kind < 15 ? ACT_UNPLUG : kind < 17 ? ACT_PLUG
-                   : kind < 19 ? ACT_REPLUG_OTHER_BOARD : ACT_TOGGLE_FOREIGN;
-        e.target =
-            e.action == ACT_PRESS
-                ? int(1 + below(r, 4))
-                : int(below(r, uint32_t(e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters)));
+        e.action = Action(share(below(r, 20), {12, 15, 17, 19}));
+        const int targets = e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters;
+        e.target = e.action == ACT_PRESS ? int(1 + below(r, 4)) : int(below(r, uint32_t(targets)));
         e.patient = e.action == ACT_PRESS && !oneIn(r, 3);
         e.board = next(r);
-        const uint32_t anchor = below(r, 4), call = below(r, 9);
-        e.anchor = anchor < 2 ? AT_MS : anchor == 2 ? BEFORE_CALL : AFTER_WINDOW_OP;
+        e.anchor = Anchor(share(below(r, 4), {2, 3}));
+        const uint32_t call = below(r, 9), ranges[] = {g_run.lengthMs, CALL_RANGES[call], 120};
         e.fn = CALLS[call];
-        e.n = e.anchor == AT_MS         ? below(r, g_run.lengthMs)
-              : e.anchor == BEFORE_CALL ? below(r, CALL_RANGES[call])
-                                        : below(r, 120);
-        if (e.action == ACT_PRESS || (e.action == ACT_TOGGLE_FOREIGN ? foreign : adapters) > 0)
-            addEvent(e);
+        e.n = below(r, ranges[e.anchor]);
+        if (e.action == ACT_PRESS || targets > 0) addEvent(e);
     }
     // The stop: at a random moment, or when the world's time is up.
     const uint32_t stop = below(r, 12);
-    const Anchor anchor = stop < 5    ? AT_MS
-                          : stop == 5 ? BEFORE_CALL
-                          : stop == 6 ? AFTER_WINDOW_OP
-                                      : IN_DIALOG;
+    const Anchor anchor = Anchor(share(stop, {5, 6, 7}));
     const SimFn fn = oneIn(r, 2) ? SIM_READ : SIM_WRITE;
     const uint64_t n = anchor == AT_MS ? below(r, g_run.lengthMs)
                                        : below(r, anchor == IN_DIALOG ? 3 : 200) *
@@ -345,8 +319,7 @@ void fire(size_t index) {
     if (e.action == ACT_UNPLUG || e.action == ACT_REPLUG_OTHER_BOARD) simUnplug(g_run.host->sim, e.target);
     if (e.action == ACT_REPLUG_OTHER_BOARD) drawBoard(e.board, e.target);
     if (e.action == ACT_PLUG || e.action == ACT_REPLUG_OTHER_BOARD) simPlug(g_run.host->sim, e.target);
-    if (e.action == ACT_TOGGLE_FOREIGN)
-        setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
+    if (e.action == ACT_TOGGLE_FOREIGN) setForeign(e.target, !g_run.foreignPresent[size_t(e.target)]);
 }
 
 void fireAnchored(Anchor anchor, SimFn fn, uint64_t n) {

@@ -1,11 +1,15 @@
 // The library and the window as the worker sees them in the campaign: the simulator behind a
 // seeded fault injector, and the recording host, both watched.
+#include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "tests/campaign/campaign.h"
 
 namespace campaign {
+
+const D2xxApi *g_inner;   // the simulator's library, behind the fault draw
+const Host *g_innerHost;  // the recording host, behind the watch
 
 // --- the library, as the program sees it: the simulator behind a seeded fault injector ---
 
@@ -17,12 +21,10 @@ std::string channelName(int c) {
 // all 64 words were written and (with FT_ReadEE) read back equal.
 void checkCycle() {
     const Run &r = g_run;
-    const bool complete = r.op == OP_ERASE || r.op == OP_WRITE
-                              ? r.blocks == 256 && !r.blockFailed && !r.awaitingAnswer && r.readBacks == 128
-                          : r.op == OP_READ ? r.saved
-                          : r.op == OP_UPDATE
-                              ? r.eeNext == 64 && !r.eeFailed && (!r.readEE || r.eeVerified == 64)
-                              : false;
+    const bool complete =
+        r.op == OP_READ     ? r.saved
+        : r.op == OP_UPDATE ? r.eeNext == 64 && !r.eeFailed && (!r.readEE || r.eeVerified == 64)
+                            : writesBoard() && allBlocksTaken() && r.readBacks == 128;
     if (!complete || !r.okLogged) violate("port cycled before the operation was complete");
 }
 
@@ -51,8 +53,7 @@ bool enter(SimFn fn, FT_STATUS &status) {
     ++g_run.calls[fn];
     ++g_run.depth;
     if (!oneIn(g_run.faults, g_run.faultOneIn)) return false;
-    status =
-        oneIn(g_run.faults, 4) ? FT_STATUS(next(g_run.faults)) | 1 : 1 + below(g_run.faults, 18);
+    status = oneIn(g_run.faults, 4) ? FT_STATUS(next(g_run.faults)) | 1 : 1 + below(g_run.faults, 18);
     g_run.failedCall = true;
     return true;
 }
@@ -120,8 +121,7 @@ void checkPacket(int channel, const std::vector<uint8_t> &p) {
                    size = read ? BLOCK_READ_SIZE : BLOCK_WRITE_SIZE;
     if (!read && (p.size() != 133 || p[0] != 'W')) return violate("an unknown packet on channel A");
     const bool readBack = read && g_run.verifying;
-    if (read ? g_run.op != OP_READ && !readBack
-             : (g_run.op != OP_ERASE && g_run.op != OP_WRITE) || g_run.verifying)
+    if (read ? g_run.op != OP_READ && !readBack : !writesBoard() || g_run.verifying)
         return violate(read ? "a block read outside a Read or a read-back"
                             : "board memory written outside an Erase or a Write");
     if (g_run.reported || channel / 2 != g_run.opAdapter)
@@ -167,8 +167,7 @@ void watchLibrary(Sim &, const SimCall &call) {
         g_run.identified = call.adapter;
         g_run.identifiedId = r.ID;
         name.assign(r.Description, strnlen(r.Description, sizeof r.Description));
-        if (name.size() >= 2 && name.compare(name.size() - 2, 2, " A") == 0)
-            name.resize(name.size() - 2);
+        if (name.size() >= 2 && name.substr(name.size() - 2) == " A") name.resize(name.size() - 2);
         break;
     }
     case SIM_WRITE_EE:
@@ -191,8 +190,7 @@ void watchLibrary(Sim &, const SimCall &call) {
         if (ok && !g_run.lastReadDiffers && int(word) == g_run.eeVerified) ++g_run.eeVerified;
         break;
     case SIM_CYCLE_PORT:
-        if (channel != g_run.opAdapter * 2)
-            violate("another channel than the operation's A cycled");
+        if (channel != g_run.opAdapter * 2) violate("another channel than the operation's A cycled");
         break;
     default: break;
     }
@@ -206,7 +204,6 @@ D2xxApi campaignLibrary() {
     api.read = cRead;
     return api;
 }
-const D2xxApi CAMPAIGN_LIBRARY = campaignLibrary();
 
 // --- the window, as the worker sees it: the recording host, watched ---
 
@@ -224,18 +221,17 @@ void watchWindow(const std::string &event, bool done) {
             violate(format("buttons E%d R%d W%d U%d neither follow the rule nor are all off", b[1],
                            b[2], b[3], b[4]));
         fireAnchored(AFTER_WINDOW_OP, SIM_READ, g_run.windowOps++);
-        for (size_t i = 0; i < g_run.patient.size(); ++i) {
-            const size_t index = g_run.patient[i];
-            if (!b[g_run.events[index].target]) continue;
-            g_run.patient.erase(g_run.patient.begin() + long(i));
-            g_run.fired[index] = false;
-            return fire(index);
-        }
-        return;
+        // The first press waiting for its button, now that it is enabled.
+        const auto ready = std::find_if(g_run.patient.begin(), g_run.patient.end(),
+                                        [b](size_t index) { return b[g_run.events[index].target]; });
+        if (ready == g_run.patient.end()) return;
+        const size_t index = *ready;
+        g_run.patient.erase(ready);
+        g_run.fired[index] = false;
+        return fire(index);
     }
     note(event);
-    const std::string log =
-        event.compare(0, 4, "log ") == 0 ? event.substr(4) : std::string("\x01");
+    const std::string log = event.compare(0, 4, "log ") == 0 ? event.substr(4) : std::string("\x01");
     checkPressKept(&log);
     if (!g_run.expectLog.empty() && log != g_run.expectLog)
         violate("\"" + g_run.expectLog + "\" should have been reported here, not: " + event);
@@ -256,11 +252,9 @@ void watchWindow(const std::string &event, bool done) {
             violate("an unknown label text");
     } else if (event.compare(0, 7, "status ") == 0) {
         const std::string text = event.substr(7, hold - 7), ticks = event.substr(hold + 6);
-        bool known =
-            (text == "Connect the ECU with Kesta OBD1 EMU installed" && ticks == "4294967295") ||
-            (text.empty() && ticks == "1");
+        bool known = (text == START_STATUS && ticks == "4294967295") || (text.empty() && ticks == "1");
         for (const auto &pair : FAILURE_PAIRS) known = known || (text == pair[1] && ticks == "50");
-        known = known || (text == "Verify failed!" && ticks == "50");
+        known = known || (text == VERIFY_FAILED && ticks == "50");
         if (!known) violate("an unknown status text or hold");
     } else if (event.compare(0, 9, "progress ") == 0) {
         if (atoi(event.c_str() + 9) < 1 || atoi(event.c_str() + 9) > 256)
@@ -274,8 +268,7 @@ void watchWindow(const std::string &event, bool done) {
 }
 
 FileResult hLoadImageFile(void *context, const wchar_t *path, uint8_t *image) {
-    static const char *const TEXTS[] = {" Ok.\r\nWrite data to ECU, wait... ",
-                                        "Can't open file!\r\n", "Invalid file size!\r\n",
+    static const char *const TEXTS[] = {WRITE_STEP, "Can't open file!\r\n", "Invalid file size!\r\n",
                                         "Can't read file!\r\n"};
     if (g_run.op != OP_WRITE || g_run.reported) violate("a file loaded outside a Write");
     const FileResult result = g_innerHost->loadImageFile(context, path, image);
@@ -314,8 +307,25 @@ bool answerDialog(FileDialogKind, std::wstring &chosen) {
     fireAnchored(IN_DIALOG, SIM_READ, index);
     g_run.host->failSaves = g_run.host->failLoads = a == ANSWER_BROKEN;
     chosen = ANSWER_PATHS[a];
-    if (a == ANSWER_CANCEL) g_run.expectLog = "Canceled.\r\n";
+    if (a == ANSWER_CANCEL) g_run.expectLog = CANCELED;
     return a != ANSWER_CANCEL;
+}
+
+// Puts the watched library and window between the worker of `record` and its own.
+void wrapWorker(RecordingHost &record) {
+    static D2xxApi library;
+    static Host host;
+    record.sim.world.traceReads = false;
+    record.sim.world.onCall = watchLibrary;
+    record.watch = watchWindow;
+    record.answerDialog = answerDialog;
+    library = campaignLibrary();  // anew: a world may take the optional entries out
+    g_inner = record.worker.link.d2xx;
+    record.worker.link.d2xx = &library;
+    host = *(g_innerHost = record.worker.host);
+    host.loadImageFile = hLoadImageFile;
+    host.saveImageFile = hSaveImageFile;
+    record.worker.host = &host;
 }
 
 }  // namespace campaign
