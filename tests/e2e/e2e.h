@@ -77,13 +77,19 @@ void screenshot();
 
 // --- the window ---
 
+// A process's top-level windows (the program's main window, dialogs and message boxes), in Z order.
+std::vector<HWND> windowsOf(DWORD processId);
+std::wstring classOf(HWND window);  // its class name
+// The first of a process's top-level windows with this class and title (null: any), or null; the
+// title as Windows keeps it (no message is sent).
+HWND findWindow(DWORD processId, const wchar_t *className, const wchar_t *title);
 std::wstring controlText(int id);  // WM_GETTEXT; a hung window gives "<no answer>"
 std::wstring windowText(HWND window);
 bool controlEnabled(int id);
 bool controlVisible(int id);
 int progressPosition();  // PBM_GETPOS; -1 without an answer
 std::wstring logText();
-// The four operation buttons as "EWRU" letters, a '-' for each disabled one, e.g. "EWR-".
+// The four operation buttons as "ERWU" letters, a '-' for each disabled one, e.g. "ERW-".
 std::string buttonStates();
 bool pressButton(int id);  // BM_CLICK; fails when the button is disabled
 void postKey(UINT key);     // WM_KEYDOWN and WM_KEYUP through the program's message loop
@@ -131,9 +137,12 @@ bool holdsSteady(double seconds);
 
 // --- files ---
 
-bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes);
+// Reads `path` from byte `from` to its end, however far that is (files in /proc report no size).
+bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes, uint64_t from = 0);
 bool writeFile(const std::wstring &path, const std::vector<uint8_t> &bytes);
 bool fileExists(const std::wstring &path);
+// A folder's entries (the folder with a trailing backslash), but "." and "..".
+std::vector<WIN32_FIND_DATAW> entriesIn(const std::wstring &folder);
 std::vector<std::wstring> filesIn(const std::wstring &folder);  // names, without folders
 std::vector<uint8_t> pattern(uint32_t seed, size_t size);
 // The stand-in's dump of adapter 0's board memory (re-read until it is whole).

@@ -24,35 +24,16 @@ PROCESS_INFORMATION g_program = {};
 HWND g_window = nullptr;
 bool g_failed = false;
 
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t *className;  // null: any
-    const wchar_t *title;      // null: any
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
-    WindowSearch &s = *reinterpret_cast<WindowSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != s.processId) return TRUE;
-    wchar_t text[256];
-    if (s.className) {
-        GetClassNameW(window, text, 256);
-        if (lstrcmpW(text, s.className) != 0) return TRUE;
-    }
-    if (s.title) {
-        GetWindowTextW(window, text, 256);
-        if (lstrcmpW(text, s.title) != 0) return TRUE;
-    }
-    s.found = window;
-    return FALSE;
+// Gathers the windows EnumWindows and EnumChildWindows hand over, in their order.
+BOOL CALLBACK collectWindow(HWND window, LPARAM param) {
+    reinterpret_cast<std::vector<HWND> *>(param)->push_back(window);
+    return TRUE;
 }
 
-HWND findWindow(DWORD processId, const wchar_t *className, const wchar_t *title) {
-    WindowSearch s = {processId, className, title, nullptr};
-    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
-    return s.found;
+// The header of a 32-bit bitmap with its rows top-down (a negative height), as the screen is
+// captured and saved.
+BITMAPINFOHEADER topDownHeader(LONG width, LONG height) {
+    return {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
 }
 
 bool sendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR *result) {
@@ -64,20 +45,13 @@ bool sendTimed(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PT
 }
 
 void deleteTree(const std::wstring &folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                deleteTree(path + L"\\");
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    for (const WIN32_FIND_DATAW &entry : entriesIn(folder)) {
+        const std::wstring path = folder + entry.cFileName;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            deleteTree(path + L"\\");
+        else
+            DeleteFileW(path.c_str());
     }
     RemoveDirectoryW(folder.c_str());
 }
@@ -91,29 +65,6 @@ bool makeFolders(const std::wstring &folder) {
         }
     }
     return true;
-}
-
-// The screen area covered by the program's visible top-level windows (its dialogs included).
-struct Area {
-    DWORD processId;
-    RECT rect;
-    bool any;
-};
-
-BOOL CALLBACK addWindowArea(HWND window, LPARAM param) {
-    Area &a = *reinterpret_cast<Area *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != a.processId || !IsWindowVisible(window)) return TRUE;
-    RECT r;
-    GetWindowRect(window, &r);
-    if (!a.any) {
-        a.rect = r;
-        a.any = true;
-    } else {
-        UnionRect(&a.rect, &a.rect, &r);
-    }
-    return TRUE;
 }
 
 }  // namespace
@@ -207,49 +158,55 @@ void killProgram() {
 }
 
 void screenshot() {
-    Area area = {g_program.dwProcessId, {}, false};
-    EnumWindows(addWindowArea, reinterpret_cast<LPARAM>(&area));
-    RECT r = area.rect;
-    if (!area.any) SetRect(&r, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    IntersectRect(&r, &r, &screen);
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    if (width <= 0 || height <= 0) return;
-
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as a .bmp file stores it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC screenDc = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screenDc);
-    void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screenDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap && bits) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screenDc, r.left, r.top, SRCCOPY);
-        GdiFlush();
-        const DWORD stride = DWORD((width * 3 + 3) & ~3);
-        const DWORD imageSize = stride * DWORD(height);
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-        file.bfSize = file.bfOffBits + imageSize;
-        std::vector<uint8_t> out(file.bfSize);
-        memcpy(out.data(), &file, sizeof file);
-        memcpy(out.data() + sizeof file, &info.bmiHeader, sizeof info.bmiHeader);
-        memcpy(out.data() + file.bfOffBits, bits, imageSize);
-        writeFile(g_runDir + L"screenshot.bmp", out);
-        SelectObject(memory, old);
+    RECT r = {};
+    for (HWND window : windowsOf(g_program.dwProcessId)) {
+        RECT shown;
+        if (IsWindowVisible(window) && GetWindowRect(window, &shown)) UnionRect(&r, &r, &shown);
     }
-    if (bitmap) DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screenDc);
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (IsRectEmpty(&r)) r = screen;
+    IntersectRect(&r, &r, &screen);
+    std::vector<uint32_t> pixels;
+    if (!capturePixels(r, pixels)) return;
+    // A .bmp file of the pixels as captured, rows top-down.
+    const BITMAPINFOHEADER info = topDownHeader(r.right - r.left, r.bottom - r.top);
+    const DWORD imageSize = DWORD(pixels.size() * sizeof pixels[0]);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+    const BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + imageSize, 0, 0, offset};
+    std::vector<uint8_t> out(offset + imageSize);
+    memcpy(out.data(), &file, sizeof file);
+    memcpy(out.data() + sizeof file, &info, sizeof info);
+    memcpy(out.data() + offset, pixels.data(), imageSize);
+    writeFile(g_runDir + L"screenshot.bmp", out);
 }
 
 // --- the window ---
+
+std::vector<HWND> windowsOf(DWORD processId) {
+    std::vector<HWND> all, theirs;
+    EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&all));
+    for (HWND window : all) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == processId) theirs.push_back(window);
+    }
+    return theirs;
+}
+
+std::wstring classOf(HWND window) {
+    wchar_t name[256];
+    return std::wstring(name, size_t(GetClassNameW(window, name, 256)));
+}
+
+HWND findWindow(DWORD processId, const wchar_t *className, const wchar_t *title) {
+    for (HWND window : windowsOf(processId)) {
+        wchar_t text[256];
+        if ((!className || classOf(window) == className) &&
+            (!title || std::wstring(text, size_t(GetWindowTextW(window, text, 256))) == title))
+            return window;
+    }
+    return nullptr;
+}
 
 std::wstring windowText(HWND window) {
     DWORD_PTR length = 0;
@@ -275,11 +232,10 @@ int progressPosition() {
 std::wstring logText() { return controlText(IDC_LOG); }
 
 std::string buttonStates() {
-    std::string s;
-    s += controlEnabled(IDC_ERASE) ? 'E' : '-';
-    s += controlEnabled(IDC_READ) ? 'R' : '-';
-    s += controlEnabled(IDC_WRITE) ? 'W' : '-';
-    s += controlEnabled(IDC_UPDATE) ? 'U' : '-';
+    const int ids[] = {IDC_ERASE, IDC_READ, IDC_WRITE, IDC_UPDATE};
+    std::string s = "ERWU";
+    for (size_t i = 0; i < s.size(); ++i)
+        if (!controlEnabled(ids[i])) s[i] = '-';
     return s;
 }
 
@@ -359,28 +315,22 @@ bool waitForDialog(const std::wstring &title, double seconds, HWND &dialog) {
 
 namespace {
 
-BOOL CALLBACK findEdit(HWND window, LPARAM param) {
-    wchar_t name[64];
-    GetClassNameW(window, name, 64);
-    if (lstrcmpiW(name, L"Edit") != 0 || !IsWindowVisible(window)) return TRUE;
-    *reinterpret_cast<HWND *>(param) = window;
-    return FALSE;
+// The first visible edit control below `parent`, or null.
+HWND editIn(HWND parent) {
+    std::vector<HWND> children;
+    EnumChildWindows(parent, collectWindow, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children)
+        if (lstrcmpiW(classOf(child).c_str(), L"Edit") == 0 && IsWindowVisible(child)) return child;
+    return nullptr;
 }
 
 // The file name box: cmb13 (a combo box with an edit inside) or edt1, else the first edit.
 HWND fileNameEdit(HWND dialog) {
     HWND box = GetDlgItem(dialog, 0x47C);
     if (!box) box = GetDlgItem(dialog, 0x480);
-    HWND edit = nullptr;
-    if (box) {
-        wchar_t name[64];
-        GetClassNameW(box, name, 64);
-        if (lstrcmpiW(name, L"Edit") == 0) return box;
-        EnumChildWindows(box, findEdit, reinterpret_cast<LPARAM>(&edit));
-        if (edit) return edit;
-    }
-    EnumChildWindows(dialog, findEdit, reinterpret_cast<LPARAM>(&edit));
-    return edit;
+    if (box && lstrcmpiW(classOf(box).c_str(), L"Edit") == 0) return box;
+    HWND edit = box ? editIn(box) : nullptr;
+    return edit ? edit : editIn(dialog);
 }
 
 bool pressDialogButton(HWND dialog, int id) {
@@ -400,24 +350,6 @@ bool typeFileName(HWND dialog, const std::wstring &path) {
     return true;
 }
 
-struct OwnedSearch {
-    DWORD processId;
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK matchOwnedBox(HWND window, LPARAM param) {
-    OwnedSearch &s = *reinterpret_cast<OwnedSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t name[16];
-    if (pid != s.processId || GetWindow(window, GW_OWNER) != s.owner || !IsWindowVisible(window) ||
-        !GetClassNameW(window, name, 16) || lstrcmpW(name, L"#32770") != 0)
-        return TRUE;
-    s.found = window;
-    return FALSE;
-}
-
 }  // namespace
 
 bool answerDialog(HWND dialog, const std::wstring &path) {
@@ -428,15 +360,17 @@ bool answerDialog(HWND dialog, const std::wstring &path) {
 bool answerDialogAsked(HWND dialog, const std::wstring &path, HWND &question) {
     CHECK(typeFileName(dialog, path));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(dialog, IDOK)));
-    OwnedSearch s = {g_program.dwProcessId, dialog, nullptr};
+    // The first visible box of the dialog class that the file dialog owns.
+    question = nullptr;
     const bool asked = waitUntil(10, [&] {
-        s.found = nullptr;
-        EnumWindows(matchOwnedBox, reinterpret_cast<LPARAM>(&s));
-        return s.found != nullptr;
+        for (HWND window : windowsOf(g_program.dwProcessId))
+            if (!question && GetWindow(window, GW_OWNER) == dialog && IsWindowVisible(window) &&
+                classOf(window) == L"#32770")
+                question = window;
+        return question != nullptr;
     });
     REQUIRE(asked, "the dialog asked nothing before replacing %s (dialog %s)", utf8(path).c_str(),
             IsWindow(dialog) ? "still open" : "closed");
-    question = s.found;
     return true;
 }
 
@@ -499,19 +433,18 @@ bool holdsSteady(double seconds) {
 
 // --- files ---
 
-bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool readFile(const std::wstring &path, std::vector<uint8_t> &bytes, uint64_t from) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size;
-    bool ok = GetFileSizeEx(file, &size) != FALSE;
-    if (ok) {
-        bytes.resize(size_t(size.QuadPart));
-        DWORD got = 0;
-        ok = bytes.empty() || (ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr) &&
-                               got == bytes.size());
-    }
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(from);
+    bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
+    bytes.clear();
+    uint8_t chunk[65536];
+    DWORD got = 0;
+    while (ok && (ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != FALSE) && got > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     CloseHandle(file);
     return ok;
 }
@@ -530,15 +463,22 @@ bool writeFile(const std::wstring &path, const std::vector<uint8_t> &bytes) {
 
 bool fileExists(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<std::wstring> filesIn(const std::wstring &folder) {
-    std::vector<std::wstring> names;
+std::vector<WIN32_FIND_DATAW> entriesIn(const std::wstring &folder) {
+    std::vector<WIN32_FIND_DATAW> entries;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
+    if (search == INVALID_HANDLE_VALUE) return entries;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+        if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0) entries.push_back(found);
     } while (FindNextFileW(search, &found));
     FindClose(search);
+    return entries;
+}
+
+std::vector<std::wstring> filesIn(const std::wstring &folder) {
+    std::vector<std::wstring> names;
+    for (const WIN32_FIND_DATAW &entry : entriesIn(folder))
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -583,21 +523,8 @@ std::vector<std::string> traceLines() { return traceLinesFrom(0); }
 
 std::vector<std::string> traceLinesFrom(uint64_t offset) {
     std::vector<uint8_t> bytes;
+    readFile(g_runDir + L"trace.txt", bytes, offset);
     std::vector<std::string> lines;
-    HANDLE file = CreateFileW((g_runDir + L"trace.txt").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    LARGE_INTEGER size, at;
-    at.QuadPart = LONGLONG(offset);
-    if (GetFileSizeEx(file, &size) && size.QuadPart > at.QuadPart &&
-        SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-        bytes.resize(size_t(size.QuadPart - at.QuadPart));
-        DWORD got = 0;
-        if (!ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr)) got = 0;
-        bytes.resize(got);
-    }
-    CloseHandle(file);
     std::string line;
     for (uint8_t b : bytes) {
         if (b == '\n') {
@@ -766,13 +693,7 @@ bool setLogPixels(DWORD dpi) {
 bool capturePixels(const RECT &r, std::vector<uint32_t> &pixels) {
     const int width = r.right - r.left, height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = {topDownHeader(width, height), {}};
     HDC screenDc = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screenDc);
     void *bits = nullptr;

@@ -36,12 +36,11 @@ int wmain(int argc, wchar_t **argv) {
     const Scenario *table = scenarios(count);
     size_t benchCount = 0;
     const Scenario *bench = benchmarks(benchCount);
-    if (argc == 2 && std::wstring(argv[1]) == L"--list") {
-        for (size_t i = 0; i < count; ++i) printf("%s\n", table[i].name);
-        return 0;
-    }
-    if (argc == 2 && std::wstring(argv[1]) == L"--list-bench") {
-        for (size_t i = 0; i < benchCount; ++i) printf("%s\n", bench[i].name);
+    const std::wstring only = argc == 2 ? argv[1] : L"";
+    if (only == L"--list" || only == L"--list-bench") {
+        const bool tests = only == L"--list";
+        const Scenario *list = tests ? table : bench;
+        for (size_t i = 0; i < (tests ? count : benchCount); ++i) printf("%s\n", list[i].name);
         return 0;
     }
 

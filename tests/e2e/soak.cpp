@@ -60,18 +60,11 @@ struct Soak {
 
 // --- the figures ---
 
-// Reads a Linux file through Wine's Z: drive to its end (files in /proc report no size).
-bool readLinuxFile(const std::wstring &path, std::string &text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    text.clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    CloseHandle(file);
-    return true;
+// A Linux file's text, read through Wine's Z: drive; empty when it cannot be read.
+std::string linuxFile(const std::wstring &path) {
+    std::vector<uint8_t> bytes;
+    readFile(path, bytes);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::wstring procPath(long pid, const wchar_t *name) {
@@ -84,42 +77,28 @@ std::wstring procPath(long pid, const wchar_t *name) {
 // (Z:\proc\self would be wineserver's: it opens files for us.)
 long findUnixProcess() {
     const std::string program = utf8(g_runDir + L"KestaOBD1EMU.exe");
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
-    if (search == INVALID_HANDLE_VALUE) return 0;
-    long pid = 0;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-        std::string commandLine;
-        if (!readLinuxFile(L"Z:\\proc\\" + name + L"\\cmdline", commandLine)) continue;
+    for (const WIN32_FIND_DATAW &entry : entriesIn(L"Z:\\proc\\")) {
+        const std::wstring name = entry.cFileName;
+        if (name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+        std::string commandLine = linuxFile(L"Z:\\proc\\" + name + L"\\cmdline");
         if (!commandLine.empty() && commandLine.back() == '\0') commandLine.pop_back();
         const std::string first = commandLine.substr(0, commandLine.find('\0'));
         const std::string last = commandLine.substr(commandLine.rfind('\0') + 1);
         if (lstrcmpiA(first.c_str(), program.c_str()) == 0 || lstrcmpiA(last.c_str(), program.c_str()) == 0)
-            pid = std::stol(name);
-    } while (!pid && FindNextFileW(search, &found));
-    FindClose(search);
-    return pid;
+            return std::stol(name);
+    }
+    return 0;
 }
 
 long residentKb(long pid) {
-    std::string status;
-    if (!readLinuxFile(procPath(pid, L"status"), status)) return -1;
+    const std::string status = linuxFile(procPath(pid, L"status"));
     const size_t at = status.find("VmRSS:");
     return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
 }
 
 long openDescriptors(long pid) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((procPath(pid, L"fd") + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return -1;
-    long n = 0;
-    do {
-        if (found.cFileName[0] != L'.') ++n;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return n;
+    const size_t n = entriesIn(procPath(pid, L"fd") + L"\\").size();
+    return n ? long(n) : -1;
 }
 
 long threadCount(DWORD processId) {
@@ -152,18 +131,21 @@ typedef LONG(WINAPI *QuerySystemInformation)(ULONG kind, PVOID data, ULONG size,
 constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
 constexpr LONG STATUS_INFO_LENGTH_MISMATCH = LONG(0xC0000004);
 
-// Reads the table; false when it cannot be read.
-bool systemHandleTable(std::vector<uint8_t> &buffer) {
+// Reads the table's entries; false when it cannot be read.
+bool systemHandles(std::vector<SystemHandleEntry> &entries) {
     const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void *>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (!query) return false;
-    buffer.resize(1 << 16);
+    std::vector<uint8_t> buffer(1 << 16);
     LONG status;
     ULONG needed = 0;
     while ((status = query(SYSTEM_HANDLE_INFORMATION, buffer.data(), ULONG(buffer.size()), &needed)) ==
            STATUS_INFO_LENGTH_MISMATCH)
         buffer.resize(buffer.size() * 2);
-    return status == 0;
+    if (status != 0) return false;
+    const auto *table = reinterpret_cast<const SystemHandleTable *>(buffer.data());
+    entries.assign(table->entries, table->entries + table->count);
+    return true;
 }
 
 // The type number of a registry key in the table (it differs between systems): that of a key the
@@ -172,26 +154,20 @@ int registryKeyType() {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
     int type = -1;
-    std::vector<uint8_t> buffer;
-    if (systemHandleTable(buffer)) {
-        const auto *table = reinterpret_cast<const SystemHandleTable *>(buffer.data());
-        for (ULONG i = 0; i < table->count; ++i) {
-            const SystemHandleEntry &e = table->entries[i];
+    std::vector<SystemHandleEntry> handles;
+    if (systemHandles(handles))
+        for (const SystemHandleEntry &e : handles)
             if (e.ownerProcessId == GetCurrentProcessId() && e.value == USHORT(uintptr_t(key))) type = e.objectType;
-        }
-    }
     RegCloseKey(key);
     return type;
 }
 
 // The program's handles: all of them and the registry keys among them; false when unknown.
 bool countHandles(int keyType, long &all, long &keys) {
-    std::vector<uint8_t> buffer;
-    if (!systemHandleTable(buffer)) return false;
-    const auto *table = reinterpret_cast<const SystemHandleTable *>(buffer.data());
+    std::vector<SystemHandleEntry> handles;
+    if (!systemHandles(handles)) return false;
     all = keys = 0;
-    for (ULONG i = 0; i < table->count; ++i) {
-        const SystemHandleEntry &e = table->entries[i];
+    for (const SystemHandleEntry &e : handles) {
         if (e.ownerProcessId != programId()) continue;
         ++all;
         if (e.objectType == keyType) ++keys;
@@ -225,11 +201,9 @@ bool takeSample(Soak &s, int connections) {
 
 // The latest sample against the one after the first SAMPLE_EVERY connections.
 bool checkGrowth(const Soak &s) {
-    const Sample *base = nullptr;
-    for (const Sample &x : s.samples)
-        if (x.connections == SAMPLE_EVERY) base = &x;
     const Sample &now = s.samples.back();
-    if (!base || now.connections <= SAMPLE_EVERY) return true;
+    if (now.connections <= SAMPLE_EVERY) return true;
+    const Sample *base = &s.samples[1];  // taken after SAMPLE_EVERY connections, the first at the start
     struct Figure {
         const char *name;
         long base, now, allowance;
@@ -455,9 +429,7 @@ bool soak() {
     REQUIRE(atExit == 0, "the program ended holding %d adapter handles", atExit);
     CHECK(writeFigures(s, atExit));
 
-    const Sample *base = nullptr;
-    for (const Sample &x : s.samples)
-        if (x.connections == SAMPLE_EVERY) base = &x;
+    const Sample *base = &s.samples[1];  // as in checkGrowth
     const Sample &last = s.samples.back();
     printf("  took %.0f s\n", secondsSince(s.start));
     printf("soak: %d connections, %d operations; handles %+ld, threads %+ld, RSS %+ld KB, fds %+ld, "

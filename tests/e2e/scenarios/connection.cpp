@@ -74,12 +74,7 @@ bool secondInstance() {
     CHECK(startSecondInstance(second));
     bool windowSeen = false;
     const bool ended = waitUntil(20, [&] {
-        HWND w = nullptr;
-        while ((w = FindWindowExW(nullptr, w, MAIN_CLASS, nullptr))) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            if (pid == second.dwProcessId) windowSeen = true;
-        }
+        windowSeen = windowSeen || findWindow(second.dwProcessId, MAIN_CLASS, nullptr);
         return WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0;
     });
     DWORD code = 1;
@@ -319,10 +314,6 @@ bool repeatedClose() {
     return true;
 }
 
-bool closeDuringSaveDialog() { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }
-
-bool closeDuringOpenDialog() { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }
-
 const Scenario SCENARIOS[] = {
     {"start_state", startState},
     {"first_connection", firstConnection},
@@ -340,8 +331,8 @@ const Scenario SCENARIOS[] = {
     {"hover_description", hoverDescription},
     {"banner_cycle", bannerCycle},
     {"log_trim", logTrim},
-    {"close_during_save_dialog", closeDuringSaveDialog},
-    {"close_during_open_dialog", closeDuringOpenDialog},
+    {"close_during_save_dialog", [] { return closeDuringDialog("close_during_save_dialog", IDC_READ, SAVE_TITLE); }},
+    {"close_during_open_dialog", [] { return closeDuringDialog("close_during_open_dialog", IDC_WRITE, OPEN_TITLE); }},
     {"repeated_close", repeatedClose},
 };
 

@@ -124,10 +124,8 @@ bool textFits(TextFit &fit, HWND control, const std::wstring &text) {
 
 BOOL CALLBACK checkTextFits(HWND control, LPARAM param) {
     TextFit &fit = *reinterpret_cast<TextFit *>(param);
-    wchar_t className[16];
-    GetClassNameW(control, className, 16);
     const LONG type = GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK;
-    if (lstrcmpiW(className, L"Static") != 0 || (type != SS_LEFT && type != SS_CENTER)) return TRUE;
+    if (lstrcmpiW(classOf(control).c_str(), L"Static") != 0 || (type != SS_LEFT && type != SS_CENTER)) return TRUE;
     return textFits(fit, control, windowText(control));
 }
 
@@ -190,19 +188,11 @@ bool displayAt(DWORD dpi) {
     return passed;
 }
 
-bool display96() { return displayAt(96); }
-
-bool display120() { return displayAt(120); }
-
-bool display144() { return displayAt(144); }
-
-bool display192() { return displayAt(192); }
-
 const Scenario SCENARIOS[] = {
-    {"display_96", display96},
-    {"display_120", display120},
-    {"display_144", display144},
-    {"display_192", display192},
+    {"display_96", [] { return displayAt(96); }},
+    {"display_120", [] { return displayAt(120); }},
+    {"display_144", [] { return displayAt(144); }},
+    {"display_192", [] { return displayAt(192); }},
 };
 
 }  // namespace

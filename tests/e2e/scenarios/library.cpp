@@ -28,10 +28,6 @@ bool fatalLibrary(const char *name, const wchar_t *replacement, const wchar_t *e
     return true;
 }
 
-bool libraryMissing() {
-    return fatalLibrary("library_missing", nullptr, L"the adapter's driver library is missing");
-}
-
 bool libraryForOtherProcessor() {
     // The stand-in of the other processor beside the program: named, or the win32 build's
     // beside a program from the win64 build.
@@ -94,7 +90,8 @@ bool libraryBesideProgram() {
 }
 
 const Scenario SCENARIOS[] = {
-    {"library_missing", libraryMissing},
+    {"library_missing",
+     [] { return fatalLibrary("library_missing", nullptr, L"the adapter's driver library is missing"); }},
     {"library_other_processor", libraryForOtherProcessor},
     {"library_system_first", librarySystemFirst},
     {"library_beside_program", libraryBesideProgram},

@@ -5,8 +5,6 @@
 
 namespace {
 
-bool erase() { return eraseIn("erase", "adapter\n  memory random 3\n"); }
-
 bool readNonAsciiPath() {
     CHECK(connect("read_non_ascii_path", "adapter\n  memory random 11\n"));
     const std::wstring folder = g_runDir + L"Bilder_\u00e4\u00f6\u00fc_\u6d4b\u8bd5\\";
@@ -18,8 +16,6 @@ bool readNonAsciiPath() {
     CHECK(closeAndCheck());
     return true;
 }
-
-bool write() { return writeIn("write", "adapter\n  memory random 5\n"); }
 
 // A failed file step keeps the connection: the hold, the buttons back, the report again.
 bool failedFileStepStays(const std::wstring &logText, const std::wstring &statusText) {
@@ -347,9 +343,9 @@ bool readTruncatedAnswer() {
 }
 
 const Scenario SCENARIOS[] = {
-    {"erase", erase},
+    {"erase", [] { return eraseIn("erase", "adapter\n  memory random 3\n"); }},
     {"read_non_ascii_path", readNonAsciiPath},
-    {"write", write},
+    {"write", [] { return writeIn("write", "adapter\n  memory random 5\n"); }},
     {"write_invalid_size", writeInvalidSize},
     {"unplug_mid_erase", unplugMidErase},
     {"unplug_mid_read", unplugMidRead},
