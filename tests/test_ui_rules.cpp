@@ -2,6 +2,7 @@
 // tick, and when a status text runs out.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct LogCutCase {
     std::wstring piece;
     size_t keepFrom;  // 0: no cut
 };
+
+void PrintTo(const LogCutCase &c, std::ostream *os) { *os << c.name; }
 
 class LogCut : public ::testing::TestWithParam<LogCutCase> {};
 
@@ -109,6 +112,8 @@ struct BannerCase {
     uint32_t tickAfter;
     BannerText text;
 };
+
+void PrintTo(const BannerCase &c, std::ostream *os) { *os << c.name; }
 
 class Banner : public ::testing::TestWithParam<BannerCase> {};
 
@@ -195,6 +200,8 @@ struct CountdownCase {
     uint32_t hold;
     int clearedAtTick;  // 0: not within the ticks looked at
 };
+
+void PrintTo(const CountdownCase &c, std::ostream *os) { *os << c.name; }
 
 class StatusCountdown : public ::testing::TestWithParam<CountdownCase> {};
 

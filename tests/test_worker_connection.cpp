@@ -155,27 +155,37 @@ TEST_F(WorkerConnection, ShortLivedConnectionsArePaced) {
 }
 
 // The info box shows channel A's description without the library's " A", and only that.
-class ChannelSuffix : public WorkerConnection,
-                      public ::testing::WithParamInterface<std::pair<const char *, const char *>> {};
+struct SuffixCase {
+    const char *name;
+    const char *description;  // as the device list gives it
+    const char *shown;
+};
+
+void PrintTo(const SuffixCase &c, std::ostream *os) { *os << c.name; }
+
+class ChannelSuffix : public WorkerConnection, public ::testing::WithParamInterface<SuffixCase> {};
 
 TEST_P(ChannelSuffix, IsTrimmedExactly) {
-    const auto &c = GetParam();
+    const SuffixCase &c = GetParam();
     simAddAdapter(host.sim);  // accepted and picked by its serials
     FT_DEVICE_LIST_INFO_NODE &r = simAdapter(host.sim, 0).channels[0].record;
     memset(r.Description, 0, sizeof r.Description);
-    memcpy(r.Description, c.first, strlen(c.first));
+    memcpy(r.Description, c.description, strlen(c.description));
     ASSERT_TRUE(findAdapter(host.worker.link));
     AdapterIdentity identity = {};
     ASSERT_TRUE(identifyAdapter(host.worker.link, identity));
-    EXPECT_STREQ(identity.description, c.second);
+    EXPECT_STREQ(identity.description, c.shown);
     closeChannels(host.worker.link);
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptions, ChannelSuffix,
-                         ::testing::Values(std::make_pair("KESTA OBD1 EMU A", "KESTA OBD1 EMU"),
-                                           std::make_pair("KESTA OBD1 EMU a", "KESTA OBD1 EMU a"),
-                                           std::make_pair(" A", ""), std::make_pair("A", "A"),
-                                           std::make_pair("XA", "XA"), std::make_pair("", "")));
+                         ::testing::Values(SuffixCase{"ChannelA", "KESTA OBD1 EMU A", "KESTA OBD1 EMU"},
+                                           SuffixCase{"LowerCaseA", "KESTA OBD1 EMU a", "KESTA OBD1 EMU a"},
+                                           SuffixCase{"OnlyTheSuffix", " A", ""},
+                                           SuffixCase{"OnlyTheLetter", "A", "A"},
+                                           SuffixCase{"NoBlankBeforeA", "XA", "XA"},
+                                           SuffixCase{"Empty", "", ""}),
+                         CaseName());
 
 // A text the C library cannot format (a wide character with no narrow form) is logged empty,
 // never as the part formatted before the failure or whatever the buffer held.
